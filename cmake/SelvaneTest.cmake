@@ -1,0 +1,24 @@
+# SPDX-License-Identifier: MIT
+# One place that turns a test source into a CTest test. Every test gets a TIMEOUT, so a
+# stray modal box fails fast instead of hanging the run, and runs on the offscreen platform.
+#
+#   selvane_add_test(NAME tst_Foo SOURCES tst_Foo.cpp LIBS selvane_app [QT] [TIMEOUT 60])
+#
+# QT marks a Qt Test program (linked with Qt::Test); otherwise it is a GoogleTest program.
+function(selvane_add_test)
+    cmake_parse_arguments(T "QT" "NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 60)
+    endif()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} selvane_warnings)
+    if(T_QT)
+        target_link_libraries(${T_NAME} PRIVATE Qt6::Test)
+    else()
+        target_link_libraries(${T_NAME} PRIVATE GTest::gtest GTest::gtest_main)
+    endif()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C;${T_ENVIRONMENT}")
+endfunction()

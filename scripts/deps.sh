@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Installs the Debian 12 packages a task needs, when they are missing (as root, or through
+# sudo). Safe to run again: installed packages are left alone.
+#   scripts/deps.sh build|test|screenshot
+set -euo pipefail
+
+build=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libsqlite3-dev libgtest-dev
+       libbenchmark-dev fonts-dejavu-core)
+case "${1:-build}" in
+    build) wanted=("${build[@]}") ;;
+    test) wanted=("${build[@]}" clang-format) ;;
+    screenshot) wanted=("${build[@]}" xvfb xauth imagemagick sqlite3) ;;
+    *) echo "deps.sh: unknown task '$1' (build, test or screenshot)" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if ! command -v apt-get >/dev/null 2>&1; then
+    echo "These packages are needed and this is not a Debian system: ${missing[*]}" >&2
+    exit 1
+fi
+if [[ $(id -u) -eq 0 ]]; then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+else
+    echo "These packages are needed; install them as root:" >&2
+    echo "    apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Builds and runs every test: the formatting check, then the whole suite in the release
+# build and under AddressSanitizer + UndefinedBehaviorSanitizer, on Qt's offscreen platform.
+# Warnings in our own code are errors.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+scripts/deps.sh test
+
+echo "== formatting"
+mapfile -t sources < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null || find src sim tests bench -name '*.cpp' -o -name '*.h')
+clang-format --dry-run --Werror "${sources[@]}"
+
+export QT_QPA_PLATFORM=offscreen
+for preset in release asan; do
+    echo "== $preset: build"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    echo "== $preset: tests"
+    ctest --preset "$preset"
+done
+echo "All tests passed."

@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: MIT
+#include "CommandLine.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace CommandLine {
+
+namespace {
+
+constexpr std::string_view kClean = "-clean";
+
+std::string_view trimBlanks(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    const std::size_t last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+} // namespace
+
+std::string commandText(int argc, const char *const *argv)
+{
+#if defined(_WIN32)
+    (void)argc;
+    (void)argv;
+    // The raw text after the program's name, as the operator typed it.
+    std::string_view line = GetCommandLineA();
+    std::size_t end = 0;
+    if (!line.empty() && line.front() == '"') {
+        end = line.find('"', 1);
+        end = end == std::string_view::npos ? line.size() : end + 1;
+    } else {
+        end = line.find_first_of(" \t");
+        end = end == std::string_view::npos ? line.size() : end;
+    }
+    return std::string(line.substr(end));
+#else
+    std::string text;
+    for (int i = 1; i < argc; ++i) {
+        if (!argv[i])
+            break;
+        if (i > 1)
+            text.push_back(' ');
+        text.append(argv[i]);
+    }
+    return text;
+#endif
+}
+
+Choice parse(std::string_view commandText)
+{
+    const std::string_view command = trimBlanks(commandText);
+    if (command.find("-?") != std::string_view::npos)
+        return {Path::Usage, {}};
+    const std::size_t clean = command.find(kClean);
+    if (clean == std::string_view::npos)
+        return {Path::Normal, std::string(command)};
+
+    // Only the first "-clean" is blanked; any "-" left over makes the line unusable.
+    std::string rest(command);
+    rest.replace(clean, kClean.size(), kClean.size(), ' ');
+    const std::string_view name = trimBlanks(rest);
+    if (name.find('-') != std::string_view::npos)
+        return {Path::Usage, {}};
+    return {Path::Clean, std::string(name)};
+}
+
+std::string contextSuffix(std::string_view instanceName)
+{
+    if (instanceName.empty())
+        return {};
+    return " - " + std::string(instanceName);
+}
+
+std::string usageMessage()
+{
+    return "Usage:\t" + std::string(kProject)
+        + ".exe (NUM) (-clean)\r\n     with\r\n\tNAME  = Instance name\r\n"
+          "\t-clean = Registry clean option";
+}
+
+std::string cleanMessage(std::string_view instanceName)
+{
+    return "Cleaning " + std::string(instanceName) + " registry context\r\nPlease restart application";
+}
+
+} // namespace CommandLine

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+#include <string_view>
+
+/** The command line: an instance name, "-clean" and "-?" only; any other text is a name. */
+namespace CommandLine {
+
+inline constexpr std::string_view kProject = "SELVANE";
+
+enum class Path { Usage, Clean, Normal };
+
+struct Choice
+{
+    Path path = Path::Normal;
+    std::string InstanceName; ///< may be empty, may hold blanks; not set on the usage path
+};
+
+/**
+ * The command text: on Windows the raw command line after the program's name, elsewhere
+ * the arguments after the program's name joined with one blank each.
+ */
+std::string commandText(int argc, const char *const *argv);
+
+/** Decides the path from the command text (case-sensitive; blanks are spaces only). */
+Choice parse(std::string_view commandText);
+
+/** Empty for an empty instance name, otherwise " - " and the name. */
+std::string contextSuffix(std::string_view instanceName);
+
+/** The text of the usage message box. */
+std::string usageMessage();
+
+/** The text of the box shown before a context is cleaned. */
+std::string cleanMessage(std::string_view instanceName);
+
+} // namespace CommandLine

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "UnitState.h"
+#include "forms/TwipsScale.h"
+#include "forms/UnitPanel.h"
+
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class SettingsStore;
+
+/**
+ * The main window `Main`: one panel per unit, the units' records, the unit count and the
+ * settings context of this running copy. It is the only long-lived object; the program ends
+ * when it closes.
+ */
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(qint16 UnitCount READ UnitCount WRITE setUnitCount)
+public:
+    /** `store` must outlive the window. */
+    explicit MainWindow(SettingsStore &store, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    /**
+     * Start-up, before the window is first shown: takes the usage, clean or normal path of
+     * the command text. The usage and clean paths, and a quit request, close the window;
+     * `hasClosed()` then tells the caller not to enter the event loop.
+     */
+    void Load(const std::string &commandText);
+    bool hasClosed() const { return m_closed; }
+
+    std::int16_t UnitCount() const { return m_unitCount; }
+    void setUnitCount(std::int16_t count) { m_unitCount = count; }
+    const std::string &ContextName() const { return m_contextName; }
+    const std::string &ContextSuffix() const { return m_contextSuffix; }
+    bool QuitRequested() const { return m_quitRequested; }
+
+    UnitState &unit(int index) { return m_units.at(static_cast<std::size_t>(index)); }
+    UnitPanel &panel(int index) { return m_panels.at(static_cast<std::size_t>(index)); }
+
+    /** Frame caption "Unit n  [board.pad.sad]". */
+    void ShowUnitAddress(std::int16_t index);
+    /** Frame caption colour: dark green when linked, red otherwise. */
+    void ShowLinkState(std::int16_t index, bool linked);
+
+    /**
+     * An orderly end (a signal, the session's end): closes an open modal dialog as if by its
+     * title bar, and the window itself as soon as the running step or handler has returned.
+     */
+    void requestQuit();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    /** Marks a start-up step or handler as running, so a quit waits for its end. */
+    class Busy;
+    friend class Busy;
+
+    void normalStart(const std::string &instanceName);
+    void readUnit(int index);
+    void preparePanel(int index);
+    void sizeAndPlace();
+    void orderTabsAndDisableHidden();
+    void openShownUnits();
+    bool OpenUnit(std::int16_t index);
+    void EditPress(int index);
+    void showMessage(const std::string &text);
+    void closeWhenIdle();
+
+    SettingsStore &m_store;
+    TwipsScale m_scale;
+    std::array<UnitPanel, 3> m_panels;
+    UnitStates m_units;
+    std::int16_t m_unitCount = 0;
+    std::string m_contextName;
+    std::string m_contextSuffix;
+    bool m_quitRequested = false;
+    bool m_quitPending = false;
+    bool m_closed = false;
+    int m_busy = 0;
+};

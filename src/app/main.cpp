@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+#include "CommandLine.h"
+#include "MainWindow.h"
+#include "QuitSignals.h"
+#include "Version.h"
+#include "settings/SettingsStore.h"
+#include "settings/SqliteRegistry.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    // The operator's arguments are ours alone: Qt would take -reverse, -style, -platform and
+    // others for itself, so it sees the program's name only.
+    const std::string commandText = CommandLine::commandText(argc, argv);
+    char programName[] = "selvane";
+    char *qtArgv[] = {argc > 0 && argv[0] ? argv[0] : programName, nullptr};
+    int qtArgc = 1;
+    QApplication app(qtArgc, qtArgv);
+    QApplication::setApplicationName(QStringLiteral("SELVANE"));
+    QApplication::setApplicationVersion(QStringLiteral(SELVANE_VERSION_TEXT));
+
+    SqliteRegistry registry(SqliteRegistry::defaultPath());
+    SettingsStore store(registry);
+    MainWindow window(store);
+
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &window, &MainWindow::requestQuit);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     &MainWindow::requestQuit);
+
+    window.Load(commandText);
+    if (window.hasClosed())
+        return 0;
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QColor>
+
+#include <cstdint>
+
+class QAbstractButton;
+class QWidget;
+
+namespace forms {
+
+/**
+ * The QColor of a 0x00BBGGRR value; 0x80000000 + n is system colour n, taken from the
+ * application palette (15: button face).
+ */
+QColor toQColor(std::uint32_t colour);
+
+/**
+ * Paints a graphical button exactly in its back colour under every style (a palette colour
+ * is painted as a gradient under Fusion; a style sheet with a border is painted flat).
+ * The value is kept in the property "backColour" (0x00BBGGRR or a system colour).
+ */
+void setBackColour(QAbstractButton *button, std::uint32_t colour);
+std::uint32_t backColour(const QAbstractButton *button);
+
+/** Sets the fore colour of a frame's caption, leaving its children's colours alone. */
+void setCaptionColour(QWidget *frame, std::uint32_t colour);
+
+} // namespace forms

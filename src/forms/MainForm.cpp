@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+#include "MainForm.h"
+
+#include "Colours.h"
+#include "FormBuilder.h"
+#include "TypingLimit.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <vector>
+
+using forms::ControlKind;
+
+namespace {
+
+int positionIndex(std::string_view name)
+{
+    const auto it = std::find(forms::kPositions.begin(), forms::kPositions.end(), name);
+    return it == forms::kPositions.end() ? -1 : static_cast<int>(it - forms::kPositions.begin());
+}
+
+void place(UnitPanel &panel, std::string_view name, QWidget *control)
+{
+    if (const int position = positionIndex(name); position >= 0) {
+        panel.Position[position] = static_cast<QPushButton *>(control);
+        return;
+    }
+    if (name.size() == 5 && name.substr(2) == "Lbl") {
+        panel.PositionLbl[positionIndex(name.substr(0, 2))] = static_cast<QLineEdit *>(control);
+        return;
+    }
+    if (name == "ATxt")
+        panel.ATxt = static_cast<QLineEdit *>(control);
+    else if (name == "BTxt")
+        panel.BTxt = static_cast<QLineEdit *>(control);
+    else if (name == "Config")
+        panel.Config = static_cast<QPushButton *>(control);
+    else if (name == "Edit")
+        panel.Edit = static_cast<QPushButton *>(control);
+}
+
+void applySettings(const forms::PanelControlDef &def, int item, QWidget *control)
+{
+    control->setToolTip(QString::fromUtf8(def.tooltip.data(), qsizetype(def.tooltip.size())));
+    control->setEnabled(def.enabled);
+    if (!def.tabStop)
+        control->setFocusPolicy(Qt::ClickFocus);
+    if (def.boldFont)
+        control->setFont(FormBuilder::boldFont());
+    if (auto *edit = qobject_cast<QLineEdit *>(control)) {
+        QPalette palette = edit->palette();
+        if (def.backColour != forms::kNoColour)
+            palette.setColor(QPalette::Base, forms::toQColor(def.backColour));
+        if (def.foreColour[item] != forms::kNoColour)
+            palette.setColor(QPalette::Text, forms::toQColor(def.foreColour[item]));
+        edit->setPalette(palette);
+    }
+    if (def.kind == ControlKind::GraphicalButton || def.kind == ControlKind::GraphicalCheckBox) {
+        const auto back = def.backColour == forms::kNoColour ? forms::kButtonFace : def.backColour;
+        forms::setBackColour(static_cast<QPushButton *>(control), back);
+    }
+    if (def.maxLength[item] > 0)
+        TypingLimit::install(static_cast<QLineEdit *>(control), def.maxLength[item]);
+}
+
+} // namespace
+
+std::array<UnitPanel, forms::kUnitPanels> MainForm::build(QWidget *window, const TwipsScale &scale)
+{
+    const FormBuilder builder(scale);
+    builder.sizeWindow(window, forms::kMainWindow);
+
+    std::array<UnitPanel, forms::kUnitPanels> panels;
+    for (int item = 0; item < forms::kUnitPanels; ++item) {
+        const forms::FrameDef &frameDef = forms::kFrames[item];
+        auto *frame = static_cast<QGroupBox *>(builder.create(ControlKind::Frame, window, "Frame",
+                                                              item, frameDef.caption,
+                                                              frameDef.rect, frameDef.tabIndex));
+        frame->setToolTip(QString::fromUtf8(frameDef.tooltip.data(),
+                                            qsizetype(frameDef.tooltip.size())));
+        forms::setCaptionColour(frame, frameDef.foreColour);
+        panels[item].Frame = frame;
+
+        for (const forms::PanelControlDef &def : forms::kPanelControls) {
+            forms::TwipsRect rect = def.rect;
+            if (item == 2)
+                rect.top = def.item2Top;
+            QWidget *control = builder.create(def.kind, frame, def.name, item, def.caption, rect,
+                                              def.tabIndex[item]);
+            applySettings(def, item, control);
+            place(panels[item], def.name, control);
+        }
+    }
+    FormBuilder::applyTabOrder(FormBuilder::tabOrder(window));
+    return panels;
+}

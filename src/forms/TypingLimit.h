@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QValidator>
+
+class QLineEdit;
+
+/**
+ * Limits what the operator can type into a text box without touching text set by the
+ * program: a longer text from the settings is shown whole, and typing may shorten it, but
+ * no keystroke or paste makes the text longer than the limit and longer than it was.
+ * (QLineEdit::setMaxLength would cut the stored text.) Limits count characters.
+ */
+class TypingLimit : public QValidator
+{
+    Q_OBJECT
+public:
+    /** Installs a limit of `maxChars` on `edit`; the validator is owned by `edit`. */
+    static TypingLimit *install(QLineEdit *edit, int maxChars);
+
+    int limit() const { return m_limit; }
+    void setLimit(int maxChars) { m_limit = maxChars; }
+
+    State validate(QString &input, int &pos) const override;
+
+private:
+    TypingLimit(QLineEdit *edit, int maxChars);
+
+    const QLineEdit *m_edit;
+    int m_limit;
+};

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/**
+ * The six registry calls the settings store makes, with the Windows registry's contract:
+ * each returns 0 (ERROR_SUCCESS) or a Windows error code; names are case-insensitive and
+ * case-preserving; a backslash in a subkey name nests keys; an empty subkey name means the
+ * key itself. Handles are opaque; the caller closes every handle it was given.
+ * Text is in the platform's 8-bit encoding (ANSI code page on Windows, UTF-8 elsewhere).
+ */
+class Registry
+{
+public:
+    using Key = std::uintptr_t;
+
+    static constexpr Key kLocalMachine = 0x80000002u; ///< HKEY_LOCAL_MACHINE
+
+    static constexpr long kSuccess = 0;
+    static constexpr long kFileNotFound = 2; ///< ERROR_FILE_NOT_FOUND: no such key or value
+    static constexpr long kAccessDenied = 5; ///< ERROR_ACCESS_DENIED: refused, or has subkeys
+    static constexpr long kInvalidHandle = 6; ///< ERROR_INVALID_HANDLE
+    static constexpr long kInvalidParameter = 87; ///< ERROR_INVALID_PARAMETER: name too long
+    static constexpr long kMoreData = 234; ///< ERROR_MORE_DATA: value larger than the buffer
+    static constexpr long kBadDb = 1009; ///< ERROR_BADDB: the store itself cannot be used
+    static constexpr long kKeyDeleted = 1018; ///< ERROR_KEY_DELETED: handle to a deleted key
+
+    static constexpr std::uint32_t kString = 1; ///< REG_SZ
+    static constexpr std::uint32_t kDword = 4; ///< REG_DWORD
+
+    /** Access mask the store uses for every key: query, set, create, enumerate, notify, ... */
+    static constexpr std::uint32_t kStoreAccess = 0x2003Fu;
+    static constexpr std::size_t kMaxKeyNameLength = 255;
+
+    virtual ~Registry() = default;
+
+    /** RegOpenKeyExA: opens an existing key. */
+    virtual long openKey(Key parent, const std::string &subKey, std::uint32_t access,
+                         Key *result) = 0;
+    /** RegCreateKeyA: opens the key, creating it and its missing ancestors. */
+    virtual long createKey(Key parent, const std::string &subKey, Key *result) = 0;
+    /**
+     * RegQueryValueExA: copies the value's bytes into `data` (capacity `*size`) and sets
+     * `*size` to the value's size. A value larger than the buffer gives kMoreData with
+     * `*size` set to the size needed. `type` and `data` may be null.
+     */
+    virtual long queryValue(Key key, const std::string &name, std::uint32_t *type,
+                            std::uint8_t *data, std::uint32_t *size) = 0;
+    /** RegSetValueExA: stores `size` bytes of `data` as a value of `type`, replacing any. */
+    virtual long setValue(Key key, const std::string &name, std::uint32_t type,
+                          const std::uint8_t *data, std::uint32_t size) = 0;
+    /** RegDeleteKeyA: deletes a subkey with all its values; refused if it has subkeys. */
+    virtual long deleteKey(Key key, const std::string &subKey) = 0;
+    /** RegCloseKey. */
+    virtual long closeKey(Key key) = 0;
+};

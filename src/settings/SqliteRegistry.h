@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "Registry.h"
+
+#include <map>
+#include <string>
+
+struct sqlite3;
+
+/**
+ * The registry's model kept in an SQLite database: keys, and typed values holding raw
+ * bytes. Every ancestor of a key has its own row from HKEY_LOCAL_MACHINE down. One statement
+ * or short transaction per call; no transaction is held between calls, so several running
+ * copies can share the file. A file that cannot be used (corrupt, of another schema, a
+ * directory) makes every call fail with kBadDb; a read-only one refuses writes.
+ */
+class SqliteRegistry : public Registry
+{
+public:
+    /** Opens (and if needed creates) the database at `path`, creating its folder. */
+    explicit SqliteRegistry(const std::string &path);
+    ~SqliteRegistry() override;
+    SqliteRegistry(const SqliteRegistry &) = delete;
+    SqliteRegistry &operator=(const SqliteRegistry &) = delete;
+
+    /**
+     * The registry file of this user: `SELVANE_REGISTRY` when set and not empty, else
+     * `$XDG_CONFIG_HOME/selvane/registry.sqlite3`, else `~/.config/selvane/registry.sqlite3`.
+     */
+    static std::string defaultPath();
+
+    /** False when the file could not be opened as a registry; every call then fails. */
+    bool usable() const { return m_db != nullptr; }
+
+    long openKey(Key parent, const std::string &subKey, std::uint32_t access,
+                 Key *result) override;
+    long createKey(Key parent, const std::string &subKey, Key *result) override;
+    long queryValue(Key key, const std::string &name, std::uint32_t *type, std::uint8_t *data,
+                    std::uint32_t *size) override;
+    long setValue(Key key, const std::string &name, std::uint32_t type, const std::uint8_t *data,
+                  std::uint32_t size) override;
+    long deleteKey(Key key, const std::string &subKey) override;
+    long closeKey(Key key) override;
+
+private:
+    bool open(const std::string &path);
+    long path(Key key, const std::string &subKey, std::string *full) const;
+    long existing(const std::string &full, std::string *stored) const;
+    Key newHandle(const std::string &full);
+
+    sqlite3 *m_db = nullptr;
+    std::map<Key, std::string> m_handles;
+    Key m_nextHandle = 1;
+};

@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+#include "Win32Registry.h"
+
+#include <windows.h>
+
+namespace {
+
+#if defined(_WIN64)
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kView = 0;
+#endif
+
+HKEY handle(Registry::Key key)
+{
+    return reinterpret_cast<HKEY>(key);
+}
+
+} // namespace
+
+long Win32Registry::openKey(Key parent, const std::string &subKey, std::uint32_t access,
+                            Key *result)
+{
+    HKEY key = nullptr;
+    const LONG rc = RegOpenKeyExA(handle(parent), subKey.c_str(), 0, access | kView, &key);
+    if (rc == ERROR_SUCCESS)
+        *result = reinterpret_cast<Key>(key);
+    return rc;
+}
+
+long Win32Registry::createKey(Key parent, const std::string &subKey, Key *result)
+{
+    HKEY key = nullptr;
+#if defined(_WIN64)
+    // RegCreateKeyA takes no mask and would work in the 64-bit view.
+    const LONG rc = RegCreateKeyExA(handle(parent), subKey.c_str(), 0, nullptr,
+                                    REG_OPTION_NON_VOLATILE, kStoreAccess | kView, nullptr, &key,
+                                    nullptr);
+#else
+    const LONG rc = RegCreateKeyA(handle(parent), subKey.c_str(), &key);
+#endif
+    if (rc == ERROR_SUCCESS)
+        *result = reinterpret_cast<Key>(key);
+    return rc;
+}
+
+long Win32Registry::queryValue(Key key, const std::string &name, std::uint32_t *type,
+                               std::uint8_t *data, std::uint32_t *size)
+{
+    DWORD valueType = 0;
+    DWORD count = size ? *size : 0;
+    const LONG rc = RegQueryValueExA(handle(key), name.c_str(), nullptr, &valueType, data,
+                                     size ? &count : nullptr);
+    if (type)
+        *type = valueType;
+    if (size)
+        *size = count;
+    return rc;
+}
+
+long Win32Registry::setValue(Key key, const std::string &name, std::uint32_t type,
+                             const std::uint8_t *data, std::uint32_t size)
+{
+    return RegSetValueExA(handle(key), name.c_str(), 0, type, data, size);
+}
+
+long Win32Registry::deleteKey(Key key, const std::string &subKey)
+{
+#if defined(_WIN64)
+    return RegDeleteKeyExA(handle(key), subKey.c_str(), kView, 0);
+#else
+    return RegDeleteKeyA(handle(key), subKey.c_str());
+#endif
+}
+
+long Win32Registry::closeKey(Key key)
+{
+    return RegCloseKey(handle(key));
+}

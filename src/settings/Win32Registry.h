@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "Registry.h"
+
+/**
+ * The Windows registry through advapi32's A functions. A 64-bit build works in the 32-bit
+ * view (KEY_WOW64_32KEY on every call that takes a mask), where 32-bit builds keep the
+ * settings, so both find the same values.
+ */
+class Win32Registry : public Registry
+{
+public:
+    long openKey(Key parent, const std::string &subKey, std::uint32_t access,
+                 Key *result) override;
+    long createKey(Key parent, const std::string &subKey, Key *result) override;
+    long queryValue(Key key, const std::string &name, std::uint32_t *type, std::uint8_t *data,
+                    std::uint32_t *size) override;
+    long setValue(Key key, const std::string &name, std::uint32_t type, const std::uint8_t *data,
+                  std::uint32_t size) override;
+    long deleteKey(Key key, const std::string &subKey) override;
+    long closeKey(Key key) override;
+};
