@@ -12,9 +12,13 @@ qsizetype characters(const QString &text)
 
 TypingLimit::TypingLimit(QLineEdit *edit, int maxChars)
     : QValidator(edit)
-    , m_edit(edit)
     , m_limit(maxChars)
+    , m_accepted(characters(edit->text()))
 {
+    // The box already holds an edit's text while it is validated, so the length before the
+    // edit is kept here, from every change that was let through.
+    connect(edit, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_accepted = characters(text); });
 }
 
 TypingLimit *TypingLimit::install(QLineEdit *edit, int maxChars)
@@ -30,9 +34,8 @@ TypingLimit *TypingLimit::install(QLineEdit *edit, int maxChars)
 
 QValidator::State TypingLimit::validate(QString &input, int &) const
 {
-    // Called with the text as an edit would leave it; the box still holds the text before it.
     const qsizetype after = characters(input);
-    if (after > m_limit && after > characters(m_edit->text()))
+    if (after > m_limit && after > m_accepted)
         return Invalid;
     return Acceptable;
 }

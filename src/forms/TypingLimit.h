@@ -26,6 +26,6 @@ public:
 private:
     TypingLimit(QLineEdit *edit, int maxChars);
 
-    const QLineEdit *m_edit;
     int m_limit;
+    qsizetype m_accepted;
 };
