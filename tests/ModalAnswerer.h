@@ -55,8 +55,10 @@ private:
         if (!modal || modal == m_last)
             return;
         m_last = modal;
-        Seen entry {QString::fromLatin1(modal->metaObject()->className()), modal->windowTitle(),
-                    {}, QMessageBox::NoIcon};
+        Seen entry {QString::fromLatin1(modal->metaObject()->className()),
+                    modal->windowTitle(),
+                    {},
+                    QMessageBox::NoIcon};
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             entry.text = box->text();
             entry.icon = box->icon();

@@ -42,8 +42,8 @@ private:
 };
 
 /** Every key and value of a registry file: key path -> (value name -> (type, bytes)). */
-using RegistryDump
-    = std::map<std::string, std::map<std::string, std::tuple<long, std::vector<unsigned char>>>>;
+using RegistryDump =
+    std::map<std::string, std::map<std::string, std::tuple<long, std::vector<unsigned char>>>>;
 
 inline RegistryDump dumpRegistry(const std::string &file)
 {
@@ -70,8 +70,8 @@ inline RegistryDump dumpRegistry(const std::string &file)
             if (data && size > 0)
                 bytes.assign(data, data + size);
             dump[reinterpret_cast<const char *>(sqlite3_column_text(values, 0))]
-                [reinterpret_cast<const char *>(sqlite3_column_text(values, 1))]
-                = {sqlite3_column_int64(values, 2), bytes};
+                [reinterpret_cast<const char *>(sqlite3_column_text(values, 1))] = {
+                    sqlite3_column_int64(values, 2), bytes};
         }
     }
     sqlite3_finalize(values);

@@ -41,11 +41,10 @@ void tst_CommandLine::parse_data()
     QTest::newRow("clean in capitals is a name") << "-CLEAN" << Path::Normal << "-CLEAN";
     QTest::newRow("hyphenated name") << "Bench-2" << Path::Normal << "Bench-2";
     QTest::newRow("hyphenated name with clean") << "Bench-2 -clean" << Path::Usage << "";
-    QTest::newRow("Qt's -reverse is a name") << "-reverse Bench" << Path::Normal
-                                             << "-reverse Bench";
+    QTest::newRow("Qt's -reverse is a name")
+        << "-reverse Bench" << Path::Normal << "-reverse Bench";
     QTest::newRow("Qt's -style is a name") << "-style fusion" << Path::Normal << "-style fusion";
-    QTest::newRow("Qt's -platform is a name") << "-platform foo" << Path::Normal
-                                              << "-platform foo";
+    QTest::newRow("Qt's -platform is a name") << "-platform foo" << Path::Normal << "-platform foo";
     QTest::newRow("non-ASCII name") << "Bänk Ω" << Path::Normal << "Bänk Ω";
 }
 

@@ -96,11 +96,14 @@ void tst_MainWindow::cleanPathDeletesOnlyItsContext_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("context");
     QTest::addColumn<QString>("message");
-    QTest::newRow("alone") << "-clean" << "SELVANE"
+    QTest::newRow("alone") << "-clean"
+                           << "SELVANE"
                            << "Cleaning  registry context\r\nPlease restart application";
-    QTest::newRow("name after") << "-clean Bench" << "SELVANE - Bench"
+    QTest::newRow("name after") << "-clean Bench"
+                                << "SELVANE - Bench"
                                 << "Cleaning Bench registry context\r\nPlease restart application";
-    QTest::newRow("name before") << "  Bench -clean " << "SELVANE - Bench"
+    QTest::newRow("name before") << "  Bench -clean "
+                                 << "SELVANE - Bench"
                                  << "Cleaning Bench registry context\r\nPlease restart application";
 }
 
@@ -131,13 +134,21 @@ void tst_MainWindow::captionNamesVersionAndInstance_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("context");
     QTest::addColumn<QString>("suffix");
-    QTest::newRow("no instance") << "" << "SELVANE" << "";
-    QTest::newRow("instance") << "Bench2" << "SELVANE - Bench2" << " - Bench2";
-    QTest::newRow("blanks around and inside") << "  two  words " << "SELVANE - two  words"
+    QTest::newRow("no instance") << ""
+                                 << "SELVANE"
+                                 << "";
+    QTest::newRow("instance") << "Bench2"
+                              << "SELVANE - Bench2"
+                              << " - Bench2";
+    QTest::newRow("blanks around and inside") << "  two  words "
+                                              << "SELVANE - two  words"
                                               << " - two  words";
-    QTest::newRow("Qt option is a name") << "-reverse Bench" << "SELVANE - -reverse Bench"
+    QTest::newRow("Qt option is a name") << "-reverse Bench"
+                                         << "SELVANE - -reverse Bench"
                                          << " - -reverse Bench";
-    QTest::newRow("non-ASCII") << "Bänk" << "SELVANE - Bänk" << " - Bänk";
+    QTest::newRow("non-ASCII") << "Bänk"
+                               << "SELVANE - Bänk"
+                               << " - Bänk";
 }
 
 void tst_MainWindow::captionNamesVersionAndInstance()
@@ -251,13 +262,15 @@ void tst_MainWindow::placementKeepsTheWindowOnScreen_data()
     QTest::addColumn<int>("expectedY"); // -1: the window's top before placement
     QTest::addColumn<bool>("expectedYFromEdge");
     const int missing = std::numeric_limits<int>::min();
-    QTest::newRow("nothing stored") << missing << false << missing << false << 100 << false << -1
-                                    << false;
+    QTest::newRow("nothing stored")
+        << missing << false << missing << false << 100 << false << -1 << false;
     QTest::newRow("stored") << 1500 << false << 3000 << false << 1500 << false << 3000 << false;
-    QTest::newRow("right edge accepted") << -100 << true << 0 << false << -100 << true << 0 << false;
+    QTest::newRow("right edge accepted")
+        << -100 << true << 0 << false << -100 << true << 0 << false;
     QTest::newRow("past right edge") << -99 << true << 0 << false << 100 << false << 0 << false;
     QTest::newRow("negative X") << -15 << false << 0 << false << 100 << false << 0 << false;
-    QTest::newRow("bottom edge accepted") << 0 << false << -100 << true << 0 << false << -100 << true;
+    QTest::newRow("bottom edge accepted")
+        << 0 << false << -100 << true << 0 << false << -100 << true;
     QTest::newRow("past bottom edge") << 0 << false << -99 << true << 0 << false << -1 << false;
     QTest::newRow("negative Y") << 0 << false << -15 << false << 0 << false << -1 << false;
 }
@@ -286,8 +299,9 @@ void tst_MainWindow::placementKeepsTheWindowOnScreen()
     QCOMPARE(bench.window.frameGeometry().left(),
              scale.toPixels(expectedX + (expectedXFromEdge ? screen.width() : 0)));
     QCOMPARE(bench.window.frameGeometry().top(),
-             expectedY == -1 ? topBefore
-                             : scale.toPixels(expectedY + (expectedYFromEdge ? screen.height() : 0)));
+             expectedY == -1
+                 ? topBefore
+                 : scale.toPixels(expectedY + (expectedYFromEdge ? screen.height() : 0)));
 }
 
 void tst_MainWindow::positionButtonsComeFirstInTheTabOrder()
@@ -298,7 +312,9 @@ void tst_MainWindow::positionButtonsComeFirstInTheTabOrder()
     QStringList chain;
     QWidget *widget = bench.window.panel(0).Position[0];
     for (int i = 0; i < 24; ++i) {
-        chain << QStringLiteral("%1.%2").arg(widget->property("item").toInt()).arg(widget->objectName());
+        chain << QStringLiteral("%1.%2")
+                     .arg(widget->property("item").toInt())
+                     .arg(widget->objectName());
         QCOMPARE(widget->property("tabIndex").toInt(), i);
         widget = widget->nextInFocusChain();
     }
@@ -459,7 +475,8 @@ void tst_MainWindow::sigtermDuringTheUnitsDialogEndsAfterStartUp()
     QVERIFY(!dialogStillOpenAfterSignal);
     QVERIFY(bench.window.hasClosed());
     QCOMPARE(bench.window.UnitCount(), 1); // closed as if by its title bar
-    QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]")); // start-up ran to its end before the window closed
+    QCOMPARE(bench.window.panel(0).Frame->title(),
+             QStringLiteral("Unit 1  [0.7.0]")); // start-up ran to its end before the window closed
 }
 
 void tst_MainWindow::sigtermWhenIdleClosesTheWindow()

@@ -105,17 +105,14 @@ TEST_P(TextRead, GivesWhatTheBytesHold)
 
 INSTANTIATE_TEST_SUITE_P(
     Bytes, TextRead,
-    ::testing::Values(StoredText {"zero_bytes_give_default", "", "Device 2"},
-                      StoredText {"one_nul_is_empty_text", std::string(1, '\0'), ""},
-                      StoredText {"without_nul_reads_whole", "abc", "abc"},
-                      StoredText {"two_nuls_keep_one", std::string("abc\0\0", 5),
-                                  std::string("abc\0", 4)},
-                      StoredText {"bytes_1024_fit", std::string(1023, 'y') + '\0',
-                                  std::string(1023, 'y')},
-                      StoredText {"bytes_1025_give_default", std::string(1024, 'y') + '\0',
-                                  "Device 2"},
-                      StoredText {"dword_read_as_text", std::string("\x41\x42\0\0", 4),
-                                  std::string("AB\0", 3)}),
+    ::testing::Values(
+        StoredText {"zero_bytes_give_default", "", "Device 2"},
+        StoredText {"one_nul_is_empty_text", std::string(1, '\0'), ""},
+        StoredText {"without_nul_reads_whole", "abc", "abc"},
+        StoredText {"two_nuls_keep_one", std::string("abc\0\0", 5), std::string("abc\0", 4)},
+        StoredText {"bytes_1024_fit", std::string(1023, 'y') + '\0', std::string(1023, 'y')},
+        StoredText {"bytes_1025_give_default", std::string(1024, 'y') + '\0', "Device 2"},
+        StoredText {"dword_read_as_text", std::string("\x41\x42\0\0", 4), std::string("AB\0", 3)}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsStoreTest, TextOf1024CharactersIsStoredButReadsAsDefault)

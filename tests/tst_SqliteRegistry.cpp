@@ -178,13 +178,12 @@ TEST_P(KeyNames, AreCheckedPerComponent)
 
 INSTANTIATE_TEST_SUITE_P(
     Names, KeyNames,
-    ::testing::Values(BadName {"component_255", "S\\" + std::string(255, 'k'), Registry::kSuccess},
-                      BadName {"component_256", "S\\" + std::string(256, 'k'),
-                               Registry::kInvalidParameter},
-                      BadName {"long_path_short_parts",
-                               std::string(200, 'a') + "\\" + std::string(200, 'b'),
-                               Registry::kSuccess},
-                      BadName {"empty_component", "S\\\\T", Registry::kInvalidParameter}),
+    ::testing::Values(
+        BadName {"component_255", "S\\" + std::string(255, 'k'), Registry::kSuccess},
+        BadName {"component_256", "S\\" + std::string(256, 'k'), Registry::kInvalidParameter},
+        BadName {"long_path_short_parts", std::string(200, 'a') + "\\" + std::string(200, 'b'),
+                 Registry::kSuccess},
+        BadName {"empty_component", "S\\\\T", Registry::kInvalidParameter}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SqliteRegistryTest, HandlesAreClosedOnce)
@@ -246,8 +245,8 @@ TEST_P(Unusable, EveryCallFailsCleanly)
     TemporaryFolder folder;
     const std::string file = folder.file("registry.sqlite3");
     GetParam().make(file);
-    const auto sizeBefore
-        = std::filesystem::is_regular_file(file) ? std::filesystem::file_size(file) : 0;
+    const auto sizeBefore =
+        std::filesystem::is_regular_file(file) ? std::filesystem::file_size(file) : 0;
 
     SqliteRegistry registry(file);
     EXPECT_FALSE(registry.usable());
@@ -266,44 +265,46 @@ TEST_P(Unusable, EveryCallFailsCleanly)
 
 INSTANTIATE_TEST_SUITE_P(
     Files, Unusable,
-    ::testing::Values(
-        UnusableFile {"random_bytes",
-                      [](const std::string &file) {
-                          std::mt19937 random(42);
-                          std::string bytes(8192, '\0');
-                          for (char &byte : bytes)
-                              byte = static_cast<char>(random());
-                          writeBytes(file, bytes);
-                      }},
-        UnusableFile {"truncated_header",
-                      [](const std::string &file) {
-                          {
-                              SqliteRegistry good(file);
-                              Key key = 0;
-                              good.createKey(Registry::kLocalMachine, "SOFTWARE", &key);
-                          }
-                          std::filesystem::resize_file(file, 50);
-                      }},
-        UnusableFile {"another_schema",
-                      [](const std::string &file) {
-                          sqlite3 *db = nullptr;
-                          sqlite3_open(file.c_str(), &db);
-                          sqlite3_exec(db, "CREATE TABLE notes(text TEXT)", nullptr, nullptr,
-                                       nullptr);
-                          sqlite3_close(db);
-                      }},
-        UnusableFile {"our_tables_other_columns",
-                      [](const std::string &file) {
-                          sqlite3 *db = nullptr;
-                          sqlite3_open(file.c_str(), &db);
-                          sqlite3_exec(db,
-                                       "CREATE TABLE registry_key(id INTEGER);"
-                                       "CREATE TABLE registry_value(id INTEGER);",
-                                       nullptr, nullptr, nullptr);
-                          sqlite3_close(db);
-                      }},
-        UnusableFile {"a_directory",
-                      [](const std::string &file) { std::filesystem::create_directory(file); }}),
+    ::testing::Values(UnusableFile {"random_bytes",
+                                    [](const std::string &file) {
+                                        std::mt19937 random(42);
+                                        std::string bytes(8192, '\0');
+                                        for (char &byte : bytes)
+                                            byte = static_cast<char>(random());
+                                        writeBytes(file, bytes);
+                                    }},
+                      UnusableFile {"truncated_header",
+                                    [](const std::string &file) {
+                                        {
+                                            SqliteRegistry good(file);
+                                            Key key = 0;
+                                            good.createKey(Registry::kLocalMachine, "SOFTWARE",
+                                                           &key);
+                                        }
+                                        std::filesystem::resize_file(file, 50);
+                                    }},
+                      UnusableFile {"another_schema",
+                                    [](const std::string &file) {
+                                        sqlite3 *db = nullptr;
+                                        sqlite3_open(file.c_str(), &db);
+                                        sqlite3_exec(db, "CREATE TABLE notes(text TEXT)", nullptr,
+                                                     nullptr, nullptr);
+                                        sqlite3_close(db);
+                                    }},
+                      UnusableFile {"our_tables_other_columns",
+                                    [](const std::string &file) {
+                                        sqlite3 *db = nullptr;
+                                        sqlite3_open(file.c_str(), &db);
+                                        sqlite3_exec(db,
+                                                     "CREATE TABLE registry_key(id INTEGER);"
+                                                     "CREATE TABLE registry_value(id INTEGER);",
+                                                     nullptr, nullptr, nullptr);
+                                        sqlite3_close(db);
+                                    }},
+                      UnusableFile {"a_directory",
+                                    [](const std::string &file) {
+                                        std::filesystem::create_directory(file);
+                                    }}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST(SqliteRegistryFile, AnotherSchemaGetsNoTablesOfOurs)
@@ -314,7 +315,9 @@ TEST(SqliteRegistryFile, AnotherSchemaGetsNoTablesOfOurs)
     sqlite3_open(file.c_str(), &db);
     sqlite3_exec(db, "CREATE TABLE notes(text TEXT)", nullptr, nullptr, nullptr);
     sqlite3_close(db);
-    { SqliteRegistry registry(file); }
+    {
+        SqliteRegistry registry(file);
+    }
     sqlite3_open(file.c_str(), &db);
     sqlite3_stmt *count = nullptr;
     sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &count, nullptr);
@@ -350,21 +353,22 @@ TEST(SqliteRegistryFile, ReadOnlyFileRefusesWritesToAnOrdinaryUser)
         registry.closeKey(key);
     }
     std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_all
-                                     | std::filesystem::perms::group_read
-                                     | std::filesystem::perms::group_exec
-                                     | std::filesystem::perms::others_read
-                                     | std::filesystem::perms::others_exec);
+                                                    | std::filesystem::perms::group_read
+                                                    | std::filesystem::perms::group_exec
+                                                    | std::filesystem::perms::others_read
+                                                    | std::filesystem::perms::others_exec);
     for (const auto &entry : std::filesystem::directory_iterator(folder.path()))
         std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_read
-                                         | std::filesystem::perms::group_read
-                                         | std::filesystem::perms::others_read);
+                                                       | std::filesystem::perms::group_read
+                                                       | std::filesystem::perms::others_read);
     const int status = inChild([&] {
         // Root ignores file permissions: the check runs as nobody.
         if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             return 10;
         SqliteRegistry registry(file);
         Key key = 0;
-        if (registry.createKey(Registry::kLocalMachine, "SOFTWARE\\New", &key) == Registry::kSuccess)
+        if (registry.createKey(Registry::kLocalMachine, "SOFTWARE\\New", &key)
+            == Registry::kSuccess)
             return 11;
         if (registry.openKey(Registry::kLocalMachine, "SOFTWARE\\T", 0x2003F, &key)
             == Registry::kSuccess) {
@@ -391,10 +395,12 @@ TEST(SqliteRegistryFile, CopiesWritingAtTheSameMomentAllSucceed)
         const pid_t pid = ::fork();
         if (pid == 0) {
             SqliteRegistry registry(file);
-            const std::string context = "SOFTWARE\\Talvern Software\\SELVANE - " + std::to_string(copy);
+            const std::string context =
+                "SOFTWARE\\Talvern Software\\SELVANE - " + std::to_string(copy);
             for (int i = 0; i < kValues; ++i) {
                 Key key = 0;
-                if (registry.createKey(Registry::kLocalMachine, context, &key) != Registry::kSuccess)
+                if (registry.createKey(Registry::kLocalMachine, context, &key)
+                    != Registry::kSuccess)
                     ::_exit(1);
                 const std::string value = std::to_string(i);
                 if (registry.setValue(key, "v" + value, 1,

@@ -98,7 +98,8 @@ void tst_Units::dialogIsPlacedUnderItsOwner()
         Units dialog(&owner);
         QCOMPARE(dialog.frameGeometry().topLeft(), QPoint(100 + 7, 100 + 125 + 1));
     }
-    const int screenHeight = TwipsScale::primaryScreen().toPixels(TwipsScale::screenSizeTwips().height());
+    const int screenHeight =
+        TwipsScale::primaryScreen().toPixels(TwipsScale::screenSizeTwips().height());
     owner.move(20, screenHeight - 125 - 40); // a dialog below would end past the bottom
     Units above(&owner);
     QCOMPARE(above.frameGeometry().topLeft(), QPoint(27, screenHeight - 165 - 60 - 1));

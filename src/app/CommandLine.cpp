@@ -79,13 +79,14 @@ std::string contextSuffix(std::string_view instanceName)
 std::string usageMessage()
 {
     return "Usage:\t" + std::string(kProject)
-        + ".exe (NUM) (-clean)\r\n     with\r\n\tNAME  = Instance name\r\n"
-          "\t-clean = Registry clean option";
+           + ".exe (NUM) (-clean)\r\n     with\r\n\tNAME  = Instance name\r\n"
+             "\t-clean = Registry clean option";
 }
 
 std::string cleanMessage(std::string_view instanceName)
 {
-    return "Cleaning " + std::string(instanceName) + " registry context\r\nPlease restart application";
+    return "Cleaning " + std::string(instanceName)
+           + " registry context\r\nPlease restart application";
 }
 
 } // namespace CommandLine

@@ -158,9 +158,9 @@ void MainWindow::readUnit(int index)
 {
     UnitState &state = unit(index);
     const UnitLink defaults {0, 0, 7, 0, false};
-    state.Board = field16(m_store.ReadValue(m_contextName, unitValue(index, ".Board"),
-                                            std::int32_t(defaults.Board)),
-                          defaults.Board);
+    state.Board = field16(
+        m_store.ReadValue(m_contextName, unitValue(index, ".Board"), std::int32_t(defaults.Board)),
+        defaults.Board);
     state.PAd = field16(
         m_store.ReadValue(m_contextName, unitValue(index, ".PAd"), std::int32_t(defaults.PAd)),
         defaults.PAd);
@@ -169,10 +169,10 @@ void MainWindow::readUnit(int index)
         defaults.SAd);
 
     UnitPanel &controls = panel(index);
-    controls.ATxt->setText(
-        fromBytes(m_store.ReadValue(m_contextName, unitValue(index, ".A.title"), kTitleDefaults[0])));
-    controls.BTxt->setText(
-        fromBytes(m_store.ReadValue(m_contextName, unitValue(index, ".B.title"), kTitleDefaults[1])));
+    controls.ATxt->setText(fromBytes(
+        m_store.ReadValue(m_contextName, unitValue(index, ".A.title"), kTitleDefaults[0])));
+    controls.BTxt->setText(fromBytes(
+        m_store.ReadValue(m_contextName, unitValue(index, ".B.title"), kTitleDefaults[1])));
     for (int p = 0; p < UnitPanel::kPositions; ++p) {
         const std::string_view position = forms::kPositions[p];
         controls.Position[p]->setText(

@@ -26,8 +26,7 @@ int main(int argc, char **argv)
 
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &window, &MainWindow::requestQuit);
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     &MainWindow::requestQuit);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, &MainWindow::requestQuit);
 
     window.Load(commandText);
     if (window.hasClosed())

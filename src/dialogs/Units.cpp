@@ -20,8 +20,8 @@ Units::Units(QWidget *owner)
     setFixedSize(size());
 
     for (const forms::DialogControlDef &def : forms::kUnitsControls) {
-        QWidget *control = builder.create(def.kind, this, def.name, def.item, def.caption,
-                                          def.rect, def.tabIndex);
+        QWidget *control =
+            builder.create(def.kind, this, def.name, def.item, def.caption, def.rect, def.tabIndex);
         if (auto *option = qobject_cast<QRadioButton *>(control)) {
             option->setChecked(def.selected);
             Num[def.item] = option;

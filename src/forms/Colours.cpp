@@ -35,7 +35,7 @@ void setBackColour(QAbstractButton *button, std::uint32_t colour)
                                          "QPushButton:focus { border: 1px solid #000000; }"
                                          "QPushButton:pressed, QPushButton:checked {"
                                          " border: 2px inset #808080; }")
-                                  .arg(back));
+                              .arg(back));
     button->setProperty("backColour", QVariant::fromValue<uint>(colour));
 }
 

@@ -21,8 +21,7 @@ class FormBuilder
 public:
     explicit FormBuilder(const TwipsScale &scale)
         : m_scale(scale)
-    {
-    }
+    { }
 
     QWidget *create(forms::ControlKind kind, QWidget *parent, std::string_view name, int item,
                     std::string_view caption, const forms::TwipsRect &rect, int tabIndex) const;

@@ -88,6 +88,8 @@ struct PanelControlDef
     std::array<int, kUnitPanels> maxLength; ///< 0: no limit
 };
 
+// The tables below are laid out as tables; the formatter would break them into columns.
+// clang-format off
 namespace detail {
 inline constexpr std::array<std::uint32_t, kUnitPanels> kNoFore {kNoColour, kNoColour, kNoColour};
 inline constexpr std::array<int, kUnitPanels> kNoLimit {0, 0, 0};
@@ -178,6 +180,8 @@ inline constexpr std::array<DialogControlDef, 4> kUnitsControls {{
      false},
     {"OK", ControlKind::PushButton, -1, false, "&OK", {1920, 600, 495, 255}, 3, false},
 }};
+
+// clang-format on
 
 /** The bold font of the definitions: "MS Sans Serif", 8.25 pt, weight 700. */
 inline constexpr std::string_view kBoldFontFace = "MS Sans Serif";

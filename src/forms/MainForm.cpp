@@ -77,10 +77,10 @@ std::array<UnitPanel, forms::kUnitPanels> MainForm::build(QWidget *window, const
     for (int item = 0; item < forms::kUnitPanels; ++item) {
         const forms::FrameDef &frameDef = forms::kFrames[item];
         auto *frame = static_cast<QGroupBox *>(builder.create(ControlKind::Frame, window, "Frame",
-                                                              item, frameDef.caption,
-                                                              frameDef.rect, frameDef.tabIndex));
-        frame->setToolTip(QString::fromUtf8(frameDef.tooltip.data(),
-                                            qsizetype(frameDef.tooltip.size())));
+                                                              item, frameDef.caption, frameDef.rect,
+                                                              frameDef.tabIndex));
+        frame->setToolTip(
+            QString::fromUtf8(frameDef.tooltip.data(), qsizetype(frameDef.tooltip.size())));
         forms::setCaptionColour(frame, frameDef.foreColour);
         panels[item].Frame = frame;
 

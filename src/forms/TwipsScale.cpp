@@ -8,8 +8,7 @@
 
 TwipsScale::TwipsScale(double logicalDpi)
     : m_dpi(logicalDpi > 0 ? logicalDpi : 96.0)
-{
-}
+{ }
 
 TwipsScale TwipsScale::primaryScreen()
 {

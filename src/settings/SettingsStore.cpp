@@ -17,8 +17,7 @@ class OpenKeys
 public:
     explicit OpenKeys(Registry &registry)
         : m_registry(registry)
-    {
-    }
+    { }
     ~OpenKeys()
     {
         if (m_context)
@@ -33,24 +32,24 @@ public:
     {
         return m_registry.openKey(Registry::kLocalMachine, std::string(SettingsStore::kRootKey),
                                   Registry::kStoreAccess, &m_root)
-            == Registry::kSuccess;
+               == Registry::kSuccess;
     }
     bool openOrCreateRoot()
     {
         return openRoot()
-            || m_registry.createKey(Registry::kLocalMachine, std::string(SettingsStore::kRootKey),
-                                    &m_root)
-            == Registry::kSuccess;
+               || m_registry.createKey(Registry::kLocalMachine,
+                                       std::string(SettingsStore::kRootKey), &m_root)
+                      == Registry::kSuccess;
     }
     bool openContext(const std::string &context)
     {
         return m_registry.openKey(m_root, context, Registry::kStoreAccess, &m_context)
-            == Registry::kSuccess;
+               == Registry::kSuccess;
     }
     bool openOrCreateContext(const std::string &context)
     {
         return openContext(context)
-            || m_registry.createKey(m_root, context, &m_context) == Registry::kSuccess;
+               || m_registry.createKey(m_root, context, &m_context) == Registry::kSuccess;
     }
     Registry::Key root() const { return m_root; }
     Registry::Key context() const { return m_context; }
@@ -65,8 +64,7 @@ private:
 
 SettingsStore::SettingsStore(Registry &registry)
     : m_registry(registry)
-{
-}
+{ }
 
 std::string SettingsStore::ReadValue(const std::string &context, const std::string &name,
                                      std::string_view defaultText) const
@@ -98,7 +96,7 @@ std::int32_t SettingsStore::ReadValue(const std::string &context, const std::str
         return defaultNumber;
     // Fewer than four stored bytes are the low bytes; the high ones stay zero.
     const std::uint32_t bits = std::uint32_t(buffer[0]) | std::uint32_t(buffer[1]) << 8
-        | std::uint32_t(buffer[2]) << 16 | std::uint32_t(buffer[3]) << 24;
+                               | std::uint32_t(buffer[2]) << 16 | std::uint32_t(buffer[3]) << 24;
     return static_cast<std::int32_t>(bits);
 }
 
@@ -115,7 +113,7 @@ bool SettingsStore::WriteValue(const std::string &context, const std::string &na
     return m_registry.setValue(keys.context(), name, Registry::kString,
                                reinterpret_cast<const std::uint8_t *>(bytes.data()),
                                static_cast<std::uint32_t>(bytes.size()))
-        == Registry::kSuccess;
+           == Registry::kSuccess;
 }
 
 bool SettingsStore::WriteValue(const std::string &context, const std::string &name,
@@ -135,7 +133,7 @@ bool SettingsStore::WriteValue(const std::string &context, const std::string &na
         static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
     return m_registry.setValue(keys.context(), name, Registry::kDword, bytes.data(),
                                static_cast<std::uint32_t>(bytes.size()))
-        == Registry::kSuccess;
+           == Registry::kSuccess;
 }
 
 void SettingsStore::DeleteContext(const std::string &context) const

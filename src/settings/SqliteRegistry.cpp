@@ -258,8 +258,7 @@ Registry::Key SqliteRegistry::newHandle(const std::string &full)
     return handle;
 }
 
-long SqliteRegistry::openKey(Key parent, const std::string &subKey, std::uint32_t,
-                             Key *result)
+long SqliteRegistry::openKey(Key parent, const std::string &subKey, std::uint32_t, Key *result)
 {
     if (!m_db)
         return kBadDb;

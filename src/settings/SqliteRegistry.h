@@ -33,8 +33,7 @@ public:
     /** False when the file could not be opened as a registry; every call then fails. */
     bool usable() const { return m_db != nullptr; }
 
-    long openKey(Key parent, const std::string &subKey, std::uint32_t access,
-                 Key *result) override;
+    long openKey(Key parent, const std::string &subKey, std::uint32_t access, Key *result) override;
     long createKey(Key parent, const std::string &subKey, Key *result) override;
     long queryValue(Key key, const std::string &name, std::uint32_t *type, std::uint8_t *data,
                     std::uint32_t *size) override;

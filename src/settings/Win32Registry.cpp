@@ -33,9 +33,9 @@ long Win32Registry::createKey(Key parent, const std::string &subKey, Key *result
     HKEY key = nullptr;
 #if defined(_WIN64)
     // RegCreateKeyA takes no mask and would work in the 64-bit view.
-    const LONG rc = RegCreateKeyExA(handle(parent), subKey.c_str(), 0, nullptr,
-                                    REG_OPTION_NON_VOLATILE, kStoreAccess | kView, nullptr, &key,
-                                    nullptr);
+    const LONG rc =
+        RegCreateKeyExA(handle(parent), subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        kStoreAccess | kView, nullptr, &key, nullptr);
 #else
     const LONG rc = RegCreateKeyA(handle(parent), subKey.c_str(), &key);
 #endif

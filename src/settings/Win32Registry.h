@@ -11,8 +11,7 @@
 class Win32Registry : public Registry
 {
 public:
-    long openKey(Key parent, const std::string &subKey, std::uint32_t access,
-                 Key *result) override;
+    long openKey(Key parent, const std::string &subKey, std::uint32_t access, Key *result) override;
     long createKey(Key parent, const std::string &subKey, Key *result) override;
     long queryValue(Key key, const std::string &name, std::uint32_t *type, std::uint8_t *data,
                     std::uint32_t *size) override;

@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: MIT
+// In-process figures: the settings a start-up reads and a shutdown writes, and the command
+// line's handling.
+
+#include "app/CommandLine.h"
+#include "settings/SettingsStore.h"
+#include "settings/SqliteRegistry.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string kContext = "SELVANE - Bench";
+
+/** The 42 values of a context with three units, in the order start-up reads them. */
+struct Value
+{
+    std::string name;
+    bool text;
+    std::string defaultText;
+};
+
+std::vector<Value> contextValues()
+{
+    std::vector<Value> values {{"Units", false, {}}};
+    for (int unit = 1; unit <= 3; ++unit) {
+        const std::string n = std::to_string(unit);
+        values.push_back({n + ".Board", false, {}});
+        values.push_back({n + ".PAd", false, {}});
+        values.push_back({n + ".SAd", false, {}});
+        values.push_back({n + ".A.title", true, "Device 1"});
+        values.push_back({n + ".B.title", true, "Device 2"});
+        for (const char *position : {"A1", "A2", "A3", "A4", "B1", "B2", "B3", "B4"})
+            values.push_back({n + "." + position + ".label", true, position});
+    }
+    values.push_back({"X", false, {}});
+    values.push_back({"Y", false, {}});
+    return values;
+}
+
+class RegistryFile
+{
+public:
+    RegistryFile()
+    {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "selvane-bench-XXXXXX").string();
+        m_folder = ::mkdtemp(pattern.data()) ? pattern : std::string();
+        m_file = m_folder + "/registry.sqlite3";
+    }
+    ~RegistryFile()
+    {
+        std::error_code error;
+        std::filesystem::remove_all(m_folder, error);
+    }
+    RegistryFile(const RegistryFile &) = delete;
+    RegistryFile &operator=(const RegistryFile &) = delete;
+    const std::string &file() const { return m_file; }
+
+private:
+    std::string m_folder;
+    std::string m_file;
+};
+
+void writeAll(const SettingsStore &store, const std::vector<Value> &values, int round)
+{
+    for (const Value &value : values) {
+        if (value.text)
+            store.WriteValue(kContext, value.name, value.defaultText + std::to_string(round % 7));
+        else
+            store.WriteValue(kContext, value.name, double(round % 100));
+    }
+}
+
+void BM_StartupReads42(benchmark::State &state)
+{
+    RegistryFile file;
+    SqliteRegistry registry(file.file());
+    const SettingsStore store(registry);
+    const std::vector<Value> values = contextValues();
+    writeAll(store, values, 1);
+    for (auto _ : state) {
+        for (const Value &value : values) {
+            if (value.text)
+                benchmark::DoNotOptimize(store.ReadValue(kContext, value.name, value.defaultText));
+            else
+                benchmark::DoNotOptimize(store.ReadValue(kContext, value.name, std::int32_t(0)));
+        }
+    }
+}
+BENCHMARK(BM_StartupReads42)->Unit(benchmark::kMillisecond);
+
+void BM_ShutdownWrites42(benchmark::State &state)
+{
+    RegistryFile file;
+    SqliteRegistry registry(file.file());
+    const SettingsStore store(registry);
+    const std::vector<Value> values = contextValues();
+    int round = 0;
+    for (auto _ : state)
+        writeAll(store, values, ++round);
+}
+BENCHMARK(BM_ShutdownWrites42)->Unit(benchmark::kMillisecond);
+
+void BM_CommandLine(benchmark::State &state)
+{
+    const std::string command = "  Bench 2 -clean ";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CommandLine::parse(command));
+}
+BENCHMARK(BM_CommandLine);
+
+} // namespace
+
+BENCHMARK_MAIN();
