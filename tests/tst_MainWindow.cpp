@@ -10,6 +10,9 @@
 #include "app/QuitSignals.h"
 #include "dialogs/Units.h"
 #include "forms/Colours.h"
+#include "gpib/DynamicLibrary.h"
+#include "gpib/GpibBinding.h"
+#include "gpib/GpibStatus.h"
 #include "settings/SettingsStore.h"
 
 #include <QGroupBox>
@@ -31,7 +34,14 @@ struct Bench
     std::string file = folder.file("registry.sqlite3");
     SqliteRegistry registry {file};
     SettingsStore store {registry};
-    MainWindow window {store};
+    DynamicLibrary driver {SELVANE_SIM_LIBRARY};
+    GpibBinding gpib {driver};
+    MainWindow window {store, gpib};
+
+    Bench() = default;
+    Bench(const Bench &) = delete;
+    Bench &operator=(const Bench &) = delete;
+    ~Bench() { window.close(); } // closes the window's links in the simulated driver
 
     void setUnits(const std::string &context, int count)
     {
@@ -433,32 +443,40 @@ void tst_MainWindow::startsInLockMode()
 
 void tst_MainWindow::frameCaptionShowsAddressAndLinkColour()
 {
+    qputenv("SELVANE_SIM_DEVICES", "0:7:0");
     Bench bench;
     bench.setUnits(kBench, 2);
+    bench.store.WriteValue(kBench, "2.PAd", 8.0); // nobody listens there
     bench.window.Load("Bench");
     bench.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bench.window));
-    QGroupBox *frame = bench.window.panel(0).Frame;
-    const QRect captionStrip(0, 0, frame->width(), frame->fontMetrics().height());
     const QColor red(255, 0, 0);
     const QColor darkGreen(0, 128, 0);
+    const auto caption = [](QGroupBox *frame) {
+        return QRect(0, 0, frame->width(), frame->fontMetrics().height());
+    };
 
-    // No driver yet: every shown unit is not linked and shows red.
-    QVERIFY(pixelsOf(painted(frame), red, captionStrip) > 10);
-    bench.window.ShowLinkState(0, true);
-    const QImage linked = painted(frame);
-    QVERIFY(pixelsOf(linked, darkGreen, captionStrip) > 10);
-    QCOMPARE(pixelsOf(linked, red), 0);
+    QGroupBox *linked = bench.window.panel(0).Frame;
+    QVERIFY(bench.window.unit(0).Opened);
+    QVERIFY(pixelsOf(painted(linked), darkGreen, caption(linked)) > 10);
+    QCOMPARE(pixelsOf(painted(linked), red), 0);
     QCOMPARE(pixelsOf(painted(bench.window.panel(0).Position[0]), darkGreen), 0);
+
+    QGroupBox *failed = bench.window.panel(1).Frame;
+    QVERIFY(!bench.window.unit(1).Opened);
+    QCOMPARE(failed->title(), QStringLiteral("Unit 2  [0.8.0]"));
+    QVERIFY(pixelsOf(painted(failed), red, caption(failed)) > 10);
+    QCOMPARE(pixelsOf(painted(failed), darkGreen), 0);
+    QCOMPARE(pixelsOf(painted(bench.window.panel(1).Position[0]), red), 0);
 
     bench.window.unit(1).Board = 1;
     bench.window.unit(1).PAd = 12;
     bench.window.unit(1).SAd = 96;
     bench.window.ShowUnitAddress(1);
-    QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2  [1.12.96]"));
+    QCOMPARE(failed->title(), QStringLiteral("Unit 2  [1.12.96]"));
     bench.window.unit(1).SAd = -5;
     bench.window.ShowUnitAddress(1);
-    QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2  [1.12.-5]"));
+    QCOMPARE(failed->title(), QStringLiteral("Unit 2  [1.12.-5]"));
 }
 
 void tst_MainWindow::sigtermDuringTheUnitsDialogEndsAfterStartUp()

@@ -8,6 +8,7 @@
 #include "forms/FormBuilder.h"
 #include "forms/MainForm.h"
 #include "forms/TypingLimit.h"
+#include "gpib/UnitDeviceLink.h"
 #include "settings/SettingsStore.h"
 #include "switch/EditMode.h"
 
@@ -37,6 +38,11 @@ QString fromBytes(const std::string &text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+std::string toBytes(const QString &text)
+{
+    return text.toStdString();
+}
+
 /** Value name of a unit setting: the unit number, then the rest (unit 1's board: "1.Board"). */
 std::string unitValue(int index, std::string_view rest)
 {
@@ -62,6 +68,16 @@ std::int16_t field16(std::int32_t stored, std::int16_t fallback)
     return static_cast<std::int16_t>(stored);
 }
 
+/** The platform's busy cursor while a driver call holds the GUI thread. */
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
 } // namespace
 
 class MainWindow::Busy
@@ -84,9 +100,10 @@ private:
     MainWindow &m_window;
 };
 
-MainWindow::MainWindow(SettingsStore &store, QWidget *parent)
+MainWindow::MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent)
     : QWidget(parent)
     , m_store(store)
+    , m_gpib(gpib)
     , m_scale(TwipsScale::primaryScreen())
 {
     setWindowIcon(QIcon(QStringLiteral(":/selvane/selvane.xpm")));
@@ -128,6 +145,7 @@ void MainWindow::Load(const std::string &commandText)
 
 void MainWindow::normalStart(const std::string &instanceName)
 {
+    m_saveOnClose = true;
     m_contextSuffix = CommandLine::contextSuffix(instanceName);
     m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
     setWindowTitle(QStringLiteral("%1 V%2.%3.%4%5")
@@ -247,9 +265,16 @@ void MainWindow::openShownUnits()
 
 bool MainWindow::OpenUnit(std::int16_t index)
 {
-    // No driver is bound yet: every unit counts as not linked.
-    unit(index).Opened = false;
-    return false;
+    UnitDeviceLink::Result result;
+    {
+        const BusyCursor waiting;
+        result = UnitDeviceLink::OpenUnit(unit(index), m_gpib);
+    }
+    if (result.failure) {
+        showFailure(UnitDeviceLink::failureMessage(*result.failure));
+        m_quitRequested = true;
+    }
+    return result.ok;
 }
 
 void MainWindow::ShowUnitAddress(std::int16_t index)
@@ -283,6 +308,14 @@ void MainWindow::showMessage(const std::string &text)
     box.exec();
 }
 
+void MainWindow::showFailure(const std::string &message)
+{
+    QMessageBox box(QMessageBox::Critical, fromBytes(std::string(CommandLine::kProject)),
+                    fromBytes(message), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
 void MainWindow::requestQuit()
 {
     m_quitPending = true;
@@ -299,10 +332,39 @@ void MainWindow::closeWhenIdle()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_closed) {
-        event->accept();
-        return;
-    }
-    m_closed = true;
     event->accept();
+    if (m_closed)
+        return;
+    m_closed = true;
+    // The usage and clean paths leave the store exactly as they found it.
+    if (m_saveOnClose)
+        saveSettings();
+    // Every open link, whatever the count: a hidden panel's link may have been opened
+    // through its Config button.
+    const BusyCursor waiting;
+    for (UnitState &state : m_units)
+        UnitDeviceLink::CloseUnit(state, m_gpib);
+}
+
+void MainWindow::saveSettings()
+{
+    // Every setting is written before any link is closed; a write that fails is skipped.
+    m_store.WriteValue(m_contextName, "Units", double(m_unitCount));
+    for (int i = 0; i < m_unitCount; ++i) {
+        const UnitState &state = unit(i);
+        const UnitPanel &controls = panel(i);
+        m_store.WriteValue(m_contextName, unitValue(i, ".Board"), double(state.Board));
+        m_store.WriteValue(m_contextName, unitValue(i, ".PAd"), double(state.PAd));
+        m_store.WriteValue(m_contextName, unitValue(i, ".SAd"), double(state.SAd));
+        m_store.WriteValue(m_contextName, unitValue(i, ".A.title"), toBytes(controls.ATxt->text()));
+        m_store.WriteValue(m_contextName, unitValue(i, ".B.title"), toBytes(controls.BTxt->text()));
+        // Labels from the buttons: a label typed but not locked is not saved.
+        for (int p = 0; p < UnitPanel::kPositions; ++p) {
+            m_store.WriteValue(m_contextName, labelValue(i, forms::kPositions[p]),
+                               toBytes(controls.Position[p]->text()));
+        }
+    }
+    const QRect outer = frameGeometry();
+    m_store.WriteValue(m_contextName, "X", double(m_scale.toTwips(outer.left())));
+    m_store.WriteValue(m_contextName, "Y", double(m_scale.toTwips(outer.top())));
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+class GpibBinding;
 class SettingsStore;
 
 /**
@@ -23,8 +24,8 @@ class MainWindow : public QWidget
     Q_OBJECT
     Q_PROPERTY(qint16 UnitCount READ UnitCount WRITE setUnitCount)
 public:
-    /** `store` must outlive the window. */
-    explicit MainWindow(SettingsStore &store, QWidget *parent = nullptr);
+    /** `store` and `gpib` must outlive the window. */
+    MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     /**
@@ -70,11 +71,14 @@ private:
     void orderTabsAndDisableHidden();
     void openShownUnits();
     bool OpenUnit(std::int16_t index);
+    void showFailure(const std::string &message);
     void EditPress(int index);
     void showMessage(const std::string &text);
     void closeWhenIdle();
+    void saveSettings();
 
     SettingsStore &m_store;
+    GpibBinding &m_gpib;
     TwipsScale m_scale;
     std::array<UnitPanel, 3> m_panels;
     UnitStates m_units;
@@ -84,5 +88,6 @@ private:
     bool m_quitRequested = false;
     bool m_quitPending = false;
     bool m_closed = false;
+    bool m_saveOnClose = false;
     int m_busy = 0;
 };

@@ -3,6 +3,8 @@
 #include "MainWindow.h"
 #include "QuitSignals.h"
 #include "Version.h"
+#include "gpib/DynamicLibrary.h"
+#include "gpib/GpibBinding.h"
 #include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
 
@@ -22,7 +24,9 @@ int main(int argc, char **argv)
 
     SqliteRegistry registry(SqliteRegistry::defaultPath());
     SettingsStore store(registry);
-    MainWindow window(store);
+    DynamicLibrary driver(DynamicLibrary::defaultName());
+    GpibBinding gpib(driver);
+    MainWindow window(store, gpib);
 
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &window, &MainWindow::requestQuit);

@@ -1,0 +1,172 @@
+// SPDX-License-Identifier: MIT
+// The C entry points of gpib-sim: the driver functions the panel uses, with the status of
+// each call left where the real drivers leave it (registered cells, ThreadIbsta & co.), and
+// one trace line per call.
+
+#include "SimBus.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#if defined(_WIN32)
+#define SIM_EXPORT extern "C" __declspec(dllexport)
+#else
+#define SIM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define SIM_CALL __stdcall
+#else
+#define SIM_CALL
+#endif
+
+namespace {
+
+/** The calling thread's status, and the cells it registered. */
+struct ThreadStatus
+{
+    SimBus::Status last;
+    std::int32_t *ibsta = nullptr;
+    std::int32_t *iberr = nullptr;
+    std::int32_t *ibcnt = nullptr;
+    std::int32_t *ibcntl = nullptr;
+};
+
+thread_local ThreadStatus t_status;
+
+int finish(const SimBus::Status &status)
+{
+    t_status.last = status;
+    if (t_status.ibsta) {
+        *t_status.ibsta = status.ibsta;
+        *t_status.iberr = status.iberr;
+        *t_status.ibcnt = static_cast<std::int32_t>(status.ibcntl);
+        *t_status.ibcntl = static_cast<std::int32_t>(status.ibcntl);
+    }
+    return status.ret;
+}
+
+std::string hex(const void *buffer, long count)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    const auto *bytes = static_cast<const unsigned char *>(buffer);
+    for (long i = 0; bytes && i < count; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0xF];
+    }
+    return text;
+}
+
+SimBus::Status statusOnly(int ret)
+{
+    SimBus::Status status = t_status.last;
+    status.ret = ret;
+    return status;
+}
+
+} // namespace
+
+SIM_EXPORT int SIM_CALL ibconfig(int ud, int option, int value)
+{
+    const SimBus::Status status = SimBus::instance().ibconfig(ud, option, value);
+    SimBus::instance().trace("ibconfig", {ud, option, value}, status);
+    return finish(status);
+}
+
+SIM_EXPORT int SIM_CALL ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
+{
+    const SimBus::Status status = SimBus::instance().ibdev(board, pad, sad, tmo, eot, eos);
+    SimBus::instance().trace("ibdev", {board, pad, sad, tmo, eot, eos}, status);
+    return finish(status);
+}
+
+SIM_EXPORT int SIM_CALL ibclr(int ud)
+{
+    const SimBus::Status status = SimBus::instance().ibclr(ud);
+    SimBus::instance().trace("ibclr", {ud}, status);
+    return finish(status);
+}
+
+SIM_EXPORT int SIM_CALL ibwrt(int ud, const void *buffer, long count)
+{
+    const SimBus::Status status = SimBus::instance().ibwrt(ud, buffer, count);
+    SimBus::instance().trace("ibwrt", {ud, count}, status, hex(buffer, count > 0 ? count : 0),
+                             true);
+    return finish(status);
+}
+
+SIM_EXPORT int SIM_CALL ibloc(int ud)
+{
+    const SimBus::Status status = SimBus::instance().ibloc(ud);
+    SimBus::instance().trace("ibloc", {ud}, status);
+    return finish(status);
+}
+
+SIM_EXPORT int SIM_CALL ibonl(int ud, int value)
+{
+    const SimBus::Status status = SimBus::instance().ibonl(ud, value);
+    SimBus::instance().trace("ibonl", {ud, value}, status);
+    return finish(status);
+}
+
+SIM_EXPORT int SIM_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta, std::int32_t *iberr,
+                                                     std::int32_t *ibcnt, std::int32_t *ibcntl)
+{
+    int result = 0;
+    if (!ibsta || !iberr || !ibcnt || !ibcntl) {
+        result = 3;
+    } else if (t_status.ibsta) {
+        // 1: already registered with these cells; 2: with other cells.
+        result = t_status.ibsta == ibsta ? 1 : 2;
+    } else {
+        t_status.ibsta = ibsta;
+        t_status.iberr = iberr;
+        t_status.ibcnt = ibcnt;
+        t_status.ibcntl = ibcntl;
+    }
+    SimBus::instance().trace("RegisterGpibGlobalsForThread", {}, {result, 0, 0, 0});
+    return result;
+}
+
+SIM_EXPORT int SIM_CALL UnregisterGpibGlobalsForThread()
+{
+    t_status.ibsta = t_status.iberr = t_status.ibcnt = t_status.ibcntl = nullptr;
+    SimBus::instance().trace("UnregisterGpibGlobalsForThread", {}, {0, 0, 0, 0});
+    return 0;
+}
+
+SIM_EXPORT int SIM_CALL ThreadIbsta()
+{
+    const SimBus::Status status = statusOnly(t_status.last.ibsta);
+    SimBus::instance().trace("ThreadIbsta", {}, status);
+    return status.ret;
+}
+
+SIM_EXPORT int SIM_CALL ThreadIberr()
+{
+    const SimBus::Status status = statusOnly(t_status.last.iberr);
+    SimBus::instance().trace("ThreadIberr", {}, status);
+    return status.ret;
+}
+
+SIM_EXPORT int SIM_CALL ThreadIbcnt()
+{
+    const SimBus::Status status = statusOnly(static_cast<int>(t_status.last.ibcntl));
+    SimBus::instance().trace("ThreadIbcnt", {}, status);
+    return status.ret;
+}
+
+SIM_EXPORT long SIM_CALL ThreadIbcntl()
+{
+    const SimBus::Status status = statusOnly(static_cast<int>(t_status.last.ibcntl));
+    SimBus::instance().trace("ThreadIbcntl", {}, status);
+    return t_status.last.ibcntl;
+}
+
+/** Descriptors the simulated driver holds; for tests, not part of the driver's interface. */
+SIM_EXPORT int SIM_CALL SimDescriptorsInUse()
+{
+    return SimBus::instance().descriptorsInUse();
+}

@@ -1,0 +1,262 @@
+// SPDX-License-Identifier: MIT
+#include "SimBus.h"
+
+#include "gpib/GpibApi.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+std::string environment(const char *name, const char *fallback)
+{
+    const char *value = std::getenv(name);
+    return value ? std::string(value) : std::string(fallback);
+}
+
+/** The driver's timeout table in milliseconds (code 12: 3 s); 0 waits for ever. */
+long timeoutMs(int code)
+{
+    static constexpr double kTable[] = {0,    0.01,  0.03,  0.1,    0.3,    1,
+                                        3,    10,    30,    100,    300,    1000,
+                                        3000, 10000, 30000, 100000, 300000, 1000000};
+    if (code < 0 || code >= static_cast<int>(std::size(kTable)))
+        return 0;
+    return static_cast<long>(kTable[code]);
+}
+
+bool validTimeout(int code)
+{
+    return code >= 0 && code <= 17;
+}
+
+} // namespace
+
+SimBus &SimBus::instance()
+{
+    static SimBus bus;
+    return bus;
+}
+
+SimBus::Status SimBus::fail(int error, int extra)
+{
+    return {-1, gpib::kErr | gpib::kCmpl | extra, error, 0};
+}
+
+SimBus::Status SimBus::done(int ret, long count)
+{
+    return {ret, gpib::kCmpl, 0, count};
+}
+
+void SimBus::readEnvironment()
+{
+    const std::string devices = environment("SELVANE_SIM_DEVICES", "0:7:0");
+    if (devices != m_devicesText) {
+        m_devicesText = devices;
+        m_present.clear();
+        m_boards = {0};
+        std::string items = devices;
+        for (char &c : items) {
+            if (c == ',')
+                c = ' ';
+        }
+        std::istringstream stream(items);
+        std::string item;
+        while (stream >> item) {
+            int board = 0;
+            int pad = 0;
+            int sad = 0;
+            char rest = 0;
+            if (std::sscanf(item.c_str(), "%d:%d:%d%c", &board, &pad, &sad, &rest) == 3) {
+                m_present.insert({board, pad, sad});
+                m_boards.insert(board);
+            } else {
+                std::fprintf(stderr, "gpib-sim: ignoring device '%s' (board:pad:sad)\n",
+                             item.c_str());
+            }
+        }
+    }
+    m_delayMs = std::strtol(environment("SELVANE_SIM_DELAY_MS", "0").c_str(), nullptr, 10);
+    if (m_delayMs < 0)
+        m_delayMs = 0;
+}
+
+bool SimBus::spendTime(int timeoutCode)
+{
+    const long limit = timeoutMs(timeoutCode);
+    const bool timesOut = limit > 0 && m_delayMs > limit;
+    const long wait = timesOut ? limit : m_delayMs;
+    if (wait > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    return !timesOut;
+}
+
+bool SimBus::present(const Address &address) const
+{
+    return m_present.count(address) != 0;
+}
+
+bool SimBus::boardExists(int board) const
+{
+    return m_boards.count(board) != 0;
+}
+
+SimBus::Device *SimBus::device(int ud)
+{
+    const auto it = m_devices.find(ud);
+    return it == m_devices.end() ? nullptr : &it->second;
+}
+
+SimBus::Status SimBus::ibconfig(int ud, int option, int value)
+{
+    std::lock_guard lock(m_mutex);
+    readEnvironment();
+    spendTime(0);
+    if (Device *dev = device(ud)) {
+        if (option == 3) { // IbcTMO
+            if (!validTimeout(value))
+                return fail(gpib::kEarg);
+            dev->timeout = value;
+        }
+        return done(0);
+    }
+    if (ud < 0 || ud >= kBoards)
+        return fail(gpib::kEdvr);
+    if (!boardExists(ud))
+        return fail(gpib::kEneb);
+    return done(option == gpib::kOptionSendLlo ? value : 0);
+}
+
+SimBus::Status SimBus::ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
+{
+    std::lock_guard lock(m_mutex);
+    readEnvironment();
+    spendTime(0);
+    if (board < 0 || board >= kBoards || !boardExists(board))
+        return fail(gpib::kEneb);
+    if (pad < 0 || pad > 30 || (sad != 0 && (sad < 96 || sad > 126)) || !validTimeout(tmo)
+        || (eot != 0 && eot != 1) || eos < 0 || eos > 0xFFFF)
+        return fail(gpib::kEarg);
+    for (int ud = kFirstDescriptor; ud < kFirstDescriptor + kDescriptors; ++ud) {
+        if (!m_devices.count(ud)) {
+            m_devices[ud] = Device {{board, pad, sad}, tmo};
+            Status status = done(ud);
+            return status;
+        }
+    }
+    return fail(gpib::kEdvr);
+}
+
+SimBus::Status SimBus::ibclr(int ud)
+{
+    std::lock_guard lock(m_mutex);
+    readEnvironment();
+    Device *dev = device(ud);
+    if (!dev)
+        return fail(gpib::kEdvr);
+    if (!spendTime(dev->timeout))
+        return fail(gpib::kEabo, gpib::kTimo);
+    if (!present(dev->address))
+        return fail(gpib::kEnol);
+    return done(0);
+}
+
+SimBus::Status SimBus::ibwrt(int ud, const void *buffer, long count)
+{
+    std::lock_guard lock(m_mutex);
+    readEnvironment();
+    Device *dev = device(ud);
+    if (!dev)
+        return fail(gpib::kEdvr);
+    if (count < 0 || (count > 0 && !buffer))
+        return fail(gpib::kEarg);
+    if (!spendTime(dev->timeout))
+        return fail(gpib::kEabo, gpib::kTimo);
+    if (!present(dev->address))
+        return fail(gpib::kEnol);
+    const auto *bytes = static_cast<const unsigned char *>(buffer);
+    if (count == 2 && (bytes[0] == 'A' || bytes[0] == 'B') && bytes[1] >= '1' && bytes[1] <= '4') {
+        const int section = bytes[0] - 'A';
+        const int position = bytes[1] - '0';
+        int &current = m_positions[dev->address][section];
+        if (current != position) {
+            current = position;
+            const auto [board, pad, sad] = dev->address;
+            std::fprintf(stderr, "gpib-sim: %d:%d:%d %c -> %d\n", board, pad, sad, bytes[0],
+                         position);
+        }
+    }
+    Status status = done(0, count);
+    status.ibsta |= gpib::kEnd;
+    return status;
+}
+
+SimBus::Status SimBus::ibloc(int ud)
+{
+    std::lock_guard lock(m_mutex);
+    readEnvironment();
+    if (Device *dev = device(ud)) {
+        if (!spendTime(dev->timeout))
+            return fail(gpib::kEabo, gpib::kTimo);
+        return done(0);
+    }
+    spendTime(0);
+    if (ud >= 0 && ud < kBoards && boardExists(ud))
+        return done(0);
+    return fail(gpib::kEdvr);
+}
+
+SimBus::Status SimBus::ibonl(int ud, int value)
+{
+    std::lock_guard lock(m_mutex);
+    readEnvironment();
+    spendTime(0);
+    if (value != 0 && value != 1)
+        return fail(gpib::kEarg);
+    if (device(ud)) {
+        if (value == 0)
+            m_devices.erase(ud);
+        return done(0);
+    }
+    if (ud >= 0 && ud < kBoards && boardExists(ud))
+        return done(0);
+    return fail(gpib::kEdvr);
+}
+
+int SimBus::descriptorsInUse()
+{
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(m_devices.size());
+}
+
+void SimBus::trace(const char *call, std::initializer_list<long long> args, const Status &status,
+                   const std::string &bytesHex, bool withBytes)
+{
+    const std::string path = environment("SELVANE_SIM_TRACE", "");
+    if (path.empty())
+        return;
+    std::string line = "{\"call\":\"";
+    line += call;
+    line += "\",\"args\":[";
+    bool first = true;
+    for (const long long arg : args) {
+        if (!first)
+            line += ',';
+        first = false;
+        line += std::to_string(arg);
+    }
+    line += ']';
+    if (withBytes)
+        line += ",\"bytes\":\"" + bytesHex + '"';
+    line += ",\"ret\":" + std::to_string(status.ret) + ",\"ibsta\":" + std::to_string(status.ibsta)
+            + ",\"iberr\":" + std::to_string(status.iberr)
+            + ",\"ibcntl\":" + std::to_string(status.ibcntl) + "}\n";
+    std::lock_guard lock(m_mutex);
+    if (std::FILE *file = std::fopen(path.c_str(), "a")) {
+        std::fputs(line.c_str(), file);
+        std::fclose(file);
+    }
+}

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <tuple>
+
+/**
+ * A simulated GPIB bus: boards, switch instruments that listen at `board:pad:sad`, and the
+ * driver's table of device descriptors. It behaves like the driver from the caller's side;
+ * the C entry points of gpib-sim are thin layers over it.
+ *
+ * The environment is read at every call, so a test can change the bus between calls:
+ * SELVANE_SIM_DEVICES (instruments present), SELVANE_SIM_TRACE (JSON-lines trace file),
+ * SELVANE_SIM_DELAY_MS (time each call takes).
+ */
+class SimBus
+{
+public:
+    static constexpr int kDescriptors = 64;
+    static constexpr int kFirstDescriptor = 32; ///< below: board indexes
+    static constexpr int kBoards = 32;
+
+    struct Status
+    {
+        int ret = 0;
+        int ibsta = 0;
+        int iberr = 0;
+        long ibcntl = 0;
+    };
+
+    static SimBus &instance();
+
+    Status ibconfig(int ud, int option, int value);
+    Status ibdev(int board, int pad, int sad, int tmo, int eot, int eos);
+    Status ibclr(int ud);
+    Status ibwrt(int ud, const void *buffer, long count);
+    Status ibloc(int ud);
+    Status ibonl(int ud, int value);
+
+    int descriptorsInUse();
+
+    /** Appends one trace line for a call, when a trace file is set. */
+    void trace(const char *call, std::initializer_list<long long> args, const Status &status,
+               const std::string &bytesHex = {}, bool withBytes = false);
+
+private:
+    using Address = std::tuple<int, int, int>;
+    struct Device
+    {
+        Address address;
+        int timeout = 0;
+    };
+
+    void readEnvironment();
+    /** Waits the configured delay; false when it exceeds the descriptor's timeout. */
+    bool spendTime(int timeoutCode);
+    bool present(const Address &address) const;
+    bool boardExists(int board) const;
+    Device *device(int ud);
+    static Status fail(int error, int extra = 0);
+    static Status done(int ret = 0, long count = 0);
+
+    std::recursive_mutex m_mutex;
+    std::string m_devicesText = "\x01"; // never a real value: parsed on the first call
+    std::set<Address> m_present;
+    std::set<int> m_boards;
+    std::map<Address, std::array<int, 2>> m_positions;
+    std::map<int, Device> m_devices;
+    long m_delayMs = 0;
+};

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The driver's C interface as this system calls it, declared here so that no vendor header
+// is needed to build. Gpib-32.dll (NI-488.2) and libgpib.so.0 (linux-gpib) share it; on
+// 32-bit Windows the functions are __stdcall with undecorated names.
+
+#include <cstdint>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define SELVANE_GPIB_CALL __stdcall
+#else
+#define SELVANE_GPIB_CALL
+#endif
+
+namespace gpib {
+
+// Status word bits.
+inline constexpr int kErr = 0x8000;
+inline constexpr int kTimo = 0x4000;
+inline constexpr int kEnd = 0x2000;
+inline constexpr int kCmpl = 0x0100;
+
+// Error codes.
+inline constexpr int kEdvr = 0; ///< bad descriptor, or no descriptor free
+inline constexpr int kEcic = 1;
+inline constexpr int kEnol = 2; ///< no listener
+inline constexpr int kEadr = 3;
+inline constexpr int kEarg = 4; ///< invalid argument
+inline constexpr int kEabo = 6; ///< aborted: timeout
+inline constexpr int kEneb = 7; ///< no such board
+
+inline constexpr int kOptionSendLlo = 23; ///< ibconfig option: send Local Lockout
+inline constexpr int kTimeout3s = 12; ///< timeout code of 3 seconds
+
+using IbConfig = int(SELVANE_GPIB_CALL *)(int ud, int option, int value);
+using IbDev = int(SELVANE_GPIB_CALL *)(int board, int pad, int sad, int tmo, int eot, int eos);
+using IbClr = int(SELVANE_GPIB_CALL *)(int ud);
+using IbWrt = int(SELVANE_GPIB_CALL *)(int ud, const void *buffer, long count);
+using IbLoc = int(SELVANE_GPIB_CALL *)(int ud);
+using IbOnl = int(SELVANE_GPIB_CALL *)(int ud, int value);
+using RegisterGlobals = int(SELVANE_GPIB_CALL *)(std::int32_t *ibsta, std::int32_t *iberr,
+                                                 std::int32_t *ibcnt, std::int32_t *ibcntl);
+using UnregisterGlobals = int(SELVANE_GPIB_CALL *)();
+using ThreadInt = int(SELVANE_GPIB_CALL *)();
+using ThreadLong = long(SELVANE_GPIB_CALL *)();
+
+} // namespace gpib

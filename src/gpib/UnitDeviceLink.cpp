@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+#include "UnitDeviceLink.h"
+
+#include "GpibBinding.h"
+#include "GpibStatus.h"
+
+namespace {
+
+constexpr std::string_view kLinkProof = "XX";
+
+/** Takes a descriptor that is being dropped offline, so the driver's table does not fill. */
+void release(GpibBinding &gpib, std::int16_t device)
+{
+    if (device > 0)
+        gpib.GpibSetOnline(device, 0);
+}
+
+} // namespace
+
+UnitDeviceLink::Result UnitDeviceLink::OpenUnit(UnitLink &unit, GpibBinding &gpib)
+{
+    unit.Opened = true;
+    try {
+        gpib.GpibConfigure(unit.Board, gpib::kOptionSendLlo, 1); // status not examined
+        unit.Device = gpib.GpibOpenDevice(unit.Board, unit.PAd, unit.SAd, gpib::kTimeout3s, 1, 0);
+        if (GpibStatus.failed() || unit.Device <= 0) {
+            unit.Opened = false;
+            return {};
+        }
+        gpib.GpibClear(unit.Device);
+        if (!GpibStatus.failed()) {
+            gpib.GpibWrite(unit.Device, kLinkProof, static_cast<std::int32_t>(kLinkProof.size()));
+            if (!GpibStatus.failed())
+                return {true, std::nullopt, false};
+        }
+        unit.Opened = false;
+        release(gpib, unit.Device);
+        return {};
+    } catch (const BindingFailure &failure) {
+        unit.Opened = false;
+        return {false, failure, true};
+    }
+}
+
+UnitDeviceLink::Result UnitDeviceLink::SendToUnit(UnitLink &unit, GpibBinding &gpib,
+                                                  std::string_view command)
+{
+    if (!unit.Opened) {
+        Result opened = OpenUnit(unit, gpib);
+        if (!opened.ok) {
+            unit.Opened = false;
+            return opened;
+        }
+    }
+    try {
+        gpib.GpibWrite(unit.Device, command, static_cast<std::int32_t>(command.size()));
+        if (!GpibStatus.failed())
+            return {true, std::nullopt, false};
+        unit.Opened = false;
+        release(gpib, unit.Device);
+        return {};
+    } catch (const BindingFailure &failure) {
+        unit.Opened = false;
+        return {false, failure, false};
+    }
+}
+
+void UnitDeviceLink::CloseUnit(UnitLink &unit, GpibBinding &gpib)
+{
+    if (!unit.Opened)
+        return;
+    unit.Opened = false;
+    try {
+        gpib.GpibGoLocal(unit.Device);
+        gpib.GpibSetOnline(unit.Device, 0);
+    } catch (const BindingFailure &) {
+        // Only an entry point the open did not use can be missing here; the unit is closed.
+    }
+}
+
+std::string UnitDeviceLink::failureMessage(const BindingFailure &failure)
+{
+    std::string message = failure.description();
+    if (failure.number() == BindingFailure::kFileNotFound)
+        message += "\rInstall National Instruments drivers";
+    return message;
+}

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "BindingFailure.h"
+#include "UnitLink.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+class GpibBinding;
+
+/**
+ * The three operations on a unit's device link. Each reads success from the ERR bit right
+ * after every driver step and returns what happened; the caller shows any message.
+ * A descriptor that is dropped after a failure is taken offline first (never one of 0 or
+ * less: 0 is board 0).
+ */
+class UnitDeviceLink
+{
+public:
+    struct Result
+    {
+        bool ok = false;
+        /** Set when the driver library or an entry point is missing. */
+        std::optional<BindingFailure> failure;
+        /** The failure came from opening the device (the caller then requests the quit). */
+        bool duringOpen = false;
+    };
+
+    /** Configures the board, opens the device, clears it and writes "XX". */
+    static Result OpenUnit(UnitLink &unit, GpibBinding &gpib);
+    /** Writes `command`, opening the device first when the link is not open. */
+    static Result SendToUnit(UnitLink &unit, GpibBinding &gpib, std::string_view command);
+    /** Returns an open device to local control and takes its descriptor offline. */
+    static void CloseUnit(UnitLink &unit, GpibBinding &gpib);
+
+    /** The message for a binding failure; a missing library adds how to mend it. */
+    static std::string failureMessage(const BindingFailure &failure);
+};
