@@ -6,7 +6,7 @@
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libsqlite3-dev libgtest-dev
-       libbenchmark-dev fonts-dejavu-core)
+       libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 case "${1:-build}" in
     build) wanted=("${build[@]}") ;;
     test) wanted=("${build[@]}" clang-format) ;;

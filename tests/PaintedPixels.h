@@ -14,11 +14,11 @@ inline QImage painted(QWidget *widget)
     return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-/** The colour at the centre of a widget. */
-inline QColor centreColour(QWidget *widget)
+/** The colour of a button's face: halfway down, clear of its border and its centred caption. */
+inline QColor faceColour(QWidget *widget)
 {
     const QImage image = painted(widget);
-    return image.pixelColor(image.width() / 2, image.height() / 2);
+    return image.pixelColor(4, image.height() / 2);
 }
 
 /** How many pixels of `rect` (all of the image when empty) have exactly `colour`. */

@@ -3,43 +3,16 @@
 
 // A registry file of its own for each test, and a plain dump of everything in it.
 
+#include "TemporaryFolder.h"
 #include "settings/SqliteRegistry.h"
 
 #include <sqlite3.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <tuple>
-#include <unistd.h>
 #include <vector>
-
-class TemporaryFolder
-{
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "selvane-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code error;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, error);
-    }
-    TemporaryFolder(const TemporaryFolder &) = delete;
-    TemporaryFolder &operator=(const TemporaryFolder &) = delete;
-
-    const std::filesystem::path &path() const { return m_path; }
-    std::string file(const std::string &name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
 
 /** Every key and value of a registry file: key path -> (value name -> (type, bytes)). */
 using RegistryDump =

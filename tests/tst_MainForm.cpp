@@ -137,8 +137,9 @@ void tst_MainForm::framesAreBoldAndTheirChildrenAreNot()
     const auto panels = MainForm::build(&window, TwipsScale(96));
     QCOMPARE(panels[0].Frame->font().weight(), QFont::Bold);
     QCOMPARE(panels[0].ATxt->font().weight(), QFont::Bold);
-    QCOMPARE(panels[0].Position[0]->font().weight(), QApplication::font().weight());
-    QCOMPARE(panels[0].Position[0]->font().pointSizeF(), QApplication::font().pointSizeF());
+    QCOMPARE(panels[0].Position[0]->font().weight(), QFont::Normal);
+    QCOMPARE(panels[0].Position[0]->font().pointSizeF(), forms::kBoldFontPointSize);
+    QCOMPARE(panels[0].Position[0]->font().family(), FormBuilder::windowFont().family());
     // The caption colour stays with the frame.
     QCOMPARE(panels[0].Position[0]->palette().color(QPalette::WindowText),
              QApplication::palette().color(QPalette::WindowText));
@@ -173,7 +174,7 @@ void tst_MainForm::buttonsPaintTheirBackColourExactly()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QColor expected = forms::toQColor(colour);
-    QCOMPARE(centreColour(button), expected);
+    QCOMPARE(faceColour(button), expected);
     QCOMPARE(button->property("backColour").toUInt(), colour);
     // Most of the button's face is that colour, not a gradient near it.
     const QImage image = painted(button);

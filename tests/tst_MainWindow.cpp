@@ -34,11 +34,15 @@ struct Bench
     std::string file = folder.file("registry.sqlite3");
     SqliteRegistry registry {file};
     SettingsStore store {registry};
-    DynamicLibrary driver {SELVANE_SIM_LIBRARY};
+    DynamicLibrary driver;
     GpibBinding gpib {driver};
     MainWindow window {store, gpib};
 
-    Bench() = default;
+    explicit Bench(const std::string &library = SELVANE_SIM_LIBRARY)
+        : driver(library)
+    {
+        GpibStatus = {}; // each bench is a new run of the program
+    }
     Bench(const Bench &) = delete;
     Bench &operator=(const Bench &) = delete;
     ~Bench() { window.close(); } // closes the window's links in the simulated driver
@@ -81,6 +85,7 @@ private slots:
     void longLabelIsShownWholeWhileTypingStopsAtTheLimit();
     void startsInLockMode();
     void frameCaptionShowsAddressAndLinkColour();
+    void missingDriverLibraryEndsStartUpWithItsMessage();
     void sigtermDuringTheUnitsDialogEndsAfterStartUp();
     void sigtermWhenIdleClosesTheWindow();
 };
@@ -477,6 +482,23 @@ void tst_MainWindow::frameCaptionShowsAddressAndLinkColour()
     bench.window.unit(1).SAd = -5;
     bench.window.ShowUnitAddress(1);
     QCOMPARE(failed->title(), QStringLiteral("Unit 2  [1.12.-5]"));
+}
+
+void tst_MainWindow::missingDriverLibraryEndsStartUpWithItsMessage()
+{
+    Bench bench("/nonexistent/libgpib.so.0");
+    bench.setUnits(kBench, 3);
+    ModalAnswerer answerer;
+    bench.window.Load("Bench");
+    QCOMPARE(answerer.seen.size(), 1); // the first opening ends start-up
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(answerer.seen[0].title, QStringLiteral("SELVANE"));
+    QCOMPARE(answerer.seen[0].text, QStringLiteral("File not found: /nonexistent/libgpib.so.0\r"
+                                                   "Install National Instruments drivers"));
+    QVERIFY(bench.window.QuitRequested());
+    QVERIFY(bench.window.hasClosed());
+    QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
+    QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // never reached
 }
 
 void tst_MainWindow::sigtermDuringTheUnitsDialogEndsAfterStartUp()

@@ -67,29 +67,37 @@ QWidget *FormBuilder::create(ControlKind kind, QWidget *parent, std::string_view
 void FormBuilder::sizeWindow(QWidget *window, const forms::WindowDef &def) const
 {
     window->setObjectName(text(def.name));
+    window->setFont(windowFont());
     window->resize(m_scale.toPixels(def.clientWidth), m_scale.toPixels(def.clientHeight));
+}
+
+QFont FormBuilder::windowFont()
+{
+    // The controls' sizes were drawn for an 8 pt sans serif; a larger face would cut captions.
+    QFont font = QApplication::font();
+    font.setFamilies({text(forms::kBoldFontFace), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(forms::kBoldFontPointSize);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    font.setResolveMask(QFont::AllPropertiesResolved);
+    return font;
 }
 
 QFont FormBuilder::boldFont()
 {
-    QFont font = QApplication::font();
-    font.setFamilies({text(forms::kBoldFontFace), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    font.setPointSizeF(forms::kBoldFontPointSize);
+    QFont font = windowFont();
     font.setWeight(QFont::Bold);
-    font.setItalic(false);
-    font.setUnderline(false);
-    font.setStrikeOut(false);
     return font;
 }
 
 void FormBuilder::detachLook(QWidget *control)
 {
-    // A fully resolved copy of the application's font and palette: nothing of the parent's
-    // own settings is inherited any more.
-    QFont font = QApplication::font();
-    font.setResolveMask(QFont::AllPropertiesResolved);
-    control->setFont(font);
+    // A fully resolved font and palette: nothing of the frame's own settings is inherited.
+    control->setFont(windowFont());
     QPalette palette = QApplication::palette();
     palette.setResolveMask(~QPalette::ResolveMask(0));
     control->setPalette(palette);

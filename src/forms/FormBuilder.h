@@ -29,7 +29,9 @@ public:
     /** Sets the client size of a window from its definition. */
     void sizeWindow(QWidget *window, const forms::WindowDef &def) const;
 
-    /** "MS Sans Serif" 8.25 pt bold, with fallbacks where that face is not installed. */
+    /** The windows' default font: "MS Sans Serif" 8.25 pt, or the closest face installed. */
+    static QFont windowFont();
+    /** The bold font of the definitions: the window font in bold (weight 700). */
     static QFont boldFont();
 
     /**

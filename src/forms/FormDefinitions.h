@@ -183,7 +183,7 @@ inline constexpr std::array<DialogControlDef, 4> kUnitsControls {{
 
 // clang-format on
 
-/** The bold font of the definitions: "MS Sans Serif", 8.25 pt, weight 700. */
+/** The face of the definitions' fonts: "MS Sans Serif", 8.25 pt (the bold one: weight 700). */
 inline constexpr std::string_view kBoldFontFace = "MS Sans Serif";
 inline constexpr double kBoldFontPointSize = 8.25;
 

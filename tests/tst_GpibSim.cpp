@@ -1,0 +1,219 @@
+// SPDX-License-Identifier: MIT
+// gpib-sim behaves like a driver from the caller's side: descriptors, errors, the timeout
+// rule, status reporting and its trace.
+
+#include "TemporaryFolder.h"
+#include "gpib/GpibApi.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+extern "C" {
+int ibconfig(int ud, int option, int value);
+int ibdev(int board, int pad, int sad, int tmo, int eot, int eos);
+int ibclr(int ud);
+int ibwrt(int ud, const void *buffer, long count);
+int ibloc(int ud);
+int ibonl(int ud, int value);
+int RegisterGpibGlobalsForThread(std::int32_t *, std::int32_t *, std::int32_t *, std::int32_t *);
+int UnregisterGpibGlobalsForThread();
+int ThreadIbsta();
+int ThreadIberr();
+long ThreadIbcntl();
+int SimDescriptorsInUse();
+}
+
+namespace {
+
+class GpibSimTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ::setenv("SELVANE_SIM_DEVICES", "0:7:0, 1:12:96", 1);
+        ::setenv("SELVANE_SIM_DELAY_MS", "0", 1);
+        ::unsetenv("SELVANE_SIM_TRACE");
+        inUse = SimDescriptorsInUse();
+    }
+    void TearDown() override
+    {
+        for (const int ud : opened)
+            ibonl(ud, 0);
+        EXPECT_EQ(SimDescriptorsInUse(), inUse);
+    }
+    int open(int board, int pad, int sad, int tmo = gpib::kTimeout3s)
+    {
+        const int ud = ibdev(board, pad, sad, tmo, 1, 0);
+        if (ud > 0)
+            opened.push_back(ud);
+        return ud;
+    }
+    static int lastError() { return ThreadIberr(); }
+    static bool failed() { return ThreadIbsta() & gpib::kErr; }
+
+    int inUse = 0;
+    std::vector<int> opened;
+};
+
+TEST_F(GpibSimTest, AnyLegalAddressGetsADescriptorButOnlyAListenerAnswers)
+{
+    const int present = open(0, 7, 0);
+    const int absent = open(0, 8, 0);
+    ASSERT_GT(present, 0);
+    ASSERT_GT(absent, 0);
+    EXPECT_NE(present, absent);
+
+    ibclr(present);
+    EXPECT_FALSE(failed());
+    EXPECT_EQ(ibwrt(present, "XX", 2), 0);
+    EXPECT_FALSE(failed());
+    EXPECT_EQ(ThreadIbcntl(), 2);
+
+    ibclr(absent);
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(lastError(), gpib::kEnol);
+    ibwrt(absent, "A1", 2);
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(lastError(), gpib::kEnol);
+
+    const int secondary = open(1, 12, 96);
+    ibwrt(secondary, "B4", 2);
+    EXPECT_FALSE(failed());
+}
+
+struct BadCall
+{
+    const char *name;
+    int board, pad, sad, tmo;
+    int error;
+};
+
+class BadArguments : public GpibSimTest, public ::testing::WithParamInterface<BadCall>
+{
+};
+
+TEST_P(BadArguments, AreRefusedAsTheDriverRefusesThem)
+{
+    const BadCall &call = GetParam();
+    EXPECT_EQ(ibdev(call.board, call.pad, call.sad, call.tmo, 1, 0), -1);
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(lastError(), call.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, BadArguments,
+                         ::testing::Values(BadCall {"pad_31", 0, 31, 0, 12, gpib::kEarg},
+                                           BadCall {"sad_95", 0, 7, 95, 12, gpib::kEarg},
+                                           BadCall {"sad_127", 0, 7, 127, 12, gpib::kEarg},
+                                           BadCall {"timeout_18", 0, 7, 0, 18, gpib::kEarg},
+                                           BadCall {"board_not_on_bus", 5, 7, 0, 12, gpib::kEneb},
+                                           BadCall {"board_negative", -1, 7, 0, 12, gpib::kEneb}),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+TEST_F(GpibSimTest, BoardsAreZeroAndThoseOfTheDeviceList)
+{
+    ibconfig(0, gpib::kOptionSendLlo, 1);
+    EXPECT_FALSE(failed());
+    ibconfig(1, gpib::kOptionSendLlo, 1);
+    EXPECT_FALSE(failed());
+    ibconfig(2, gpib::kOptionSendLlo, 1);
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(lastError(), gpib::kEneb);
+    ibclr(12345);
+    EXPECT_EQ(lastError(), gpib::kEdvr);
+}
+
+TEST_F(GpibSimTest, TheTableHolds64DescriptorsAndOfflineFreesThem)
+{
+    for (int i = inUse; i < 64; ++i)
+        ASSERT_GT(open(0, 8, 0), 0);
+    EXPECT_EQ(SimDescriptorsInUse(), 64);
+    EXPECT_EQ(ibdev(0, 8, 0, 12, 1, 0), -1);
+    EXPECT_EQ(lastError(), gpib::kEdvr);
+    ibonl(opened.back(), 0);
+    opened.pop_back();
+    EXPECT_GT(open(0, 7, 0), 0);
+}
+
+TEST_F(GpibSimTest, CallsLongerThanTheTimeoutAbort)
+{
+    const int quick = open(0, 7, 0, 9); // 100 ms
+    ::setenv("SELVANE_SIM_DELAY_MS", "150", 1);
+    const auto start = std::chrono::steady_clock::now();
+    ibwrt(quick, "A1", 2);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(lastError(), gpib::kEabo);
+    EXPECT_TRUE(ThreadIbsta() & gpib::kTimo);
+    EXPECT_GE(waited, std::chrono::milliseconds(100));
+    EXPECT_LT(waited, std::chrono::milliseconds(150));
+
+    ::setenv("SELVANE_SIM_DELAY_MS", "20", 1);
+    ibwrt(quick, "A1", 2);
+    EXPECT_FALSE(failed());
+}
+
+TEST_F(GpibSimTest, RegisteredCellsAreWrittenAfterEveryCall)
+{
+    std::int32_t cells[4] = {-1, -1, -1, -1};
+    std::int32_t other[4] = {};
+    ASSERT_EQ(RegisterGpibGlobalsForThread(&cells[0], &cells[1], &cells[2], &cells[3]), 0);
+    EXPECT_EQ(RegisterGpibGlobalsForThread(&cells[0], &cells[1], &cells[2], &cells[3]), 1);
+    EXPECT_EQ(RegisterGpibGlobalsForThread(&other[0], &other[1], &other[2], &other[3]), 2);
+    const int ud = open(0, 8, 0);
+    ibwrt(ud, "A1", 2);
+    EXPECT_TRUE(cells[0] & gpib::kErr);
+    EXPECT_EQ(cells[1], gpib::kEnol);
+    UnregisterGpibGlobalsForThread();
+    ibwrt(open(0, 7, 0), "A1", 2);
+    EXPECT_TRUE(cells[0] & gpib::kErr) << "no longer written once unregistered";
+}
+
+TEST_F(GpibSimTest, TraceHasOneJsonLinePerCall)
+{
+    TemporaryFolder folder;
+    const std::string trace = folder.file("trace.jsonl");
+    ::setenv("SELVANE_SIM_TRACE", trace.c_str(), 1);
+    const int ud = open(0, 7, 0);
+    ibwrt(ud, "XX", 2);
+    ibloc(ud);
+    ::unsetenv("SELVANE_SIM_TRACE");
+    std::ifstream file(trace);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    const std::string u = std::to_string(ud);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "{\"call\":\"ibdev\",\"args\":[0,7,0,12,1,0],\"ret\":" + u
+                            + ",\"ibsta\":256,\"iberr\":0,\"ibcntl\":0}");
+    EXPECT_EQ(lines[1],
+              "{\"call\":\"ibwrt\",\"args\":[" + u
+                  + ",2],\"bytes\":\"5858\",\"ret\":0,\"ibsta\":8448,\"iberr\":0,\"ibcntl\":2}");
+    EXPECT_EQ(lines[2], "{\"call\":\"ibloc\",\"args\":[" + u
+                            + "],\"ret\":0,\"ibsta\":256,\"iberr\":0,\"ibcntl\":0}");
+}
+
+TEST_F(GpibSimTest, InstrumentsReportEachChangeOfPosition)
+{
+    const int ud = open(0, 7, 0);
+    ibwrt(ud, "B1", 2); // a known start, whatever earlier tests left
+    ::testing::internal::CaptureStderr();
+    ibwrt(ud, "A3", 2);
+    ibwrt(ud, "A3", 2);
+    ibwrt(ud, "XX", 2);
+    ibwrt(ud, "B2", 2);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "gpib-sim: 0:7:0 A -> 3\ngpib-sim: 0:7:0 B -> 2\n");
+}
+
+TEST_F(GpibSimTest, EmptyDeviceListMeansNoInstrument)
+{
+    ::setenv("SELVANE_SIM_DEVICES", "", 1);
+    const int ud = open(0, 7, 0);
+    ASSERT_GT(ud, 0);
+    ibclr(ud);
+    EXPECT_EQ(lastError(), gpib::kEnol);
+}
+
+} // namespace
