@@ -4,16 +4,11 @@
 
 #include "ModalAnswerer.h"
 #include "PaintedPixels.h"
-#include "TestRegistry.h"
+#include "SimBench.h"
 #include "Version.h"
-#include "app/MainWindow.h"
 #include "app/QuitSignals.h"
 #include "dialogs/Units.h"
 #include "forms/Colours.h"
-#include "gpib/DynamicLibrary.h"
-#include "gpib/GpibBinding.h"
-#include "gpib/GpibStatus.h"
-#include "settings/SettingsStore.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -26,32 +21,6 @@
 namespace {
 
 const std::string kBench = "SELVANE - Bench";
-
-/** A registry file of its own and a main window over it. */
-struct Bench
-{
-    TemporaryFolder folder;
-    std::string file = folder.file("registry.sqlite3");
-    SqliteRegistry registry {file};
-    SettingsStore store {registry};
-    DynamicLibrary driver;
-    GpibBinding gpib {driver};
-    MainWindow window {store, gpib};
-
-    explicit Bench(const std::string &library = SELVANE_SIM_LIBRARY)
-        : driver(library)
-    {
-        GpibStatus = {}; // each bench is a new run of the program
-    }
-    Bench(const Bench &) = delete;
-    Bench &operator=(const Bench &) = delete;
-    ~Bench() { window.close(); } // closes the window's links in the simulated driver
-
-    void setUnits(const std::string &context, int count)
-    {
-        store.WriteValue(context, "Units", double(count));
-    }
-};
 
 QString caption()
 {
@@ -448,8 +417,7 @@ void tst_MainWindow::startsInLockMode()
 
 void tst_MainWindow::frameCaptionShowsAddressAndLinkColour()
 {
-    qputenv("SELVANE_SIM_DEVICES", "0:7:0");
-    Bench bench;
+    Bench bench("0:7:0");
     bench.setUnits(kBench, 2);
     bench.store.WriteValue(kBench, "2.PAd", 8.0); // nobody listens there
     bench.window.Load("Bench");
@@ -486,7 +454,7 @@ void tst_MainWindow::frameCaptionShowsAddressAndLinkColour()
 
 void tst_MainWindow::missingDriverLibraryEndsStartUpWithItsMessage()
 {
-    Bench bench("/nonexistent/libgpib.so.0");
+    Bench bench("0:7:0", "/nonexistent/libgpib.so.0");
     bench.setUnits(kBench, 3);
     ModalAnswerer answerer;
     bench.window.Load("Bench");

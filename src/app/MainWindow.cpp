@@ -11,6 +11,7 @@
 #include "gpib/UnitDeviceLink.h"
 #include "settings/SettingsStore.h"
 #include "switch/EditMode.h"
+#include "switch/PositionPress.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -108,8 +109,13 @@ MainWindow::MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent)
 {
     setWindowIcon(QIcon(QStringLiteral(":/selvane/selvane.xpm")));
     m_panels = MainForm::build(this, m_scale);
-    for (int i = 0; i < static_cast<int>(m_panels.size()); ++i)
+    for (int i = 0; i < static_cast<int>(m_panels.size()); ++i) {
         connect(m_panels[i].Edit, &QPushButton::clicked, this, [this, i] { EditPress(i); });
+        for (int p = 0; p < UnitPanel::kPositions; ++p) {
+            connect(m_panels[i].Position[p], &QPushButton::clicked, this,
+                    [this, i, p] { PositionPress(i, p); });
+        }
+    }
 
     // Before start-up places it, a new window stands in the middle of the primary screen.
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -290,6 +296,23 @@ void MainWindow::ShowUnitAddress(std::int16_t index)
 void MainWindow::ShowLinkState(std::int16_t index, bool linked)
 {
     forms::setCaptionColour(panel(index).Frame, linked ? forms::kLinkedGreen : forms::kFailedRed);
+}
+
+void MainWindow::PositionPress(int index, int position)
+{
+    Busy busy(*this);
+    UnitDeviceLink::Result result;
+    {
+        const BusyCursor waiting;
+        result = PressPosition(panel(index), unit(index), m_gpib, position);
+    }
+    if (result.failure) {
+        showFailure(UnitDeviceLink::failureMessage(*result.failure));
+        // Only an opening raises the quit request; nothing reads it after start-up.
+        if (result.duringOpen)
+            m_quitRequested = true;
+    }
+    ShowLinkState(static_cast<std::int16_t>(index), result.ok);
 }
 
 void MainWindow::EditPress(int index)

@@ -72,6 +72,7 @@ private:
     void openShownUnits();
     bool OpenUnit(std::int16_t index);
     void showFailure(const std::string &message);
+    void PositionPress(int index, int position);
     void EditPress(int index);
     void showMessage(const std::string &text);
     void closeWhenIdle();

@@ -62,6 +62,8 @@ void applySettings(const forms::PanelControlDef &def, int item, QWidget *control
         const auto back = def.backColour == forms::kNoColour ? forms::kButtonFace : def.backColour;
         forms::setBackColour(static_cast<QPushButton *>(control), back);
     }
+    if (def.kind == ControlKind::GraphicalButton) // a position: none is selected at first
+        control->setAccessibleDescription(QStringLiteral("Not selected"));
     if (def.maxLength[item] > 0)
         TypingLimit::install(static_cast<QLineEdit *>(control), def.maxLength[item]);
 }
