@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -48,6 +49,14 @@ public:
 
     QList<Seen> seen;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide && watched == m_last)
+            m_last = nullptr;
+        return false;
+    }
+
 private:
     void poll()
     {
@@ -55,6 +64,7 @@ private:
         if (!modal || modal == m_last)
             return;
         m_last = modal;
+        modal->installEventFilter(this); // a dialog kept for the run may come back
         Seen entry {QString::fromLatin1(modal->metaObject()->className()),
                     modal->windowTitle(),
                     {},
@@ -69,7 +79,15 @@ private:
             action = std::move(m_actions.front());
             m_actions.pop_front();
         }
-        action(modal);
+        // Answered from a queued call, not inside this timer's slot: a box the action opens
+        // runs its own event loop, in which this timer must fire again.
+        QMetaObject::invokeMethod(
+            this,
+            [action = std::move(action), target = QPointer<QWidget>(modal)] {
+                if (target)
+                    action(target);
+            },
+            Qt::QueuedConnection);
     }
 
     QTimer m_timer;

@@ -3,7 +3,9 @@
 
 #include "CommandLine.h"
 #include "Version.h"
+#include "dialogs/Conf.h"
 #include "dialogs/Units.h"
+#include "forms/BusyCursor.h"
 #include "forms/Colours.h"
 #include "forms/FormBuilder.h"
 #include "forms/MainForm.h"
@@ -69,16 +71,6 @@ std::int16_t field16(std::int32_t stored, std::int16_t fallback)
     return static_cast<std::int16_t>(stored);
 }
 
-/** The platform's busy cursor while a driver call holds the GUI thread. */
-class BusyCursor
-{
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor &) = delete;
-    BusyCursor &operator=(const BusyCursor &) = delete;
-};
-
 } // namespace
 
 class MainWindow::Busy
@@ -111,6 +103,7 @@ MainWindow::MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent)
     m_panels = MainForm::build(this, m_scale);
     for (int i = 0; i < static_cast<int>(m_panels.size()); ++i) {
         connect(m_panels[i].Edit, &QPushButton::clicked, this, [this, i] { EditPress(i); });
+        connect(m_panels[i].Config, &QPushButton::clicked, this, [this, i] { ConfigPress(i); });
         for (int p = 0; p < UnitPanel::kPositions; ++p) {
             connect(m_panels[i].Position[p], &QPushButton::clicked, this,
                     [this, i, p] { PositionPress(i, p); });
@@ -323,6 +316,34 @@ void MainWindow::EditPress(int index)
     SetEditMode(panel(index), state.Editing);
 }
 
+void MainWindow::ConfigPress(int index)
+{
+    Busy busy(*this);
+    const auto unitIndex = static_cast<std::int16_t>(index);
+    CloseUnit(unitIndex);
+    if (!m_conf)
+        m_conf = new Conf(this, m_gpib);
+    UnitState &state = unit(index);
+    m_conf->Idx = unitIndex;
+    m_conf->setBrd(state.Board);
+    m_conf->setPad(state.PAd);
+    m_conf->setSad(state.SAd);
+    // Closed without OK, the unit keeps its own addressing (not the last one accepted).
+    if (m_conf->exec() == QDialog::Accepted) {
+        state.Board = m_conf->Brd();
+        state.PAd = m_conf->pad();
+        state.SAd = m_conf->sad();
+        ShowUnitAddress(unitIndex);
+    }
+    OpenUnit(unitIndex); // the link colour changes at the next press
+}
+
+void MainWindow::CloseUnit(std::int16_t index)
+{
+    const BusyCursor waiting;
+    UnitDeviceLink::CloseUnit(unit(index), m_gpib);
+}
+
 void MainWindow::showMessage(const std::string &text)
 {
     QMessageBox box(QMessageBox::NoIcon, fromBytes(std::string(CommandLine::kProject)),
@@ -364,9 +385,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         saveSettings();
     // Every open link, whatever the count: a hidden panel's link may have been opened
     // through its Config button.
-    const BusyCursor waiting;
-    for (UnitState &state : m_units)
-        UnitDeviceLink::CloseUnit(state, m_gpib);
+    for (std::int16_t index = 0; index < static_cast<std::int16_t>(m_units.size()); ++index)
+        CloseUnit(index);
 }
 
 void MainWindow::saveSettings()

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+class Conf;
 class GpibBinding;
 class SettingsStore;
 
@@ -47,6 +48,9 @@ public:
 
     /** Frame caption "Unit n  [board.pad.sad]". */
     void ShowUnitAddress(std::int16_t index);
+    /** The configuration dialog, once a Config press has created it (else null). */
+    Conf *configurationDialog() const { return m_conf; }
+
     /** Frame caption colour: dark green when linked, red otherwise. */
     void ShowLinkState(std::int16_t index, bool linked);
 
@@ -74,6 +78,8 @@ private:
     void showFailure(const std::string &message);
     void PositionPress(int index, int position);
     void EditPress(int index);
+    void ConfigPress(int index);
+    void CloseUnit(std::int16_t index);
     void showMessage(const std::string &text);
     void closeWhenIdle();
     void saveSettings();
@@ -91,4 +97,5 @@ private:
     bool m_closed = false;
     bool m_saveOnClose = false;
     int m_busy = 0;
+    Conf *m_conf = nullptr; ///< created on the first Config press, kept for the run
 };
