@@ -3,6 +3,9 @@
 // line's handling.
 
 #include "app/CommandLine.h"
+#include "gpib/DynamicLibrary.h"
+#include "gpib/GpibApi.h"
+#include "gpib/GpibBinding.h"
 #include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
 
@@ -115,6 +118,32 @@ void BM_CommandLine(benchmark::State &state)
         benchmark::DoNotOptimize(CommandLine::parse(command));
 }
 BENCHMARK(BM_CommandLine);
+
+// The binding's own cost per call: a wrapper against the same driver function called
+// directly (gpib-sim as the driver, without trace or delay).
+DynamicLibrary &simulatedDriver()
+{
+    ::unsetenv("SELVANE_SIM_TRACE");
+    ::setenv("SELVANE_SIM_DELAY_MS", "0", 1);
+    static DynamicLibrary library(SELVANE_SIM_LIBRARY);
+    return library;
+}
+
+void BM_DriverCallDirect(benchmark::State &state)
+{
+    auto ibloc = reinterpret_cast<gpib::IbLoc>(simulatedDriver().entryPoint("ibloc"));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ibloc(0));
+}
+BENCHMARK(BM_DriverCallDirect);
+
+void BM_DriverCallThroughBinding(benchmark::State &state)
+{
+    GpibBinding gpib(simulatedDriver());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(gpib.GpibGoLocal(0));
+}
+BENCHMARK(BM_DriverCallThroughBinding);
 
 } // namespace
 

@@ -20,10 +20,9 @@ goals = {  # benchmark -> (goal, unit)
     "BM_ShutdownWrites42": (5.0, "ms"),
 }
 data = json.load(open(sys.argv[1]))
+medians = {b["run_name"]: b for b in data["benchmarks"] if b.get("aggregate_name") == "median"}
 print(f"{'benchmark':28} {'median':>12} {'goal':>10} {'ratio':>7}")
-for b in data["benchmarks"]:
-    if b.get("aggregate_name") != "median":
-        continue
+for b in medians.values():
     name = b["run_name"]
     value, unit = b["real_time"], b["time_unit"]
     goal = goals.get(name)
@@ -33,4 +32,10 @@ for b in data["benchmarks"]:
               + ("" if ratio <= 1 else "  MISSED"))
     else:
         print(f"{name:28} {value:9.3f} {unit:2}")
+direct = medians.get("BM_DriverCallDirect")
+wrapped = medians.get("BM_DriverCallThroughBinding")
+if direct and wrapped:
+    overhead = wrapped["real_time"] - direct["real_time"]
+    print(f"{'binding overhead per call':28} {overhead:9.1f} ns {100.0:7.1f} ns {overhead / 100:6.2f}x"
+          + ("" if overhead <= 100 else "  MISSED"))
 PY

@@ -10,7 +10,7 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libsqlite3-dev li
 case "${1:-build}" in
     build) wanted=("${build[@]}") ;;
     test) wanted=("${build[@]}" clang-format) ;;
-    screenshot) wanted=("${build[@]}" xvfb xauth imagemagick sqlite3) ;;
+    screenshot) wanted=("${build[@]}" xvfb xauth imagemagick sqlite3 xdotool) ;;
     *) echo "deps.sh: unknown task '$1' (build, test or screenshot)" >&2; exit 2 ;;
 esac
 

@@ -45,7 +45,10 @@ xvfb-run -a -s "-screen 0 640x240x24 -dpi 96" bash -c '
     "$1" Bench &
     pid=$!
     sleep 3
-    import -window root -crop 500x200+0+0 +repage "$2"
+    # Select A2 and B1 on the first unit (the window stands at 20,20 pixels).
+    xdotool mousemove 58 77 click 1 mousemove 130 61 click 1 mousemove 600 200
+    sleep 1
+    import -window root -crop 500x165+0+0 +repage "$2"
     kill -TERM $pid
     wait $pid || true
 ' _ "$top/build/release/bin/selvane" "$out"

@@ -386,6 +386,14 @@ void tst_MainWindow::longLabelIsShownWholeWhileTypingStopsAtTheLimit()
     QTest::keyClicks(a2, QStringLiteral("123456789012"));
     QCOMPARE(a2->text(), QStringLiteral("A212345678"));
 
+    QLineEdit *a3 = panel.PositionLbl[2];
+    a3->setFocus();
+    a3->end(false);
+    a3->insert(QStringLiteral("-pasted-too-long")); // a paste that does not fit is refused
+    QCOMPARE(a3->text(), QStringLiteral("A3"));
+    a3->insert(QStringLiteral("-pasted"));
+    QCOMPARE(a3->text(), QStringLiteral("A3-pasted"));
+
     QLineEdit *title = panel.ATxt;
     title->setFocus();
     title->end(false);

@@ -3,22 +3,15 @@
 
 #include <QLineEdit>
 
-namespace {
-qsizetype characters(const QString &text)
-{
-    return text.toUcs4().size();
-}
-} // namespace
-
 TypingLimit::TypingLimit(QLineEdit *edit, int maxChars)
     : QValidator(edit)
     , m_limit(maxChars)
-    , m_accepted(characters(edit->text()))
+    , m_accepted(edit->text().size())
 {
     // The box already holds an edit's text while it is validated, so the length before the
     // edit is kept here, from every change that was let through.
     connect(edit, &QLineEdit::textChanged, this,
-            [this](const QString &text) { m_accepted = characters(text); });
+            [this](const QString &text) { m_accepted = text.size(); });
 }
 
 TypingLimit *TypingLimit::install(QLineEdit *edit, int maxChars)
@@ -34,8 +27,8 @@ TypingLimit *TypingLimit::install(QLineEdit *edit, int maxChars)
 
 QValidator::State TypingLimit::validate(QString &input, int &) const
 {
-    const qsizetype after = characters(input);
-    if (after > m_limit && after > m_accepted)
+    // Refused, never cut: the text the program sets is validated too, and must stay whole.
+    if (input.size() > m_limit && input.size() > m_accepted)
         return Invalid;
     return Acceptable;
 }

@@ -8,8 +8,9 @@ class QLineEdit;
 /**
  * Limits what the operator can type into a text box without touching text set by the
  * program: a longer text from the settings is shown whole, and typing may shorten it, but
- * no keystroke or paste makes the text longer than the limit and longer than it was.
- * (QLineEdit::setMaxLength would cut the stored text.) Limits count characters.
+ * no keystroke or paste makes the text longer than the limit and longer than it was (such a
+ * paste is refused whole). QLineEdit::setMaxLength would cut the stored text. Limits count
+ * UTF-16 units, which are characters for every text a bench label holds.
  */
 class TypingLimit : public QValidator
 {
