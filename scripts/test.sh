@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds and runs every test: the formatting check, then the whole suite in the release
-# build and under AddressSanitizer + UndefinedBehaviorSanitizer, on Qt's offscreen platform.
+# Builds and runs every test: the formatting check; the whole suite in the release build and
+# under AddressSanitizer + UndefinedBehaviorSanitizer, on Qt's offscreen platform; a session
+# of the real program under valgrind memcheck; and each fuzz target for a minute.
 # Warnings in our own code are errors.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,7 +11,8 @@ cd "$top"
 scripts/deps.sh test
 
 echo "== formatting"
-mapfile -t sources < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null || find src sim tests bench -name '*.cpp' -o -name '*.h')
+mapfile -t sources < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null \
+    || find src sim tests bench fuzz -name '*.cpp' -o -name '*.h')
 clang-format --dry-run --Werror "${sources[@]}"
 
 export QT_QPA_PLATFORM=offscreen
@@ -21,4 +23,9 @@ for preset in release asan; do
     echo "== $preset: tests"
     ctest --preset "$preset"
 done
+
+echo "== memcheck"
+scripts/memcheck.sh
+echo "== fuzzing"
+scripts/fuzz.sh 60
 echo "All tests passed."

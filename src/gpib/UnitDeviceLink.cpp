@@ -70,12 +70,14 @@ void UnitDeviceLink::CloseUnit(UnitLink &unit, GpibBinding &gpib)
     if (!unit.Opened)
         return;
     unit.Opened = false;
+    // Only an entry point the open did not use can be missing here. Each step is tried on
+    // its own, so that a device that cannot go local still goes offline.
     try {
         gpib.GpibGoLocal(unit.Device);
+    } catch (const BindingFailure &) { }
+    try {
         gpib.GpibSetOnline(unit.Device, 0);
-    } catch (const BindingFailure &) {
-        // Only an entry point the open did not use can be missing here; the unit is closed.
-    }
+    } catch (const BindingFailure &) { }
 }
 
 std::string UnitDeviceLink::failureMessage(const BindingFailure &failure)

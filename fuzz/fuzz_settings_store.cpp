@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+// Random sequences of settings operations on the SQLite registry, checked against the plain
+// in-memory model of the registry.
+
+#include "settings/SqliteRegistry.h"
+#include "support/MemoryRegistry.h"
+#include "support/StoreScenario.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "ScratchFolder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    // One registry file for the whole run; each input starts by emptying it.
+    static SqliteRegistry subject(scratchFolder() + "/selvane-fuzz-" + std::to_string(::getpid())
+                                  + ".sqlite3");
+    MemoryRegistry model;
+    const std::string mismatch = playStoreScenario(data, size, subject, model);
+    if (!mismatch.empty()) {
+        std::fprintf(stderr, "registry differs from the model: %s\n", mismatch.c_str());
+        std::abort();
+    }
+    return 0;
+}
