@@ -3,11 +3,15 @@
 // line's handling.
 
 #include "app/CommandLine.h"
+#include "app/MainWindow.h"
 #include "gpib/DynamicLibrary.h"
 #include "gpib/GpibApi.h"
 #include "gpib/GpibBinding.h"
 #include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
+
+#include <QApplication>
+#include <QPushButton>
 
 #include <benchmark/benchmark.h>
 
@@ -145,6 +149,65 @@ void BM_DriverCallThroughBinding(benchmark::State &state)
 }
 BENCHMARK(BM_DriverCallThroughBinding);
 
+/** A shown main window with one unit on the simulated bus, over a registry of its own. */
+class PressBench
+{
+public:
+    PressBench()
+    {
+        ::setenv("SELVANE_SIM_DEVICES", "0:7:0", 1);
+        SettingsStore(m_registry).WriteValue("SELVANE - Bench", "Units", 1.0);
+        m_window.Load("Bench");
+        m_window.show();
+        QApplication::processEvents();
+    }
+    QPushButton *button(int position) { return m_window.panel(0).Position[position]; }
+
+private:
+    RegistryFile m_file;
+    SqliteRegistry m_registry {m_file.file()};
+    SettingsStore m_store {m_registry};
+    GpibBinding m_gpib {simulatedDriver()};
+    MainWindow m_window {m_store, m_gpib};
+};
+
+// A press from its click to the command's write (and the highlight), without the repaint.
+void BM_PressToWrite(benchmark::State &state)
+{
+    PressBench bench;
+    int position = 0;
+    for (auto _ : state) {
+        bench.button(position)->click();
+        position ^= 1; // A1, A2, A1, ...: the highlight moves every time
+    }
+}
+BENCHMARK(BM_PressToWrite)->Unit(benchmark::kMicrosecond);
+
+// The whole press as the operator sees it: the click, the write, and the repaint.
+void BM_PressWithRepaint(benchmark::State &state)
+{
+    PressBench bench;
+    int position = 0;
+    for (auto _ : state) {
+        bench.button(position)->click();
+        QApplication::processEvents(); // the repaint of the changed buttons and caption
+        position ^= 1;
+    }
+}
+BENCHMARK(BM_PressWithRepaint)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "Colours.h"
 
+#include "FormDefinitions.h"
+#include "GraphicalButton.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QPalette>
@@ -28,20 +31,14 @@ QColor toQColor(std::uint32_t colour)
 
 void setBackColour(QAbstractButton *button, std::uint32_t colour)
 {
-    const QString back = toQColor(colour).name();
-    // The pressed and checked looks keep the back colour and only sink the border.
-    button->setStyleSheet(QStringLiteral("QPushButton { background-color: %1;"
-                                         " border: 1px solid #808080; padding: 0px; }"
-                                         "QPushButton:focus { border: 1px solid #000000; }"
-                                         "QPushButton:pressed, QPushButton:checked {"
-                                         " border: 2px inset #808080; }")
-                              .arg(back));
-    button->setProperty("backColour", QVariant::fromValue<uint>(colour));
+    if (auto *graphical = qobject_cast<GraphicalButton *>(button))
+        graphical->setBackColour(colour);
 }
 
 std::uint32_t backColour(const QAbstractButton *button)
 {
-    return button->property("backColour").toUInt();
+    const auto *graphical = qobject_cast<const GraphicalButton *>(button);
+    return graphical ? graphical->backColour() : kNoColour;
 }
 
 void setCaptionColour(QWidget *frame, std::uint32_t colour)

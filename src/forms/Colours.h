@@ -17,9 +17,8 @@ namespace forms {
 QColor toQColor(std::uint32_t colour);
 
 /**
- * Paints a graphical button exactly in its back colour under every style (a palette colour
- * is painted as a gradient under Fusion; a style sheet with a border is painted flat).
- * The value is kept in the property "backColour" (0x00BBGGRR or a system colour).
+ * The back colour of a graphical button (0x00BBGGRR or a system colour); other buttons
+ * have none (kNoColour) and are left alone.
  */
 void setBackColour(QAbstractButton *button, std::uint32_t colour);
 std::uint32_t backColour(const QAbstractButton *button);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "FormBuilder.h"
 
+#include "GraphicalButton.h"
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -41,11 +43,13 @@ QWidget *FormBuilder::create(ControlKind kind, QWidget *parent, std::string_view
         widget = new QLabel(text(caption), parent);
         break;
     case ControlKind::PushButton:
-    case ControlKind::GraphicalButton:
         widget = new QPushButton(text(caption), parent);
         break;
+    case ControlKind::GraphicalButton:
+        widget = new GraphicalButton(text(caption), parent);
+        break;
     case ControlKind::GraphicalCheckBox: {
-        auto *toggle = new QPushButton(text(caption), parent);
+        auto *toggle = new GraphicalButton(text(caption), parent);
         toggle->setCheckable(true);
         widget = toggle;
         break;
