@@ -1,41 +1,46 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the release preset and prints each benchmark figure beside its goal.
+# Every figure of the panel beside its goal or floor, in one run: the in-process benchmarks
+# (settings, the binding, a press), whole-process start-up against the floor program on the
+# offscreen platform and under Xvfb, and instruction counts under callgrind.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-scripts/deps.sh build
+scripts/deps.sh memcheck >/dev/null # valgrind, Xvfb and python3 besides the build
 cmake --preset release >/dev/null
-cmake --build --preset release --target bench_selvane >/dev/null
+cmake --build --preset release --target bench_selvane floor_window selvane gpib-sim >/dev/null
 
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
-build/release/bin/bench_selvane --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
-    --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
+QT_QPA_PLATFORM=offscreen build/release/bin/bench_selvane --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true --benchmark_format=json \
+    --benchmark_out="$json" --benchmark_out_format=json >/dev/null 2>&1
 
+echo "== in-process (median of 5)"
 python3 - "$json" <<'PY'
 import json, sys
-goals = {  # benchmark -> (goal, unit)
-    "BM_StartupReads42": (5.0, "ms"),
-    "BM_ShutdownWrites42": (5.0, "ms"),
-}
-data = json.load(open(sys.argv[1]))
-medians = {b["run_name"]: b for b in data["benchmarks"] if b.get("aggregate_name") == "median"}
-print(f"{'benchmark':28} {'median':>12} {'goal':>10} {'ratio':>7}")
-for b in medians.values():
-    name = b["run_name"]
-    value, unit = b["real_time"], b["time_unit"]
-    goal = goals.get(name)
-    if goal:
-        ratio = value / goal[0]
-        print(f"{name:28} {value:9.3f} {unit:2} {goal[0]:7.1f} {goal[1]:2} {ratio:6.2f}x"
-              + ("" if ratio <= 1 else "  MISSED"))
-    else:
-        print(f"{name:28} {value:9.3f} {unit:2}")
-direct = medians.get("BM_DriverCallDirect")
-wrapped = medians.get("BM_DriverCallThroughBinding")
-if direct and wrapped:
-    overhead = wrapped["real_time"] - direct["real_time"]
-    print(f"{'binding overhead per call':28} {overhead:9.1f} ns {100.0:7.1f} ns {overhead / 100:6.2f}x"
-          + ("" if overhead <= 100 else "  MISSED"))
+scale = {"ns": 1, "us": 1e3, "ms": 1e6}
+medians = {b["run_name"]: b["real_time"] * scale[b["time_unit"]]
+           for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("aggregate_name") == "median"}
+def show(name, value_ns, goal_ns, unit):
+    div = scale[unit]
+    line = f"  {name:34} {value_ns / div:10.3f} {unit}"
+    if goal_ns:
+        ratio = value_ns / goal_ns
+        line += f"   goal {goal_ns / div:8.3f} {unit}   {ratio:5.2f}x" + ("" if ratio <= 1 else "  MISSED")
+    print(line)
+show("42 settings reads (start-up)", medians["BM_StartupReads42"], 5e6, "ms")
+show("42 settings writes (shutdown)", medians["BM_ShutdownWrites42"], 5e6, "ms")
+overhead = medians["BM_DriverCallThroughBinding"] - medians["BM_DriverCallDirect"]
+show("binding overhead per driver call", overhead, 100, "ns")
+show("press: click to write", medians["BM_PressToWrite"], 50e3, "us")
+show("press: with its repaint", medians["BM_PressWithRepaint"], None, "us")
+show("command line", medians["BM_CommandLine"], None, "ns")
 PY
+
+echo "== start-up, whole process (goal: within 1.15x the floor)"
+QT_QPA_PLATFORM=offscreen python3 bench/startup.py build/release 21
+xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" python3 bench/startup.py build/release 21
+
+echo "== instruction counts (callgrind)"
+bench/callgrind.sh build/release 2>/dev/null

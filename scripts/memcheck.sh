@@ -45,7 +45,8 @@ xvfb-run -a -s "-screen 0 640x240x24 -dpi 96" bash -c '
     pid=$!
     # Start-up is done once the third unit was tried.
     for _ in $(seq 600); do
-        [ "$(grep -c "\"call\":\"ibdev\"" "$SELVANE_SIM_TRACE" 2>/dev/null)" -ge 3 ] && break
+        opened=$(grep -c "\"call\":\"ibdev\"" "$SELVANE_SIM_TRACE" 2>/dev/null || true)
+        [ "${opened:-0}" -ge 3 ] && break
         sleep 0.2
     done
     sleep 3

@@ -14,7 +14,6 @@
 #include "settings/SettingsStore.h"
 
 #include <QElapsedTimer>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>

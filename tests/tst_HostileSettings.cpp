@@ -5,7 +5,6 @@
 #include "ModalAnswerer.h"
 #include "SimBench.h"
 
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>

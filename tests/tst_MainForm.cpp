@@ -6,6 +6,7 @@
 #include "forms/FormBuilder.h"
 #include "forms/FormDefinitions.h"
 #include "forms/MainForm.h"
+#include "forms/UnitFrame.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -87,7 +88,7 @@ void tst_MainForm::everyControlIsBuiltWithItsName()
     const QList<QGroupBox *> frames = window.findChildren<QGroupBox *>(QStringLiteral("Frame"));
     QCOMPARE(frames.size(), 3);
     for (int item = 0; item < 3; ++item) {
-        QGroupBox *frame = panels[item].Frame;
+        UnitFrame *frame = panels[item].Frame;
         QCOMPARE(frame->property("item").toInt(), item);
         QCOMPARE(frame->title(), QStringLiteral("Unit %1").arg(item + 1));
         QCOMPARE(frame->toolTip(), QStringLiteral("Unit %1 control").arg(item + 1));
@@ -127,15 +128,15 @@ void tst_MainForm::itemsDifferOnlyWhereDefined()
     QCOMPARE(panels[1].ATxt->palette().color(QPalette::Text), QColor(0x40, 0x40, 0x40));
     QCOMPARE(panels[0].ATxt->palette().color(QPalette::Base), QColor(255, 255, 255));
     QCOMPARE(forms::toQColor(0x0040C0), QColor(192, 64, 0));
-    QCOMPARE(panels[2].Frame->palette().color(QPalette::WindowText), QColor(192, 64, 0));
-    QCOMPARE(panels[0].Frame->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QCOMPARE(panels[2].Frame->captionColour(), QColor(192, 64, 0));
+    QCOMPARE(panels[0].Frame->captionColour(), QColor(255, 0, 0));
 }
 
 void tst_MainForm::framesAreBoldAndTheirChildrenAreNot()
 {
     QWidget window;
     const auto panels = MainForm::build(&window, TwipsScale(96));
-    QCOMPARE(panels[0].Frame->font().weight(), QFont::Bold);
+    QCOMPARE(panels[0].Frame->captionFont().weight(), QFont::Bold);
     QCOMPARE(panels[0].ATxt->font().weight(), QFont::Bold);
     QCOMPARE(panels[0].Position[0]->font().weight(), QFont::Normal);
     QCOMPARE(panels[0].Position[0]->font().pointSizeF(), forms::kBoldFontPointSize);

@@ -10,7 +10,7 @@
 #include "dialogs/Units.h"
 #include "forms/Colours.h"
 
-#include <QGroupBox>
+#include "forms/UnitFrame.h"
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -433,17 +433,17 @@ void tst_MainWindow::frameCaptionShowsAddressAndLinkColour()
     QVERIFY(QTest::qWaitForWindowExposed(&bench.window));
     const QColor red(255, 0, 0);
     const QColor darkGreen(0, 128, 0);
-    const auto caption = [](QGroupBox *frame) {
+    const auto caption = [](UnitFrame *frame) {
         return QRect(0, 0, frame->width(), frame->fontMetrics().height());
     };
 
-    QGroupBox *linked = bench.window.panel(0).Frame;
+    UnitFrame *linked = bench.window.panel(0).Frame;
     QVERIFY(bench.window.unit(0).Opened);
     QVERIFY(pixelsOf(painted(linked), darkGreen, caption(linked)) > 10);
     QCOMPARE(pixelsOf(painted(linked), red), 0);
     QCOMPARE(pixelsOf(painted(bench.window.panel(0).Position[0]), darkGreen), 0);
 
-    QGroupBox *failed = bench.window.panel(1).Frame;
+    UnitFrame *failed = bench.window.panel(1).Frame;
     QVERIFY(!bench.window.unit(1).Opened);
     QCOMPARE(failed->title(), QStringLiteral("Unit 2  [0.8.0]"));
     QVERIFY(pixelsOf(painted(failed), red, caption(failed)) > 10);

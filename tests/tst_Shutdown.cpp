@@ -5,7 +5,6 @@
 #include "SimBench.h"
 #include "dialogs/Conf.h"
 
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>

@@ -8,8 +8,8 @@
 #include "forms/Colours.h"
 #include "forms/FormDefinitions.h"
 
+#include "forms/UnitFrame.h"
 #include <QAccessible>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -37,7 +37,7 @@ void start(Bench &bench, int units)
     bench.clearTrace();
 }
 
-QColor captionColour(QGroupBox *frame)
+QColor captionColour(UnitFrame *frame)
 {
     const QImage image = painted(frame);
     const QRect caption(0, 0, frame->width(), frame->fontMetrics().height());

@@ -15,9 +15,9 @@
 #include "switch/EditMode.h"
 #include "switch/PositionPress.h"
 
+#include "forms/UnitFrame.h"
 #include <QApplication>
 #include <QCloseEvent>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -99,7 +99,7 @@ MainWindow::MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent)
     , m_gpib(gpib)
     , m_scale(TwipsScale::primaryScreen())
 {
-    setWindowIcon(QIcon(QStringLiteral(":/selvane/selvane.xpm")));
+    setWindowIcon(QIcon(QStringLiteral(":/selvane/selvane.png")));
     m_panels = MainForm::build(this, m_scale);
     for (int i = 0; i < static_cast<int>(m_panels.size()); ++i) {
         connect(m_panels[i].Edit, &QPushButton::clicked, this, [this, i] { EditPress(i); });

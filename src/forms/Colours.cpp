@@ -3,6 +3,7 @@
 
 #include "FormDefinitions.h"
 #include "GraphicalButton.h"
+#include "UnitFrame.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -41,11 +42,9 @@ std::uint32_t backColour(const QAbstractButton *button)
     return graphical ? graphical->backColour() : kNoColour;
 }
 
-void setCaptionColour(QWidget *frame, std::uint32_t colour)
+void setCaptionColour(UnitFrame *frame, std::uint32_t colour)
 {
-    QPalette palette = frame->palette();
-    palette.setColor(QPalette::WindowText, toQColor(colour));
-    frame->setPalette(palette);
+    frame->setCaptionColour(toQColor(colour));
 }
 
 } // namespace forms

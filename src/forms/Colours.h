@@ -6,7 +6,7 @@
 #include <cstdint>
 
 class QAbstractButton;
-class QWidget;
+class UnitFrame;
 
 namespace forms {
 
@@ -23,7 +23,7 @@ QColor toQColor(std::uint32_t colour);
 void setBackColour(QAbstractButton *button, std::uint32_t colour);
 std::uint32_t backColour(const QAbstractButton *button);
 
-/** Sets the fore colour of a frame's caption, leaving its children's colours alone. */
-void setCaptionColour(QWidget *frame, std::uint32_t colour);
+/** Sets the fore colour of a unit frame's caption. */
+void setCaptionColour(UnitFrame *frame, std::uint32_t colour);
 
 } // namespace forms

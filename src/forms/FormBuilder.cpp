@@ -27,12 +27,9 @@ QWidget *FormBuilder::create(ControlKind kind, QWidget *parent, std::string_view
 {
     QWidget *widget = nullptr;
     switch (kind) {
-    case ControlKind::Frame: {
-        auto *frame = new QGroupBox(text(caption), parent);
-        frame->setFont(boldFont());
-        widget = frame;
+    case ControlKind::Frame:
+        widget = new QGroupBox(text(caption), parent);
         break;
-    }
     case ControlKind::TextBox: {
         auto *edit = new QLineEdit(text(caption), parent);
         edit->setCursorPosition(0);
@@ -58,14 +55,18 @@ QWidget *FormBuilder::create(ControlKind kind, QWidget *parent, std::string_view
         widget = new QRadioButton(text(caption), parent);
         break;
     }
-    widget->setObjectName(text(name));
-    if (item >= 0)
-        widget->setProperty("item", item);
-    widget->setProperty("tabIndex", tabIndex);
-    widget->setGeometry(m_scale.toPixels(rect));
-    if (qobject_cast<QGroupBox *>(parent))
-        detachLook(widget);
+    place(widget, name, item, rect, tabIndex);
     return widget;
+}
+
+void FormBuilder::place(QWidget *control, std::string_view name, int item,
+                        const forms::TwipsRect &rect, int tabIndex) const
+{
+    control->setObjectName(text(name));
+    if (item >= 0)
+        control->setProperty("item", item);
+    control->setProperty("tabIndex", tabIndex);
+    control->setGeometry(m_scale.toPixels(rect));
 }
 
 void FormBuilder::sizeWindow(QWidget *window, const forms::WindowDef &def) const
@@ -98,15 +99,6 @@ QFont FormBuilder::boldFont()
     return font;
 }
 
-void FormBuilder::detachLook(QWidget *control)
-{
-    // A fully resolved font and palette: nothing of the frame's own settings is inherited.
-    control->setFont(windowFont());
-    QPalette palette = QApplication::palette();
-    palette.setResolveMask(~QPalette::ResolveMask(0));
-    control->setPalette(palette);
-}
-
 void FormBuilder::applyTabOrder(const std::vector<QWidget *> &controls)
 {
     QWidget *previous = nullptr;
@@ -124,13 +116,16 @@ void FormBuilder::applyTabOrder(const std::vector<QWidget *> &controls)
 
 std::vector<QWidget *> FormBuilder::tabOrder(const QWidget *window)
 {
-    std::vector<QWidget *> controls;
+    std::vector<std::pair<int, QWidget *>> positions;
     for (QWidget *child : window->findChildren<QWidget *>()) {
-        if (child->property("tabIndex").isValid())
-            controls.push_back(child);
+        if (const QVariant position = child->property("tabIndex"); position.isValid())
+            positions.emplace_back(position.toInt(), child);
     }
-    std::stable_sort(controls.begin(), controls.end(), [](const QWidget *a, const QWidget *b) {
-        return a->property("tabIndex").toInt() < b->property("tabIndex").toInt();
-    });
+    std::stable_sort(positions.begin(), positions.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<QWidget *> controls;
+    controls.reserve(positions.size());
+    for (const auto &[position, control] : positions)
+        controls.push_back(control);
     return controls;
 }

@@ -26,6 +26,10 @@ public:
     QWidget *create(forms::ControlKind kind, QWidget *parent, std::string_view name, int item,
                     std::string_view caption, const forms::TwipsRect &rect, int tabIndex) const;
 
+    /** Names, numbers and places a control built elsewhere, as `create` does. */
+    void place(QWidget *control, std::string_view name, int item, const forms::TwipsRect &rect,
+               int tabIndex) const;
+
     /** Sets the client size of a window from its definition. */
     void sizeWindow(QWidget *window, const forms::WindowDef &def) const;
 
@@ -33,12 +37,6 @@ public:
     static QFont windowFont();
     /** The bold font of the definitions: the window font in bold (weight 700). */
     static QFont boldFont();
-
-    /**
-     * Gives a control inside a frame a font and palette of its own, so that it does not take
-     * the frame's bold caption font or caption colour.
-     */
-    static void detachLook(QWidget *control);
 
     /**
      * Chains the focus order through `controls` in the given order and records each control's

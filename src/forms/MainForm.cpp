@@ -4,8 +4,8 @@
 #include "Colours.h"
 #include "FormBuilder.h"
 #include "TypingLimit.h"
+#include "UnitFrame.h"
 
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -78,9 +78,10 @@ std::array<UnitPanel, forms::kUnitPanels> MainForm::build(QWidget *window, const
     std::array<UnitPanel, forms::kUnitPanels> panels;
     for (int item = 0; item < forms::kUnitPanels; ++item) {
         const forms::FrameDef &frameDef = forms::kFrames[item];
-        auto *frame = static_cast<QGroupBox *>(builder.create(ControlKind::Frame, window, "Frame",
-                                                              item, frameDef.caption, frameDef.rect,
-                                                              frameDef.tabIndex));
+        auto *frame = new UnitFrame(
+            QString::fromUtf8(frameDef.caption.data(), qsizetype(frameDef.caption.size())),
+            FormBuilder::boldFont(), window);
+        builder.place(frame, "Frame", item, frameDef.rect, frameDef.tabIndex);
         frame->setToolTip(
             QString::fromUtf8(frameDef.tooltip.data(), qsizetype(frameDef.tooltip.size())));
         forms::setCaptionColour(frame, frameDef.foreColour);

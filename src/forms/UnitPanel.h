@@ -3,7 +3,7 @@
 
 #include <array>
 
-class QGroupBox;
+class UnitFrame;
 class QLineEdit;
 class QPushButton;
 
@@ -16,7 +16,7 @@ struct UnitPanel
 {
     static constexpr int kPositions = 8;
 
-    QGroupBox *Frame = nullptr;
+    UnitFrame *Frame = nullptr;
     std::array<QPushButton *, kPositions> Position {};
     std::array<QLineEdit *, kPositions> PositionLbl {};
     QLineEdit *ATxt = nullptr;

@@ -24,16 +24,20 @@ CREATE TABLE registry_value(key  TEXT NOT NULL COLLATE NOCASE REFERENCES registr
                             PRIMARY KEY (key, name));
 )sql";
 
-/** A prepared statement, finalized on every path. */
+/** One use of a cached prepared statement, reset and unbound again on every path. */
 class Statement
 {
 public:
-    Statement(sqlite3 *db, const char *sql)
+    explicit Statement(sqlite3_stmt *stmt)
+        : m_stmt(stmt)
+    { }
+    ~Statement()
     {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            m_stmt = nullptr;
+        if (m_stmt) {
+            sqlite3_reset(m_stmt);
+            sqlite3_clear_bindings(m_stmt);
+        }
     }
-    ~Statement() { sqlite3_finalize(m_stmt); }
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
@@ -145,15 +149,36 @@ std::string environment(const char *name)
 
 SqliteRegistry::SqliteRegistry(const std::string &path)
 {
-    if (!open(path) && m_db) {
-        sqlite3_close(m_db);
-        m_db = nullptr;
-    }
+    if (!open(path))
+        closeDatabase();
 }
 
 SqliteRegistry::~SqliteRegistry()
 {
+    closeDatabase();
+}
+
+void SqliteRegistry::closeDatabase()
+{
+    for (const auto &[sql, stmt] : m_statements)
+        sqlite3_finalize(stmt);
+    m_statements.clear();
     sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+sqlite3_stmt *SqliteRegistry::prepared(const char *sql) const
+{
+    // Every registry call runs a few of a handful of statements: each is prepared once.
+    if (const auto it = m_statements.find(sql); it != m_statements.end())
+        return it->second;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    m_statements.emplace(sql, stmt);
+    return stmt;
 }
 
 std::string SqliteRegistry::defaultPath()
@@ -189,7 +214,7 @@ bool SqliteRegistry::open(const std::string &path)
     exec(m_db, "PRAGMA journal_mode=WAL");
     exec(m_db, "PRAGMA synchronous=NORMAL");
 
-    Statement tables(m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
+    Statement tables(prepared("SELECT name FROM sqlite_master WHERE type = 'table'"));
     if (!tables.ok())
         return false; // not a database
     std::vector<std::string> names;
@@ -200,15 +225,15 @@ bool SqliteRegistry::open(const std::string &path)
         // starts do not both create it.
         Transaction transaction(m_db);
         if (transaction.began() == SQLITE_OK) {
-            Statement again(m_db, "SELECT count(*) FROM sqlite_master WHERE type = 'table'");
+            Statement again(prepared("SELECT count(*) FROM sqlite_master WHERE type = 'table'"));
             if (again.step() == SQLITE_ROW && again.number(0) == 0 && !exec(m_db, kSchema))
                 return false;
             transaction.commit();
         }
     }
     // Someone else's database, or ours damaged: it is not used, and nothing is added to it.
-    Statement check(m_db, "SELECT k.path, v.key, v.name, v.type, v.data"
-                          " FROM registry_key AS k, registry_value AS v LIMIT 0");
+    Statement check(prepared("SELECT k.path, v.key, v.name, v.type, v.data"
+                             " FROM registry_key AS k, registry_value AS v LIMIT 0"));
     return check.ok() && check.step() == SQLITE_DONE;
 }
 
@@ -239,7 +264,7 @@ long SqliteRegistry::path(Key key, const std::string &subKey, std::string *full)
 
 long SqliteRegistry::existing(const std::string &full, std::string *stored) const
 {
-    Statement select(m_db, "SELECT path FROM registry_key WHERE path = ?1");
+    Statement select(prepared("SELECT path FROM registry_key WHERE path = ?1"));
     if (!select.ok())
         return kBadDb;
     select.bind(1, full);
@@ -286,7 +311,7 @@ long SqliteRegistry::createKey(Key parent, const std::string &subKey, Key *resul
     if (transaction.began() != SQLITE_OK)
         return errorOf(transaction.began());
     // OR IGNORE keeps an existing key with its case and its values (OR REPLACE would not).
-    Statement insert(m_db, "INSERT OR IGNORE INTO registry_key(path) VALUES (?1)");
+    Statement insert(prepared("INSERT OR IGNORE INTO registry_key(path) VALUES (?1)"));
     if (!insert.ok())
         return kBadDb;
     for (std::size_t end = full.find('\\');; end = full.find('\\', end + 1)) {
@@ -313,7 +338,8 @@ long SqliteRegistry::queryValue(Key key, const std::string &name, std::uint32_t 
     const auto it = m_handles.find(key);
     if (it == m_handles.end())
         return kInvalidHandle;
-    Statement select(m_db, "SELECT type, data FROM registry_value WHERE key = ?1 AND name = ?2");
+    Statement select(
+        prepared("SELECT type, data FROM registry_value WHERE key = ?1 AND name = ?2"));
     if (!select.ok())
         return kBadDb;
     select.bind(1, it->second).bind(2, name);
@@ -348,10 +374,10 @@ long SqliteRegistry::setValue(Key key, const std::string &name, std::uint32_t ty
         return kInvalidParameter;
     // The key's row must still be there (another copy may have deleted it): the foreign key
     // then refuses the insert.
-    Statement upsert(m_db, "INSERT INTO registry_value(key, name, type, data)"
-                           " VALUES (?1, ?2, ?3, ?4)"
-                           " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type,"
-                           " data = excluded.data");
+    Statement upsert(prepared("INSERT INTO registry_value(key, name, type, data)"
+                              " VALUES (?1, ?2, ?3, ?4)"
+                              " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type,"
+                              " data = excluded.data"));
     if (!upsert.ok())
         return kBadDb;
     upsert.bind(1, it->second).bind(2, name).bind(3, static_cast<std::int64_t>(type));
@@ -377,8 +403,8 @@ long SqliteRegistry::deleteKey(Key key, const std::string &subKey)
     std::string stored;
     if (const long error = existing(full, &stored); error != kSuccess)
         return error;
-    Statement children(m_db, "SELECT 1 FROM registry_key WHERE length(path) > length(?1)"
-                             " AND substr(path, 1, length(?1)) = ?1 COLLATE NOCASE LIMIT 1");
+    Statement children(prepared("SELECT 1 FROM registry_key WHERE length(path) > length(?1)"
+                                " AND substr(path, 1, length(?1)) = ?1 COLLATE NOCASE LIMIT 1"));
     if (!children.ok())
         return kBadDb;
     children.bind(1, stored + '\\');
@@ -387,7 +413,7 @@ long SqliteRegistry::deleteKey(Key key, const std::string &subKey)
         return kAccessDenied;
     if (found != SQLITE_DONE)
         return errorOf(found);
-    Statement remove(m_db, "DELETE FROM registry_key WHERE path = ?1");
+    Statement remove(prepared("DELETE FROM registry_key WHERE path = ?1"));
     remove.bind(1, stored);
     if (const int rc = remove.step(); rc != SQLITE_DONE)
         return errorOf(rc);

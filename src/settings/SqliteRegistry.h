@@ -7,6 +7,7 @@
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 /**
  * The registry's model kept in an SQLite database: keys, and typed values holding raw
@@ -44,11 +45,15 @@ public:
 
 private:
     bool open(const std::string &path);
+    void closeDatabase();
+    /** The prepared statement of `sql` (a string literal: cached by its address). */
+    sqlite3_stmt *prepared(const char *sql) const;
     long path(Key key, const std::string &subKey, std::string *full) const;
     long existing(const std::string &full, std::string *stored) const;
     Key newHandle(const std::string &full);
 
     sqlite3 *m_db = nullptr;
+    mutable std::map<const char *, sqlite3_stmt *> m_statements;
     std::map<Key, std::string> m_handles;
     Key m_nextHandle = 1;
 };

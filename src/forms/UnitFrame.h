@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QFont>
+#include <QGroupBox>
+
+/**
+ * A unit's frame: its caption is drawn in the bold font and in a colour of its own, while the
+ * frame keeps the window's font and palette, so the controls inside it take the window's
+ * font and colours without each being given its own.
+ */
+class UnitFrame : public QGroupBox
+{
+    Q_OBJECT
+public:
+    UnitFrame(const QString &caption, const QFont &captionFont, QWidget *parent = nullptr);
+
+    const QFont &captionFont() const { return m_captionFont; }
+    QColor captionColour() const { return m_captionColour; }
+    void setCaptionColour(const QColor &colour);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QFont m_captionFont;
+    QColor m_captionColour;
+};
