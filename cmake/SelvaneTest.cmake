@@ -15,7 +15,11 @@ function(selvane_add_test)
     if(T_QT)
         target_link_libraries(${T_NAME} PRIVATE Qt6::Test)
     else()
-        target_link_libraries(${T_NAME} PRIVATE GTest::gtest GTest::gtest_main)
+        if(TARGET GTest::gtest)
+            target_link_libraries(${T_NAME} PRIVATE GTest::gtest GTest::gtest_main)
+        else()
+            target_link_libraries(${T_NAME} PRIVATE gtest gtest_main) # built from source
+        endif()
     endif()
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES

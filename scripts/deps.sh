@@ -2,18 +2,21 @@
 # SPDX-License-Identifier: MIT
 # Installs the Debian 12 packages a task needs, when they are missing (as root, or through
 # sudo). Safe to run again: installed packages are left alone.
-#   scripts/deps.sh build|test|fuzz|memcheck|screenshot
+#   scripts/deps.sh build|test|fuzz|memcheck|windows|screenshot
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libsqlite3-dev libgtest-dev
        libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 case "${1:-build}" in
     build) wanted=("${build[@]}") ;;
-    test) wanted=("${build[@]}" clang-format clang libclang-rt-14-dev valgrind xvfb xauth xdotool python3) ;;
+    test) wanted=("${build[@]}" clang-format clang libclang-rt-14-dev valgrind xvfb xauth xdotool python3
+                  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64) ;;
+    windows) wanted=(cmake ninja-build libgtest-dev g++-mingw-w64-x86-64-posix
+                     g++-mingw-w64-i686-posix wine wine64) ;;
     fuzz) wanted=("${build[@]}" clang libclang-rt-14-dev) ;;
     memcheck) wanted=("${build[@]}" valgrind xvfb xauth xdotool python3) ;;
     screenshot) wanted=("${build[@]}" xvfb xauth imagemagick sqlite3 xdotool) ;;
-    *) echo "deps.sh: unknown task '$1' (build, test, fuzz, memcheck or screenshot)" >&2; exit 2 ;;
+    *) echo "deps.sh: unknown task '$1' (build, test, fuzz, memcheck, windows or screenshot)" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Builds and runs every test: the formatting check; the whole suite in the release build and
 # under AddressSanitizer + UndefinedBehaviorSanitizer, on Qt's offscreen platform; a session
-# of the real program under valgrind memcheck; and each fuzz target for a minute.
+# of the real program under valgrind memcheck; each fuzz target for a minute; and the Qt-free
+# core built for Windows, its tests run under Wine.
 # Warnings in our own code are errors.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,4 +29,6 @@ echo "== memcheck"
 scripts/memcheck.sh
 echo "== fuzzing"
 scripts/fuzz.sh 60
+echo "== windows"
+scripts/windows-core.sh
 echo "All tests passed."

@@ -19,53 +19,53 @@ std::string record(const char *name, std::initializer_list<long> args)
 }
 
 extern "C" {
-int fakeIbconfig(int ud, int option, int value)
+int SELVANE_GPIB_CALL fakeIbconfig(int ud, int option, int value)
 {
     return FakeDriver::current->answer("ibconfig", record("ibconfig", {ud, option, value}));
 }
-int fakeIbdev(int board, int pad, int sad, int tmo, int eot, int eos)
+int SELVANE_GPIB_CALL fakeIbdev(int board, int pad, int sad, int tmo, int eot, int eos)
 {
     return FakeDriver::current->answer("ibdev", record("ibdev", {board, pad, sad, tmo, eot, eos}));
 }
-int fakeIbclr(int ud)
+int SELVANE_GPIB_CALL fakeIbclr(int ud)
 {
     return FakeDriver::current->answer("ibclr", record("ibclr", {ud}));
 }
-int fakeIbwrt(int ud, const void *buffer, long count)
+int SELVANE_GPIB_CALL fakeIbwrt(int ud, const void *buffer, long count)
 {
     return FakeDriver::current->answer("ibwrt", record("ibwrt", {ud, count}) + "="
                                                     + std::string(static_cast<const char *>(buffer),
                                                                   static_cast<std::size_t>(count)));
 }
-int fakeIbloc(int ud)
+int SELVANE_GPIB_CALL fakeIbloc(int ud)
 {
     return FakeDriver::current->answer("ibloc", record("ibloc", {ud}));
 }
-int fakeIbonl(int ud, int value)
+int SELVANE_GPIB_CALL fakeIbonl(int ud, int value)
 {
     return FakeDriver::current->answer("ibonl", record("ibonl", {ud, value}));
 }
-int fakeRegister(std::int32_t *ibsta, std::int32_t *iberr, std::int32_t *ibcnt,
-                 std::int32_t *ibcntl)
+int SELVANE_GPIB_CALL fakeRegister(std::int32_t *ibsta, std::int32_t *iberr, std::int32_t *ibcnt,
+                                   std::int32_t *ibcntl)
 {
     return FakeDriver::current->registerCells(ibsta, iberr, ibcnt, ibcntl);
 }
-int fakeUnregister()
+int SELVANE_GPIB_CALL fakeUnregister()
 {
     FakeDriver::current->calls.push_back("Unregister");
     for (std::int32_t *&cell : FakeDriver::current->cells)
         cell = nullptr;
     return 0;
 }
-int fakeThreadIbsta()
+int SELVANE_GPIB_CALL fakeThreadIbsta()
 {
     return FakeDriver::current->last.ibsta;
 }
-int fakeThreadIberr()
+int SELVANE_GPIB_CALL fakeThreadIberr()
 {
     return FakeDriver::current->last.iberr;
 }
-long fakeThreadIbcntl()
+long SELVANE_GPIB_CALL fakeThreadIbcntl()
 {
     return FakeDriver::current->last.ibcntl;
 }

@@ -3,25 +3,29 @@
 
 // A folder of its own for each test, removed with everything in it.
 
-#include <cstdlib>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <random>
 #include <string>
-#include <unistd.h>
 
 class TemporaryFolder
 {
 public:
     TemporaryFolder()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "selvane-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern;
+        static std::atomic<unsigned> counter {0};
+        std::random_device entropy;
+        const auto tag =
+            std::to_string(entropy()) + "-" + std::to_string(counter++) + "-"
+            + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        m_path = std::filesystem::temp_directory_path() / ("selvane-" + tag);
+        std::filesystem::create_directories(m_path);
     }
     ~TemporaryFolder()
     {
         std::error_code error;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, error);
+        std::filesystem::remove_all(m_path, error);
     }
     TemporaryFolder(const TemporaryFolder &) = delete;
     TemporaryFolder &operator=(const TemporaryFolder &) = delete;

@@ -7,6 +7,8 @@
 #include "gpib/GpibBinding.h"
 #include "gpib/GpibStatus.h"
 
+#include "Environment.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -279,12 +281,36 @@ TEST_P(Loading, TellsMissingFromBroken)
 
 std::string notSharedObject()
 {
-    const std::string file =
-        (std::filesystem::temp_directory_path() / "selvane-not-elf.so").string();
+#if defined(_WIN32)
+    const char *name = "selvane-not-a-dll.dll";
+#else
+    const char *name = "selvane-not-elf.so";
+#endif
+    const std::string file = (std::filesystem::temp_directory_path() / name).string();
     std::ofstream(file) << "not a shared object\n";
     return file;
 }
 
+#if defined(_WIN32)
+std::vector<LoadCase> windowsCases()
+{
+    // The simulated bus under the driver's own name, loaded with LoadLibraryA as NI's is.
+    std::vector<LoadCase> cases {
+        {"gpib_32_dll", "Gpib-32.dll", 0},
+        {"missing_gives_126", "Gpib-32-missing.dll", 53},
+        {"not_a_dll_gives_193", notSharedObject(), 48},
+        // Windows names a missing dependency ERROR_MOD_NOT_FOUND too.
+        {"missing_dependency_gives_126", SELVANE_BROKEN_LIBRARY, 53},
+    };
+#if defined(SELVANE_WRONG_ARCH_LIBRARY)
+    cases.push_back({"other_architecture_gives_193", SELVANE_WRONG_ARCH_LIBRARY, 48});
+#endif
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Loading, ::testing::ValuesIn(windowsCases()),
+                         [](const auto &row) { return std::string(row.param.name); });
+#else
 INSTANTIATE_TEST_SUITE_P(
     Files, Loading,
     ::testing::Values(LoadCase {"gpib_sim", SELVANE_SIM_LIBRARY, 0},
@@ -294,6 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LoadCase {"a_directory", std::filesystem::temp_directory_path().string(), 48},
                       LoadCase {"missing_dependency", SELVANE_BROKEN_LIBRARY, 48}),
     [](const auto &row) { return std::string(row.param.name); });
+#endif
 
 TEST(LoadingEntryPoints, MissingInARealLibraryIs453)
 {
@@ -312,12 +339,17 @@ TEST(LoadingEntryPoints, MissingInARealLibraryIs453)
 
 TEST(LoadingEntryPoints, LibraryNameComesFromTheEnvironment)
 {
-    ::setenv("SELVANE_GPIB_LIBRARY", "/opt/gpib/libgpib.so", 1);
+    setEnvironment("SELVANE_GPIB_LIBRARY", "/opt/gpib/libgpib.so");
     EXPECT_EQ(DynamicLibrary::defaultName(), "/opt/gpib/libgpib.so");
-    ::setenv("SELVANE_GPIB_LIBRARY", "", 1);
-    EXPECT_EQ(DynamicLibrary::defaultName(), "libgpib.so.0");
-    ::unsetenv("SELVANE_GPIB_LIBRARY");
-    EXPECT_EQ(DynamicLibrary::defaultName(), "libgpib.so.0");
+#if defined(_WIN32)
+    const std::string platformDefault = "Gpib-32.dll";
+#else
+    const std::string platformDefault = "libgpib.so.0";
+#endif
+    setEnvironment("SELVANE_GPIB_LIBRARY", "");
+    EXPECT_EQ(DynamicLibrary::defaultName(), platformDefault);
+    setEnvironment("SELVANE_GPIB_LIBRARY", nullptr);
+    EXPECT_EQ(DynamicLibrary::defaultName(), platformDefault);
 }
 
 } // namespace

@@ -5,24 +5,33 @@
 #include "TemporaryFolder.h"
 #include "gpib/GpibApi.h"
 
+#include "Environment.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
 
+#if defined(_WIN32)
+#define SIM_IMPORT __declspec(dllimport)
+#else
+#define SIM_IMPORT
+#endif
+
 extern "C" {
-int ibconfig(int ud, int option, int value);
-int ibdev(int board, int pad, int sad, int tmo, int eot, int eos);
-int ibclr(int ud);
-int ibwrt(int ud, const void *buffer, long count);
-int ibloc(int ud);
-int ibonl(int ud, int value);
-int RegisterGpibGlobalsForThread(std::int32_t *, std::int32_t *, std::int32_t *, std::int32_t *);
-int UnregisterGpibGlobalsForThread();
-int ThreadIbsta();
-int ThreadIberr();
-long ThreadIbcntl();
-int SimDescriptorsInUse();
+SIM_IMPORT int SELVANE_GPIB_CALL ibconfig(int ud, int option, int value);
+SIM_IMPORT int SELVANE_GPIB_CALL ibdev(int board, int pad, int sad, int tmo, int eot, int eos);
+SIM_IMPORT int SELVANE_GPIB_CALL ibclr(int ud);
+SIM_IMPORT int SELVANE_GPIB_CALL ibwrt(int ud, const void *buffer, long count);
+SIM_IMPORT int SELVANE_GPIB_CALL ibloc(int ud);
+SIM_IMPORT int SELVANE_GPIB_CALL ibonl(int ud, int value);
+SIM_IMPORT int SELVANE_GPIB_CALL RegisterGpibGlobalsForThread(std::int32_t *, std::int32_t *,
+                                                              std::int32_t *, std::int32_t *);
+SIM_IMPORT int SELVANE_GPIB_CALL UnregisterGpibGlobalsForThread();
+SIM_IMPORT int SELVANE_GPIB_CALL ThreadIbsta();
+SIM_IMPORT int SELVANE_GPIB_CALL ThreadIberr();
+SIM_IMPORT long SELVANE_GPIB_CALL ThreadIbcntl();
+SIM_IMPORT int SELVANE_GPIB_CALL SimDescriptorsInUse();
 }
 
 namespace {
@@ -32,9 +41,9 @@ class GpibSimTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ::setenv("SELVANE_SIM_DEVICES", "0:7:0, 1:12:96", 1);
-        ::setenv("SELVANE_SIM_DELAY_MS", "0", 1);
-        ::unsetenv("SELVANE_SIM_TRACE");
+        setEnvironment("SELVANE_SIM_DEVICES", "0:7:0, 1:12:96");
+        setEnvironment("SELVANE_SIM_DELAY_MS", "0");
+        setEnvironment("SELVANE_SIM_TRACE", nullptr);
         inUse = SimDescriptorsInUse();
     }
     void TearDown() override
@@ -139,7 +148,7 @@ TEST_F(GpibSimTest, TheTableHolds64DescriptorsAndOfflineFreesThem)
 TEST_F(GpibSimTest, CallsLongerThanTheTimeoutAbort)
 {
     const int quick = open(0, 7, 0, 9); // 100 ms
-    ::setenv("SELVANE_SIM_DELAY_MS", "150", 1);
+    setEnvironment("SELVANE_SIM_DELAY_MS", "150");
     const auto start = std::chrono::steady_clock::now();
     ibwrt(quick, "A1", 2);
     const auto waited = std::chrono::steady_clock::now() - start;
@@ -149,7 +158,7 @@ TEST_F(GpibSimTest, CallsLongerThanTheTimeoutAbort)
     EXPECT_GE(waited, std::chrono::milliseconds(100));
     EXPECT_LT(waited, std::chrono::milliseconds(150));
 
-    ::setenv("SELVANE_SIM_DELAY_MS", "20", 1);
+    setEnvironment("SELVANE_SIM_DELAY_MS", "20");
     ibwrt(quick, "A1", 2);
     EXPECT_FALSE(failed());
 }
@@ -174,11 +183,11 @@ TEST_F(GpibSimTest, TraceHasOneJsonLinePerCall)
 {
     TemporaryFolder folder;
     const std::string trace = folder.file("trace.jsonl");
-    ::setenv("SELVANE_SIM_TRACE", trace.c_str(), 1);
+    setEnvironment("SELVANE_SIM_TRACE", trace.c_str());
     const int ud = open(0, 7, 0);
     ibwrt(ud, "XX", 2);
     ibloc(ud);
-    ::unsetenv("SELVANE_SIM_TRACE");
+    setEnvironment("SELVANE_SIM_TRACE", nullptr);
     std::ifstream file(trace);
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);)
@@ -209,7 +218,12 @@ TEST_F(GpibSimTest, InstrumentsReportEachChangeOfPosition)
 
 TEST_F(GpibSimTest, EmptyDeviceListMeansNoInstrument)
 {
-    ::setenv("SELVANE_SIM_DEVICES", "", 1);
+    // Windows cannot hold an empty variable (setting one removes it): a blank is as empty.
+#if defined(_WIN32)
+    setEnvironment("SELVANE_SIM_DEVICES", " ");
+#else
+    setEnvironment("SELVANE_SIM_DEVICES", "");
+#endif
     const int ud = open(0, 7, 0);
     ASSERT_GT(ud, 0);
     ibclr(ud);

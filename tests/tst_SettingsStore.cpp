@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
-// SettingsStore over the SQLite registry: what a read gives for what is stored, what a write
-// stores, and what a delete removes.
+// SettingsStore over this platform's registry (the SQLite registry, or the Windows registry):
+// what a read gives for what is stored, what a write stores, and what a delete removes.
 
-#include "TestRegistry.h"
+#include "PlatformRegistry.h"
 #include "settings/SettingsStore.h"
+
+#if !defined(_WIN32)
+#include "TestRegistry.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -17,9 +21,8 @@ const std::string kContext = "SELVANE - Bench";
 class SettingsStoreTest : public ::testing::Test
 {
 protected:
-    TemporaryFolder folder;
-    std::string file = folder.file("registry.sqlite3");
-    SqliteRegistry registry {file};
+    PlatformRegistry platform;
+    Registry &registry = platform.registry();
     SettingsStore store {registry};
 
     /** Stores raw bytes of any type under the context, as another program might have. */
@@ -37,10 +40,10 @@ protected:
         registry.closeKey(key);
     }
 
-    std::tuple<long, std::vector<unsigned char>> stored(const std::string &name,
-                                                        const std::string &context = kContext)
+    std::pair<std::uint32_t, std::vector<std::uint8_t>>
+    stored(const std::string &name, const std::string &context = kContext)
     {
-        return dumpRegistry(file)[kContextPath + context][name];
+        return platform.stored(context, name);
     }
 };
 
@@ -48,17 +51,16 @@ TEST_F(SettingsStoreTest, NothingStoredGivesTheDefaults)
 {
     EXPECT_EQ(store.ReadValue(kContext, "1.A.title", "Device 1"), "Device 1");
     EXPECT_EQ(store.ReadValue(kContext, "1.PAd", std::int32_t(7)), 7);
-    EXPECT_TRUE(dumpRegistry(file).empty()) << "a read creates nothing";
+    EXPECT_FALSE(platform.keyExists(std::string(SettingsStore::kRootKey)))
+        << "a read creates nothing";
 }
 
 TEST_F(SettingsStoreTest, FirstWriteCreatesRootAndContextKeys)
 {
     EXPECT_TRUE(store.WriteValue(kContext, "Units", 2.0));
-    const RegistryDump dump = dumpRegistry(file);
-    EXPECT_TRUE(dump.count("HKEY_LOCAL_MACHINE"));
-    EXPECT_TRUE(dump.count("HKEY_LOCAL_MACHINE\\SOFTWARE"));
-    EXPECT_TRUE(dump.count("HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software"));
-    EXPECT_EQ(stored("Units"), std::make_tuple(4L, std::vector<unsigned char> {2, 0, 0, 0}));
+    EXPECT_TRUE(platform.keyExists(std::string(SettingsStore::kRootKey)));
+    EXPECT_TRUE(platform.keyExists(PlatformRegistry::path(kContext)));
+    EXPECT_EQ(stored("Units"), std::make_pair(4u, std::vector<std::uint8_t> {2, 0, 0, 0}));
 }
 
 std::string textRowName(const ::testing::TestParamInfo<std::string> &row)
@@ -185,15 +187,14 @@ TEST_F(SettingsStoreTest, NumberReplacesTextOfTheSameName)
 {
     ASSERT_TRUE(store.WriteValue(kContext, "Units", "three"));
     ASSERT_TRUE(store.WriteValue(kContext, "Units", 3.0));
-    EXPECT_EQ(stored("Units"), std::make_tuple(4L, std::vector<unsigned char> {3, 0, 0, 0}));
+    EXPECT_EQ(stored("Units"), std::make_pair(4u, std::vector<std::uint8_t> {3, 0, 0, 0}));
 }
 
 TEST_F(SettingsStoreTest, EmptyContextIsTheRootKeyItself)
 {
     ASSERT_TRUE(store.WriteValue("", "Units", 0.0));
     EXPECT_EQ(store.ReadValue("", "Units", std::int32_t(5)), 0);
-    const RegistryDump dump = dumpRegistry(file);
-    EXPECT_EQ(dump.at("HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software").count("Units"), 1u);
+    EXPECT_EQ(platform.stored("", "Units").first, Registry::kDword); // in the root key
 }
 
 TEST_F(SettingsStoreTest, NamesAreCaseInsensitiveAndKeepTheirFirstCase)
@@ -201,9 +202,13 @@ TEST_F(SettingsStoreTest, NamesAreCaseInsensitiveAndKeepTheirFirstCase)
     ASSERT_TRUE(store.WriteValue("SELVANE - Bench", "1.A.title", "first"));
     ASSERT_TRUE(store.WriteValue("selvane - BENCH", "1.a.TITLE", "second"));
     EXPECT_EQ(store.ReadValue("Selvane - bench", "1.A.Title", "none"), "second");
-    const RegistryDump dump = dumpRegistry(file);
+#if !defined(_WIN32)
+    // The first spelling stays (the Windows registry keeps it too; its names are not
+    // readable through the store's calls).
+    const RegistryDump dump = dumpRegistry(platform.file());
     ASSERT_EQ(dump.count(kContextPath + std::string("SELVANE - Bench")), 1u);
     EXPECT_EQ(dump.at(kContextPath + std::string("SELVANE - Bench")).count("1.A.title"), 1u);
+#endif
 }
 
 TEST_F(SettingsStoreTest, DeleteRemovesOnlyItsContext)
@@ -215,15 +220,17 @@ TEST_F(SettingsStoreTest, DeleteRemovesOnlyItsContext)
     EXPECT_EQ(store.ReadValue("SELVANE - Bench", "Units", std::int32_t(0)), 0);
     EXPECT_EQ(store.ReadValue("SELVANE - Bench2", "Units", std::int32_t(0)), 3);
     EXPECT_EQ(store.ReadValue("SELVANE", "Units", std::int32_t(0)), 1);
-    EXPECT_FALSE(dumpRegistry(file).count(kContextPath + std::string("SELVANE - Bench")));
+    EXPECT_FALSE(platform.keyExists(PlatformRegistry::path("SELVANE - Bench")));
 }
 
 TEST_F(SettingsStoreTest, DeletingAMissingContextChangesNothing)
 {
     ASSERT_TRUE(store.WriteValue("SELVANE", "Units", 1.0));
-    const RegistryDump before = dumpRegistry(file);
+    ASSERT_TRUE(store.WriteValue("", "X", 15.0));
     store.DeleteContext("SELVANE - Nowhere");
-    EXPECT_EQ(dumpRegistry(file), before);
+    EXPECT_EQ(store.ReadValue("SELVANE", "Units", std::int32_t(0)), 1);
+    EXPECT_EQ(store.ReadValue("", "X", std::int32_t(0)), 15);
+    EXPECT_TRUE(platform.keyExists(std::string(SettingsStore::kRootKey)));
 }
 
 class InstanceNames : public SettingsStoreTest, public ::testing::WithParamInterface<std::string>
@@ -246,8 +253,21 @@ INSTANTIATE_TEST_SUITE_P(Names, InstanceNames,
                                            "'); DROP TABLE registry_key; --", "B\xC3\xA4nk",
                                            "../../etc/passwd"));
 
+/** Wine's registry takes key names that Windows refuses; such cases are Windows's own. */
+bool underWine()
+{
+#if defined(_WIN32)
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
 TEST_F(SettingsStoreTest, ContextNameOver255CharactersIsRefused)
 {
+    if (underWine())
+        GTEST_SKIP() << "Wine accepts key name components over 255 characters; Windows does not";
     const std::string longest = std::string(255, 'n');
     EXPECT_TRUE(store.WriteValue(longest, "Units", 1.0));
     const std::string tooLong = std::string(256, 'n');

@@ -8,6 +8,8 @@
 #include "gpib/GpibStatus.h"
 #include "gpib/UnitDeviceLink.h"
 
+#include "Environment.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -195,7 +197,7 @@ TEST(UnitDeviceLinkMessage, MissingLibraryAddsHowToMendIt)
 
 TEST(UnitDeviceLinkOnTheSimulatedBus, ManyFailedOpensKeepDescriptorsBounded)
 {
-    ::setenv("SELVANE_SIM_DEVICES", "0:7:0", 1);
+    setEnvironment("SELVANE_SIM_DEVICES", "0:7:0");
     GpibStatus = {};
     DynamicLibrary sim(SELVANE_SIM_LIBRARY);
     GpibBinding gpib(sim);

@@ -1,19 +1,25 @@
 /* SPDX-License-Identifier: MIT */
 /* A library with only some of the driver's entry points (ibloc is missing), and a second
    one that needs a library which is not installed: the loader must tell them apart. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define CALL __stdcall
+#else
+#define CALL
+#endif
+
 #if defined(NEEDS_MISSING)
-extern int selvane_gone(void);
-int ibconfig(int ud, int option, int value)
+extern int CALL selvane_gone(void);
+int CALL ibconfig(int ud, int option, int value)
 {
     return selvane_gone() + ud + option + value;
 }
 #else
 static int cell;
-int ibconfig(int ud, int option, int value)
+int CALL ibconfig(int ud, int option, int value)
 {
     return ud + option + value;
 }
-int RegisterGpibGlobalsForThread(int *ibsta, int *iberr, int *ibcnt, int *ibcntl)
+int CALL RegisterGpibGlobalsForThread(int *ibsta, int *iberr, int *ibcnt, int *ibcntl)
 {
     (void)iberr;
     (void)ibcnt;
