@@ -18,7 +18,8 @@ export SELVANE_GPIB_LIBRARY="$top/build/release/lib/libgpib-sim.so"
 export SELVANE_SIM_DEVICES="0:7:0 0:8:0"
 export SELVANE_SIM_TRACE="$work/trace.jsonl"
 
-# Three units, the window at 20,20 pixels (300 twips) so that clicks find the buttons.
+# Three units (the third one's instrument absent), the window at 20,20 pixels (300 twips) so
+# that clicks find the buttons.
 python3 - "$SELVANE_REGISTRY" <<'PY'
 import sqlite3, struct, sys
 db = sqlite3.connect(sys.argv[1])
@@ -31,7 +32,7 @@ context = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Memcheck"
 for key in ["HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE\\SOFTWARE",
             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software", context]:
     db.execute("INSERT INTO registry_key VALUES (?)", (key,))
-for name, value in [("Units", 3), ("X", 300), ("Y", 300)]:
+for name, value in [("Units", 3), ("X", 300), ("Y", 300), ("2.PAd", 8), ("3.PAd", 9)]:
     db.execute("INSERT INTO registry_value VALUES (?, ?, 4, ?)", (context, name, struct.pack("<i", value)))
 db.commit()
 PY
@@ -43,22 +44,18 @@ xvfb-run -a -s "-screen 0 640x240x24 -dpi 96" bash -c '
         --show-leak-kinds=definite --suppressions="$1/tests/valgrind.supp" \
         --log-file="$2" "$1/build/release/bin/selvane" Memcheck &
     pid=$!
-    # Start-up is done once the third unit was tried.
-    for _ in $(seq 600); do
-        opened=$(grep -c "\"call\":\"ibdev\"" "$SELVANE_SIM_TRACE" 2>/dev/null || true)
-        [ "${opened:-0}" -ge 3 ] && break
-        sleep 0.2
-    done
-    sleep 3
-    click() { xdotool mousemove "$1" "$2" click 1; sleep 2; }
+    # The window is up once the display has mapped it (slow under valgrind).
+    xdotool search --sync --onlyvisible --name "^SELVANE V" >/dev/null
+    sleep 2
+    click() { xdotool mousemove "$1" "$2" click 1; sleep 3; }
     click 58 61    # A1 of unit 1
     click 130 77   # B2 of unit 1
     click 218 61   # A1 of unit 2
-    click 290 148  # Edit of unit 1 ...
-    click 290 148  # ... and Lock
+    click 130 132  # Edit of unit 1 ...
+    click 130 132  # ... and Lock
     click 378 77   # A2 of unit 3 (absent instrument: red)
-    click 58 148   # Config of unit 1
-    xdotool key Escape; sleep 3
+    click 58 132   # Config of unit 1
+    xdotool key Escape; sleep 5
     kill -TERM $pid
     wait $pid
 ' _ "$top" "$log" && status=0 || status=$?
@@ -67,6 +64,14 @@ grep -E "Command:|ERROR SUMMARY|definitely lost" "$log" || true
 if [ "$status" -ne 0 ]; then
     cat "$log" >&2
     echo "memcheck: errors in the session (exit status $status)" >&2
+    exit 1
+fi
+# The session did what it claims: three presses went over the bus (the fourth found no
+# instrument) and Config reopened unit 1.
+writes=$(grep -c '"call":"ibwrt","args":\[[0-9]*,2\],"bytes":"4' "$SELVANE_SIM_TRACE" || true)
+opens=$(grep -c '"call":"ibconfig"' "$SELVANE_SIM_TRACE" || true)
+if [ "${writes:-0}" -lt 3 ] || [ "${opens:-0}" -lt 5 ]; then
+    echo "memcheck: the session did not reach the panel (writes $writes, opens $opens)" >&2
     exit 1
 fi
 echo "memcheck: clean session ($(grep -c '"call"' "$SELVANE_SIM_TRACE") driver calls)"

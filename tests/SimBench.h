@@ -6,7 +6,6 @@
 
 #include "TestRegistry.h"
 #include "app/MainWindow.h"
-#include "forms/UnitFrame.h"
 #include "gpib/DynamicLibrary.h"
 #include "gpib/GpibBinding.h"
 #include "gpib/GpibStatus.h"

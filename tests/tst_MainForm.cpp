@@ -5,8 +5,8 @@
 #include "forms/Colours.h"
 #include "forms/FormBuilder.h"
 #include "forms/FormDefinitions.h"
+#include "forms/GraphicalButton.h"
 #include "forms/MainForm.h"
-#include "forms/UnitFrame.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -144,7 +144,7 @@ void tst_MainForm::framesAreBoldAndTheirChildrenAreNot()
     // The caption colour stays with the frame.
     QCOMPARE(panels[0].Position[0]->palette().color(QPalette::WindowText),
              QApplication::palette().color(QPalette::WindowText));
-    forms::setCaptionColour(panels[0].Frame, forms::kLinkedGreen);
+    panels[0].Frame->setCaptionColour(forms::kLinkedGreen);
     QCOMPARE(panels[0].Config->palette().color(QPalette::ButtonText),
              QApplication::palette().color(QPalette::ButtonText));
     QCOMPARE(panels[0].PositionLbl[0]->palette().color(QPalette::WindowText),
@@ -170,8 +170,8 @@ void tst_MainForm::buttonsPaintTheirBackColourExactly()
     QApplication::setStyle(QStyleFactory::create(style));
     QWidget window;
     const auto panels = MainForm::build(&window, TwipsScale(96));
-    QPushButton *button = panels[1].Position[5];
-    forms::setBackColour(button, colour);
+    GraphicalButton *button = panels[1].Position[5];
+    button->setBackColour(colour);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QColor expected = forms::toQColor(colour);

@@ -10,7 +10,6 @@
 #include "dialogs/Units.h"
 #include "forms/Colours.h"
 
-#include "forms/UnitFrame.h"
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>

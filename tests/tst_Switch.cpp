@@ -8,7 +8,6 @@
 #include "forms/Colours.h"
 #include "forms/FormDefinitions.h"
 
-#include "forms/UnitFrame.h"
 #include <QAccessible>
 #include <QLineEdit>
 #include <QPushButton>

@@ -6,16 +6,16 @@
 #include "dialogs/Conf.h"
 #include "dialogs/Units.h"
 #include "forms/BusyCursor.h"
-#include "forms/Colours.h"
 #include "forms/FormBuilder.h"
+#include "forms/GraphicalButton.h"
 #include "forms/MainForm.h"
 #include "forms/TypingLimit.h"
+#include "forms/UnitFrame.h"
 #include "gpib/UnitDeviceLink.h"
 #include "settings/SettingsStore.h"
 #include "switch/EditMode.h"
 #include "switch/PositionPress.h"
 
-#include "forms/UnitFrame.h"
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -288,7 +288,7 @@ void MainWindow::ShowUnitAddress(std::int16_t index)
 
 void MainWindow::ShowLinkState(std::int16_t index, bool linked)
 {
-    forms::setCaptionColour(panel(index).Frame, linked ? forms::kLinkedGreen : forms::kFailedRed);
+    panel(index).Frame->setCaptionColour(linked ? forms::kLinkedGreen : forms::kFailedRed);
 }
 
 void MainWindow::PositionPress(int index, int position)

@@ -1,11 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "Colours.h"
 
-#include "FormDefinitions.h"
-#include "GraphicalButton.h"
-#include "UnitFrame.h"
-
-#include <QAbstractButton>
 #include <QApplication>
 #include <QPalette>
 
@@ -28,23 +23,6 @@ QColor toQColor(std::uint32_t colour)
     }
     return QColor(static_cast<int>(colour & 0xFFu), static_cast<int>((colour >> 8) & 0xFFu),
                   static_cast<int>((colour >> 16) & 0xFFu));
-}
-
-void setBackColour(QAbstractButton *button, std::uint32_t colour)
-{
-    if (auto *graphical = qobject_cast<GraphicalButton *>(button))
-        graphical->setBackColour(colour);
-}
-
-std::uint32_t backColour(const QAbstractButton *button)
-{
-    const auto *graphical = qobject_cast<const GraphicalButton *>(button);
-    return graphical ? graphical->backColour() : kNoColour;
-}
-
-void setCaptionColour(UnitFrame *frame, std::uint32_t colour)
-{
-    frame->setCaptionColour(toQColor(colour));
 }
 
 } // namespace forms

@@ -3,6 +3,7 @@
 
 #include "Colours.h"
 #include "FormBuilder.h"
+#include "GraphicalButton.h"
 #include "TypingLimit.h"
 #include "UnitFrame.h"
 
@@ -25,7 +26,7 @@ int positionIndex(std::string_view name)
 void place(UnitPanel &panel, std::string_view name, QWidget *control)
 {
     if (const int position = positionIndex(name); position >= 0) {
-        panel.Position[position] = static_cast<QPushButton *>(control);
+        panel.Position[position] = static_cast<GraphicalButton *>(control);
         return;
     }
     if (name.size() == 5 && name.substr(2) == "Lbl") {
@@ -39,7 +40,7 @@ void place(UnitPanel &panel, std::string_view name, QWidget *control)
     else if (name == "Config")
         panel.Config = static_cast<QPushButton *>(control);
     else if (name == "Edit")
-        panel.Edit = static_cast<QPushButton *>(control);
+        panel.Edit = static_cast<GraphicalButton *>(control);
 }
 
 void applySettings(const forms::PanelControlDef &def, int item, QWidget *control)
@@ -60,7 +61,7 @@ void applySettings(const forms::PanelControlDef &def, int item, QWidget *control
     }
     if (def.kind == ControlKind::GraphicalButton || def.kind == ControlKind::GraphicalCheckBox) {
         const auto back = def.backColour == forms::kNoColour ? forms::kButtonFace : def.backColour;
-        forms::setBackColour(static_cast<QPushButton *>(control), back);
+        static_cast<GraphicalButton *>(control)->setBackColour(back);
     }
     if (def.kind == ControlKind::GraphicalButton) // a position: none is selected at first
         control->setAccessibleDescription(QStringLiteral("Not selected"));
@@ -84,7 +85,7 @@ std::array<UnitPanel, forms::kUnitPanels> MainForm::build(QWidget *window, const
         builder.place(frame, "Frame", item, frameDef.rect, frameDef.tabIndex);
         frame->setToolTip(
             QString::fromUtf8(frameDef.tooltip.data(), qsizetype(frameDef.tooltip.size())));
-        forms::setCaptionColour(frame, frameDef.foreColour);
+        frame->setCaptionColour(frameDef.foreColour);
         panels[item].Frame = frame;
 
         for (const forms::PanelControlDef &def : forms::kPanelControls) {

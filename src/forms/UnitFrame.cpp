@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "UnitFrame.h"
 
+#include "Colours.h"
+
 #include <QStyleOptionGroupBox>
 #include <QStylePainter>
 
@@ -10,11 +12,12 @@ UnitFrame::UnitFrame(const QString &caption, const QFont &captionFont, QWidget *
     , m_captionColour(palette().color(QPalette::WindowText))
 { }
 
-void UnitFrame::setCaptionColour(const QColor &colour)
+void UnitFrame::setCaptionColour(std::uint32_t colour)
 {
-    if (colour == m_captionColour)
+    const QColor caption = forms::toQColor(colour);
+    if (caption == m_captionColour)
         return;
-    m_captionColour = colour;
+    m_captionColour = caption;
     update();
 }
 

@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QGroupBox>
 
+#include <cstdint>
+
 /**
  * A unit's frame: its caption is drawn in the bold font and in a colour of its own, while the
  * frame keeps the window's font and palette, so the controls inside it take the window's
@@ -17,7 +19,8 @@ public:
 
     const QFont &captionFont() const { return m_captionFont; }
     QColor captionColour() const { return m_captionColour; }
-    void setCaptionColour(const QColor &colour);
+    /** The caption's colour: 0x00BBGGRR, or a system colour. */
+    void setCaptionColour(std::uint32_t colour);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <array>
+#include "GraphicalButton.h"
+#include "UnitFrame.h"
 
-class UnitFrame;
-class QLineEdit;
-class QPushButton;
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <array>
 
 /**
  * The controls of one unit's panel on the main window (item i of every per-unit control
@@ -17,10 +19,10 @@ struct UnitPanel
     static constexpr int kPositions = 8;
 
     UnitFrame *Frame = nullptr;
-    std::array<QPushButton *, kPositions> Position {};
+    std::array<GraphicalButton *, kPositions> Position {};
     std::array<QLineEdit *, kPositions> PositionLbl {};
     QLineEdit *ATxt = nullptr;
     QLineEdit *BTxt = nullptr;
     QPushButton *Config = nullptr;
-    QPushButton *Edit = nullptr;
+    GraphicalButton *Edit = nullptr; ///< checkable: stays pressed in edit mode
 };

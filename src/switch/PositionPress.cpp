@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "PositionPress.h"
 
-#include "forms/Colours.h"
 #include "forms/FormDefinitions.h"
+#include "forms/GraphicalButton.h"
 #include "forms/UnitPanel.h"
 
 #include <QPushButton>
@@ -12,9 +12,9 @@ namespace {
 constexpr int kSectionSize = 4;
 
 /** The colour shows the selection; the description tells it to a screen reader. */
-void showSelected(QPushButton *button, bool selected)
+void showSelected(GraphicalButton *button, bool selected)
 {
-    forms::setBackColour(button, selected ? forms::kSelectedGreen : forms::kButtonFace);
+    button->setBackColour(selected ? forms::kSelectedGreen : forms::kButtonFace);
     button->setAccessibleDescription(selected ? QStringLiteral("Selected position")
                                               : QStringLiteral("Not selected"));
 }
