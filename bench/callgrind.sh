@@ -18,22 +18,7 @@ valgrind --tool=callgrind --callgrind-out-file="$work/press.out" \
     >/dev/null 2>&1
 press=$(( $(total "$work/press.out") / 1000 ))
 
-python3 - "$work/registry.sqlite3" <<'PY'
-import sqlite3, struct, sys
-db = sqlite3.connect(sys.argv[1])
-db.executescript("""
-CREATE TABLE registry_key(path TEXT PRIMARY KEY COLLATE NOCASE);
-CREATE TABLE registry_value(key TEXT NOT NULL COLLATE NOCASE REFERENCES registry_key(path)
-    ON DELETE CASCADE, name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL,
-    data BLOB NOT NULL, PRIMARY KEY(key, name));""")
-context = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench"
-for key in ["HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE\\SOFTWARE",
-            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software", context]:
-    db.execute("INSERT INTO registry_key VALUES (?)", (key,))
-for name, value in [("Units", 3), ("2.PAd", 8)]:
-    db.execute("INSERT INTO registry_value VALUES (?, ?, 4, ?)", (context, name, struct.pack("<i", value)))
-db.commit()
-PY
+"$(dirname "$0")/../scripts/seed_registry.py" "$work/registry.sqlite3" "SELVANE - Bench" Units=3 2.PAd=8
 run_startup() { # $1: output file, further arguments for valgrind
     local out=$1
     shift

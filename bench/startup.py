@@ -10,9 +10,7 @@ medians and their ratio to the floor.
 """
 import os
 import signal
-import sqlite3
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
@@ -26,22 +24,11 @@ sim = os.path.join(build, "lib", "libgpib-sim.so")
 
 
 def seed(path):
-    db = sqlite3.connect(path)
-    db.executescript("""
-        CREATE TABLE registry_key(path TEXT PRIMARY KEY COLLATE NOCASE);
-        CREATE TABLE registry_value(key TEXT NOT NULL COLLATE NOCASE REFERENCES
-            registry_key(path) ON DELETE CASCADE, name TEXT NOT NULL COLLATE NOCASE,
-            type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name));""")
-    context = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench"
-    for key in ["HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE\\SOFTWARE",
-                "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software", context]:
-        db.execute("INSERT INTO registry_key VALUES (?)", (key,))
-    numbers = {"Units": 3, "X": 300, "Y": 300, "2.PAd": 8}
-    for name, value in numbers.items():
-        db.execute("INSERT INTO registry_value VALUES (?, ?, 4, ?)",
-                   (context, name, struct.pack("<i", value)))
-    db.commit()
-    db.close()
+    """Three units, the second one's instrument at address 8."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts",
+                          "seed_registry.py")
+    subprocess.run([sys.executable, script, path, "SELVANE - Bench", "Units=3", "X=300", "Y=300",
+                    "2.PAd=8"], check=True)
 
 
 def idle_in_event_loop(pid):

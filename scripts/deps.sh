@@ -15,7 +15,7 @@ case "${1:-build}" in
                      g++-mingw-w64-i686-posix wine wine64) ;;
     fuzz) wanted=("${build[@]}" clang libclang-rt-14-dev) ;;
     memcheck) wanted=("${build[@]}" valgrind xvfb xauth xdotool python3) ;;
-    screenshot) wanted=("${build[@]}" xvfb xauth imagemagick sqlite3 xdotool) ;;
+    screenshot) wanted=("${build[@]}" xvfb xauth imagemagick python3 xdotool) ;;
     *) echo "deps.sh: unknown task '$1' (build, test, fuzz, memcheck, windows or screenshot)" >&2; exit 2 ;;
 esac
 

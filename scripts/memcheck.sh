@@ -20,22 +20,7 @@ export SELVANE_SIM_TRACE="$work/trace.jsonl"
 
 # Three units (the third one's instrument absent), the window at 20,20 pixels (300 twips) so
 # that clicks find the buttons.
-python3 - "$SELVANE_REGISTRY" <<'PY'
-import sqlite3, struct, sys
-db = sqlite3.connect(sys.argv[1])
-db.executescript("""
-CREATE TABLE registry_key(path TEXT PRIMARY KEY COLLATE NOCASE);
-CREATE TABLE registry_value(key TEXT NOT NULL COLLATE NOCASE REFERENCES registry_key(path)
-    ON DELETE CASCADE, name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL,
-    data BLOB NOT NULL, PRIMARY KEY(key, name));""")
-context = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Memcheck"
-for key in ["HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE\\SOFTWARE",
-            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software", context]:
-    db.execute("INSERT INTO registry_key VALUES (?)", (key,))
-for name, value in [("Units", 3), ("X", 300), ("Y", 300), ("2.PAd", 8), ("3.PAd", 9)]:
-    db.execute("INSERT INTO registry_value VALUES (?, ?, 4, ?)", (context, name, struct.pack("<i", value)))
-db.commit()
-PY
+scripts/seed_registry.py "$SELVANE_REGISTRY" "SELVANE - Memcheck" Units=3 X=300 Y=300 2.PAd=8 3.PAd=9
 
 log="$work/memcheck.log"
 xvfb-run -a -s "-screen 0 640x240x24 -dpi 96" bash -c '

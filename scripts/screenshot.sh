@@ -11,30 +11,9 @@ cmake --build --preset release >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 registry="$work/registry.sqlite3"
-dword() { printf "X'%02x%02x%02x%02x'" $(( $1 & 255 )) $(( ($1 >> 8) & 255 )) $(( ($1 >> 16) & 255 )) $(( ($1 >> 24) & 255 )); }
-text() { printf "CAST(%s || X'00' AS BLOB)" "'$1'"; }
-context='HKEY_LOCAL_MACHINE\SOFTWARE\Talvern Software\SELVANE - Bench'
-{
-    echo "CREATE TABLE registry_key(path TEXT PRIMARY KEY COLLATE NOCASE);"
-    echo "CREATE TABLE registry_value(key TEXT NOT NULL COLLATE NOCASE REFERENCES registry_key(path) ON DELETE CASCADE, name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name));"
-    for key in 'HKEY_LOCAL_MACHINE' 'HKEY_LOCAL_MACHINE\SOFTWARE' 'HKEY_LOCAL_MACHINE\SOFTWARE\Talvern Software' "$context"; do
-        echo "INSERT INTO registry_key VALUES('$key');"
-    done
-    value() { echo "INSERT INTO registry_value VALUES('$context', '$1', $2, $3);"; }
-    value Units 4 "$(dword 3)"
-    value X 4 "$(dword 300)"
-    value Y 4 "$(dword 300)"
-    value 2.PAd 4 "$(dword 8)"
-    value 3.PAd 4 "$(dword 9)"
-    value 1.A.title 1 "$(text 'Input')"
-    value 1.B.title 1 "$(text 'Output')"
-    value 1.A1.label 1 "$(text 'Antenna')"
-    value 1.A2.label 1 "$(text 'Cal 50 Ω')"
-    value 1.B1.label 1 "$(text 'Analyser')"
-    value 1.B2.label 1 "$(text 'Meter')"
-    value 1.B3.label 1 "$(text '')"
-    value 1.B4.label 1 "$(text '')"
-} | sqlite3 "$registry"
+"$top/scripts/seed_registry.py" "$registry" "SELVANE - Bench" Units=3 X=300 Y=300 2.PAd=8 3.PAd=9 \
+    "1.A.title:=Input" "1.B.title:=Output" "1.A1.label:=Antenna" "1.A2.label:=Cal 50 Ω" \
+    "1.B1.label:=Analyser" "1.B2.label:=Meter" "1.B3.label:=" "1.B4.label:="
 
 out="$top/docs/main-window.png"
 mkdir -p "$top/docs"
