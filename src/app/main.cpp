@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 #include "QuitSignals.h"
 #include "Version.h"
+#include "forms/FormBuilder.h"
 #include "gpib/DynamicLibrary.h"
 #include "gpib/GpibBinding.h"
 #include "settings/SettingsStore.h"
@@ -21,6 +22,8 @@ int main(int argc, char **argv)
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("SELVANE"));
     QApplication::setApplicationVersion(QStringLiteral(SELVANE_VERSION_TEXT));
+    // Every window and message box in the windows' face: no other face is loaded at start.
+    QApplication::setFont(FormBuilder::windowFont());
 
     SqliteRegistry registry(SqliteRegistry::defaultPath());
     SettingsStore store(registry);
