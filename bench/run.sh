@@ -40,7 +40,8 @@ PY
 
 echo "== start-up, whole process (goal: within 1.15x the floor)"
 QT_QPA_PLATFORM=offscreen python3 bench/startup.py build/release 21
-xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" python3 bench/startup.py build/release 21
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" \
+    python3 bench/startup.py build/release 21
 
 echo "== instruction counts (callgrind)"
 bench/callgrind.sh build/release 2>/dev/null

@@ -13,6 +13,7 @@ cmake --build --preset release --target selvane gpib-sim >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+export QT_QPA_PLATFORM=xcb # a real window under Xvfb, whatever the caller's platform
 export SELVANE_REGISTRY="$work/registry.sqlite3"
 export SELVANE_GPIB_LIBRARY="$top/build/release/lib/libgpib-sim.so"
 export SELVANE_SIM_DEVICES="0:7:0 0:8:0"
@@ -30,7 +31,7 @@ xvfb-run -a -s "-screen 0 640x240x24 -dpi 96" bash -c '
         --log-file="$2" "$1/build/release/bin/selvane" Memcheck &
     pid=$!
     # The window is up once the display has mapped it (slow under valgrind).
-    xdotool search --sync --onlyvisible --name "^SELVANE V" >/dev/null
+    timeout 300 xdotool search --sync --onlyvisible --name "^SELVANE V" >/dev/null || exit 98
     sleep 2
     click() { xdotool mousemove "$1" "$2" click 1; sleep 3; }
     click 58 61    # A1 of unit 1

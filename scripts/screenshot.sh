@@ -17,7 +17,7 @@ registry="$work/registry.sqlite3"
 
 out="$top/docs/main-window.png"
 mkdir -p "$top/docs"
-SELVANE_REGISTRY="$registry" \
+QT_QPA_PLATFORM=xcb SELVANE_REGISTRY="$registry" \
 SELVANE_GPIB_LIBRARY="${SELVANE_GPIB_LIBRARY:-$top/build/release/lib/libgpib-sim.so}" \
 SELVANE_SIM_DEVICES="0:7:0 0:8:0" \
 xvfb-run -a -s "-screen 0 640x240x24 -dpi 96" bash -c '
