@@ -20,7 +20,7 @@
 struct Bench
 {
     TemporaryFolder folder;
-    std::string file = folder.file("registry.sqlite3");
+    std::string file;
     std::string traceFile = folder.file("trace.jsonl");
     SqliteRegistry registry {file};
     SettingsStore store {registry};
@@ -29,9 +29,12 @@ struct Bench
     MainWindow window {store, gpib};
 
     /** Instruments listen at `devices` ("board:pad:sad ..."); every driver call is traced. */
+    /** `registryFile`: an earlier bench's file, for a restart; empty for a file of its own. */
     explicit Bench(const char *devices = "0:7:0 0:8:0",
-                   const std::string &library = SELVANE_SIM_LIBRARY)
-        : driver(library)
+                   const std::string &library = SELVANE_SIM_LIBRARY,
+                   const std::string &registryFile = {})
+        : file(registryFile.empty() ? folder.file("registry.sqlite3") : registryFile)
+        , driver(library)
     {
         GpibStatus = {}; // each bench is a new run of the program
         qputenv("SELVANE_SIM_DEVICES", devices);

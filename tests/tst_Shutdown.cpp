@@ -49,13 +49,9 @@ void tst_Shutdown::everythingTheOperatorSetSurvivesARestart()
 {
     TemporaryFolder keep;
     const std::string file = keep.file("registry.sqlite3");
-    qputenv("SELVANE_SIM_DEVICES", "0:7:0");
     {
-        SqliteRegistry registry(file);
-        SettingsStore store(registry);
-        DynamicLibrary driver(SELVANE_SIM_LIBRARY);
-        GpibBinding gpib(driver);
-        MainWindow window(store, gpib);
+        Bench first("0:7:0", SELVANE_SIM_LIBRARY, file);
+        MainWindow &window = first.window;
         ModalAnswerer answerer;
         answerer.queue([](QWidget *modal) { // first start: three units
             QTest::mouseClick(
@@ -89,11 +85,8 @@ void tst_Shutdown::everythingTheOperatorSetSurvivesARestart()
         QTest::mouseClick(window.panel(2).Config, Qt::LeftButton);
         window.close();
     }
-    SqliteRegistry registry(file);
-    SettingsStore store(registry);
-    DynamicLibrary driver(SELVANE_SIM_LIBRARY);
-    GpibBinding gpib(driver);
-    MainWindow window(store, gpib);
+    Bench restart("0:7:0", SELVANE_SIM_LIBRARY, file);
+    MainWindow &window = restart.window;
     ModalAnswerer answerer;
     window.Load("Bench");
     QVERIFY(answerer.seen.isEmpty()); // the count is known now

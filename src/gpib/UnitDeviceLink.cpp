@@ -8,11 +8,16 @@ namespace {
 
 constexpr std::string_view kLinkProof = "XX";
 
-/** Takes a descriptor that is being dropped offline, so the driver's table does not fill. */
-void release(GpibBinding &gpib, std::int16_t device)
+/**
+ * The link failed after the driver gave its descriptor: the unit counts as closed and the
+ * descriptor goes offline, so the driver's table does not fill (never 0: that is board 0).
+ */
+UnitDeviceLink::Result drop(UnitLink &unit, GpibBinding &gpib)
 {
-    if (device > 0)
-        gpib.GpibSetOnline(device, 0);
+    unit.Opened = false;
+    if (unit.Device > 0)
+        gpib.GpibSetOnline(unit.Device, 0);
+    return {};
 }
 
 } // namespace
@@ -33,9 +38,7 @@ UnitDeviceLink::Result UnitDeviceLink::OpenUnit(UnitLink &unit, GpibBinding &gpi
             if (!GpibStatus.failed())
                 return {true, std::nullopt, false};
         }
-        unit.Opened = false;
-        release(gpib, unit.Device);
-        return {};
+        return drop(unit, gpib);
     } catch (const BindingFailure &failure) {
         unit.Opened = false;
         return {false, failure, true};
@@ -56,9 +59,7 @@ UnitDeviceLink::Result UnitDeviceLink::SendToUnit(UnitLink &unit, GpibBinding &g
         gpib.GpibWrite(unit.Device, command, static_cast<std::int32_t>(command.size()));
         if (!GpibStatus.failed())
             return {true, std::nullopt, false};
-        unit.Opened = false;
-        release(gpib, unit.Device);
-        return {};
+        return drop(unit, gpib);
     } catch (const BindingFailure &failure) {
         unit.Opened = false;
         return {false, failure, false};
