@@ -115,7 +115,9 @@ SIM_EXPORT int SIM_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta, std::i
                                                      std::int32_t *ibcnt, std::int32_t *ibcntl)
 {
     int result = 0;
-    if (!ibsta || !iberr || !ibcnt || !ibcntl) {
+    if (const auto scripted = SimBus::instance().fault("RegisterGpibGlobalsForThread")) {
+        result = *scripted;
+    } else if (!ibsta || !iberr || !ibcnt || !ibcntl) {
         result = 3;
     } else if (t_status.ibsta) {
         // 1: already registered with these cells; 2: with other cells.
@@ -169,4 +171,11 @@ SIM_EXPORT long SIM_CALL ThreadIbcntl()
 SIM_EXPORT int SIM_CALL SimDescriptorsInUse()
 {
     return SimBus::instance().descriptorsInUse();
+}
+
+/** Frees every descriptor and forgets this thread's cells, as a new start; for tests. */
+SIM_EXPORT void SIM_CALL SimReset()
+{
+    SimBus::instance().reset();
+    t_status = {};
 }

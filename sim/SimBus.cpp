@@ -17,6 +17,20 @@ std::string environment(const char *name, const char *fallback)
     return value ? std::string(value) : std::string(fallback);
 }
 
+/** The items of a list separated by commas or blanks. */
+std::vector<std::string> items(std::string text)
+{
+    for (char &c : text) {
+        if (c == ',')
+            c = ' ';
+    }
+    std::istringstream stream(text);
+    std::vector<std::string> all;
+    for (std::string item; stream >> item;)
+        all.push_back(item);
+    return all;
+}
+
 /** The driver's timeout table in milliseconds (code 12: 3 s); 0 waits for ever. */
 long timeoutMs(int code)
 {
@@ -58,14 +72,7 @@ void SimBus::readEnvironment()
         m_devicesText = devices;
         m_present.clear();
         m_boards = {0};
-        std::string items = devices;
-        for (char &c : items) {
-            if (c == ',')
-                c = ' ';
-        }
-        std::istringstream stream(items);
-        std::string item;
-        while (stream >> item) {
+        for (const std::string &item : items(devices)) {
             int board = 0;
             int pad = 0;
             int sad = 0;
@@ -82,6 +89,42 @@ void SimBus::readEnvironment()
     m_delayMs = std::strtol(environment("SELVANE_SIM_DELAY_MS", "0").c_str(), nullptr, 10);
     if (m_delayMs < 0)
         m_delayMs = 0;
+    const std::string faults = environment("SELVANE_SIM_FAULTS", "");
+    if (faults != m_faultsText) {
+        m_faultsText = faults;
+        m_faults.clear();
+        m_callCounts.clear();
+        for (const std::string &item : items(faults)) {
+            const std::size_t equals = item.find('=');
+            const std::size_t step = item.find('#');
+            Fault fault {item.substr(0, std::min(equals, step))};
+            char rest = 0;
+            const bool valueOk =
+                equals != std::string::npos
+                && std::sscanf(item.c_str() + equals + 1, "%d%c", &fault.value, &rest) == 1;
+            const bool stepOk =
+                step > equals
+                || (std::sscanf(item.c_str() + step + 1, "%d%c", &fault.step, &rest) == 2
+                    && rest == '=' && fault.step > 0);
+            if (valueOk && stepOk && !fault.call.empty())
+                m_faults.push_back(fault);
+            else
+                std::fprintf(stderr, "gpib-sim: ignoring fault '%s' (call#n=value)\n",
+                             item.c_str());
+        }
+    }
+}
+
+std::optional<int> SimBus::fault(const std::string &call)
+{
+    std::lock_guard lock(m_mutex);
+    readEnvironment();
+    const int count = ++m_callCounts[call];
+    for (const Fault &fault : m_faults) {
+        if (fault.call == call && (fault.step == 0 || fault.step == count))
+            return fault.value;
+    }
+    return std::nullopt;
 }
 
 bool SimBus::spendTime(int timeoutCode)
@@ -114,6 +157,8 @@ SimBus::Status SimBus::ibconfig(int ud, int option, int value)
 {
     std::lock_guard lock(m_mutex);
     readEnvironment();
+    if (const auto error = fault("ibconfig"))
+        return fail(*error);
     spendTime(0);
     if (Device *dev = device(ud)) {
         if (option == 3) { // IbcTMO
@@ -134,6 +179,8 @@ SimBus::Status SimBus::ibdev(int board, int pad, int sad, int tmo, int eot, int 
 {
     std::lock_guard lock(m_mutex);
     readEnvironment();
+    if (const auto error = fault("ibdev"))
+        return fail(*error);
     spendTime(0);
     if (board < 0 || board >= kBoards || !boardExists(board))
         return fail(gpib::kEneb);
@@ -154,6 +201,8 @@ SimBus::Status SimBus::ibclr(int ud)
 {
     std::lock_guard lock(m_mutex);
     readEnvironment();
+    if (const auto error = fault("ibclr"))
+        return fail(*error);
     Device *dev = device(ud);
     if (!dev)
         return fail(gpib::kEdvr);
@@ -168,6 +217,8 @@ SimBus::Status SimBus::ibwrt(int ud, const void *buffer, long count)
 {
     std::lock_guard lock(m_mutex);
     readEnvironment();
+    if (const auto error = fault("ibwrt"))
+        return fail(*error);
     Device *dev = device(ud);
     if (!dev)
         return fail(gpib::kEdvr);
@@ -198,6 +249,8 @@ SimBus::Status SimBus::ibloc(int ud)
 {
     std::lock_guard lock(m_mutex);
     readEnvironment();
+    if (const auto error = fault("ibloc"))
+        return fail(*error);
     if (Device *dev = device(ud)) {
         if (!spendTime(dev->timeout))
             return fail(gpib::kEabo, gpib::kTimo);
@@ -213,6 +266,8 @@ SimBus::Status SimBus::ibonl(int ud, int value)
 {
     std::lock_guard lock(m_mutex);
     readEnvironment();
+    if (const auto error = fault("ibonl"))
+        return fail(*error);
     spendTime(0);
     if (value != 0 && value != 1)
         return fail(gpib::kEarg);
@@ -230,6 +285,12 @@ int SimBus::descriptorsInUse()
 {
     std::lock_guard lock(m_mutex);
     return static_cast<int>(m_devices.size());
+}
+
+void SimBus::reset()
+{
+    std::lock_guard lock(m_mutex);
+    m_devices.clear();
 }
 
 void SimBus::trace(const char *call, std::initializer_list<long long> args, const Status &status,

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 /**
  * A simulated GPIB bus: boards, switch instruments that listen at `board:pad:sad`, and the
@@ -16,7 +18,12 @@
  *
  * The environment is read at every call, so a test can change the bus between calls:
  * SELVANE_SIM_DEVICES (instruments present), SELVANE_SIM_TRACE (JSON-lines trace file),
- * SELVANE_SIM_DELAY_MS (time each call takes).
+ * SELVANE_SIM_DELAY_MS (time each call takes), SELVANE_SIM_FAULTS (calls that fail).
+ *
+ * SELVANE_SIM_FAULTS holds `call=value` or `call#n=value` items separated by commas or
+ * blanks: every call of that name, or only its n-th one (counted from 1 since the list was
+ * last changed), fails with the error code `value` (ERR set, result -1). For
+ * RegisterGpibGlobalsForThread, `value` is the result it returns instead of registering.
  */
 class SimBus
 {
@@ -43,6 +50,10 @@ public:
     Status ibonl(int ud, int value);
 
     int descriptorsInUse();
+    /** Frees every descriptor, as a restart of the driver would; for tests. */
+    void reset();
+    /** The value a fault sets for this call of `call`, if the fault list names it. */
+    std::optional<int> fault(const std::string &call);
 
     /** Appends one trace line for a call, when a trace file is set. */
     void trace(const char *call, std::initializer_list<long long> args, const Status &status,
@@ -72,4 +83,13 @@ private:
     std::map<Address, std::array<int, 2>> m_positions;
     std::map<int, Device> m_devices;
     long m_delayMs = 0;
+    struct Fault
+    {
+        std::string call;
+        int step = 0; ///< 0: every call
+        int value = 0;
+    };
+    std::string m_faultsText;
+    std::vector<Fault> m_faults;
+    std::map<std::string, int> m_callCounts;
 };

@@ -3,53 +3,54 @@
 
 // A registry file of its own for each test, and a plain dump of everything in it.
 
+#include "RawValue.h"
 #include "TemporaryFolder.h"
+#include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
 
 #include <sqlite3.h>
 
 #include <map>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
+using Bytes = std::vector<unsigned char>;
 /** Every key and value of a registry file: key path -> (value name -> (type, bytes)). */
-using RegistryDump =
-    std::map<std::string, std::map<std::string, std::tuple<long, std::vector<unsigned char>>>>;
+using RegistryDump = std::map<std::string, std::map<std::string, std::tuple<long, Bytes>>>;
+
+inline constexpr const char *kContextPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\";
 
 inline RegistryDump dumpRegistry(const std::string &file)
 {
     RegistryDump dump;
     sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return dump;
-    }
-    sqlite3_stmt *keys = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT path FROM registry_key", -1, &keys, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(keys) == SQLITE_ROW)
-            dump[reinterpret_cast<const char *>(sqlite3_column_text(keys, 0))];
-    }
-    sqlite3_finalize(keys);
-    sqlite3_stmt *values = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT key, name, type, data FROM registry_value", -1, &values,
-                           nullptr)
-        == SQLITE_OK) {
-        while (sqlite3_step(values) == SQLITE_ROW) {
-            const auto *data = static_cast<const unsigned char *>(sqlite3_column_blob(values, 3));
-            const int size = sqlite3_column_bytes(values, 3);
-            std::vector<unsigned char> bytes;
-            if (data && size > 0)
-                bytes.assign(data, data + size);
-            dump[reinterpret_cast<const char *>(sqlite3_column_text(values, 0))]
-                [reinterpret_cast<const char *>(sqlite3_column_text(values, 1))] = {
-                    sqlite3_column_int64(values, 2), bytes};
+    sqlite3_stmt *rows = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK
+        && sqlite3_prepare_v2(db,
+                              "SELECT path, name, type, data FROM registry_key LEFT JOIN "
+                              "registry_value ON key = path",
+                              -1, &rows, nullptr)
+               == SQLITE_OK) {
+        while (sqlite3_step(rows) == SQLITE_ROW) {
+            auto &key = dump[reinterpret_cast<const char *>(sqlite3_column_text(rows, 0))];
+            if (sqlite3_column_type(rows, 1) == SQLITE_NULL)
+                continue;
+            const auto *data = static_cast<const unsigned char *>(sqlite3_column_blob(rows, 3));
+            key[reinterpret_cast<const char *>(sqlite3_column_text(rows, 1))] = {
+                sqlite3_column_int64(rows, 2), Bytes(data, data + sqlite3_column_bytes(rows, 3))};
         }
     }
-    sqlite3_finalize(values);
+    sqlite3_finalize(rows);
     sqlite3_close(db);
     return dump;
 }
 
-inline constexpr const char *kContextPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\";
+/** The values of one context, empty when it is not there. */
+inline std::map<std::string, std::tuple<long, Bytes>> contextValues(const std::string &file,
+                                                                    const std::string &context)
+{
+    const RegistryDump dump = dumpRegistry(file);
+    const auto it = dump.find(kContextPath + context);
+    return it == dump.end() ? std::map<std::string, std::tuple<long, Bytes>> {} : it->second;
+}

@@ -12,8 +12,6 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
 struct Expected
 {
     Bytes before; ///< as seeded
@@ -34,12 +32,9 @@ Bytes dword(std::uint32_t value)
 std::map<std::string, Expected> seedContext(Registry &registry, const std::string &context)
 {
     std::map<std::string, Expected> values;
-    Registry::Key key = 0;
-    registry.createKey(Registry::kLocalMachine,
-                       std::string(SettingsStore::kRootKey) + "\\" + context, &key);
     const auto put = [&](const std::string &name, std::uint32_t type, const Bytes &before,
                          const Bytes &after) {
-        registry.setValue(key, name, type, before.data(), std::uint32_t(before.size()));
+        storeRaw(registry, context, name, type, std::string(before.begin(), before.end()));
         values[name] = {before, after};
     };
     put("Units", 4, dword(3), dword(3));
@@ -51,15 +46,12 @@ std::map<std::string, Expected> seedContext(Registry &registry, const std::strin
         for (const char *name : {".A.title", ".B.title", ".A1.label", ".A2.label", ".A3.label",
                                  ".A4.label", ".B1.label", ".B2.label", ".B3.label", ".B4.label"}) {
             const std::string text = "u" + n + name;
-            Bytes before(text.begin(), text.end());
-            Bytes after = before;
-            after.push_back(0);
-            put(n + name, 1, before, after);
+            const Bytes after(text.c_str(), text.c_str() + text.size() + 1); // with its NUL
+            put(n + name, 1, Bytes(text.begin(), text.end()), after);
         }
     }
     put("X", 4, {0x2C, 0x01}, dword(300)); // 300 twips: a whole pixel at 96 DPI
     put("Y", 4, {0x2C, 0x01}, dword(300));
-    registry.closeKey(key);
     return values;
 }
 

@@ -18,7 +18,6 @@ private slots:
     void positionUnder_data();
     void positionUnder();
     void dialogIsPlacedUnderItsOwner();
-    void definitionIsBuilt();
 };
 
 void tst_Units::countFollowsTheLastPress_data()
@@ -69,13 +68,12 @@ void tst_Units::positionUnder_data()
     QTest::addColumn<int>("dialogHeight");
     QTest::addColumn<int>("screenHeight");
     QTest::addColumn<QPoint>("expected");
+    // clang-format off
     QTest::newRow("below") << QRect(1500, 1500, 7215, 2400) << 1300 << 9000 << QPoint(1600, 3920);
-    QTest::newRow("exact fit stays below")
-        << QRect(0, 5000, 7215, 2400) << 1580 << 9000 << QPoint(100, 7420);
-    QTest::newRow("one twip over goes above")
-        << QRect(0, 5000, 7215, 2400) << 1581 << 9000 << QPoint(100, 3399);
-    QTest::newRow("above may be negative")
-        << QRect(-300, 100, 2415, 8800) << 1300 << 9000 << QPoint(-200, -1220);
+    QTest::newRow("exact fit stays below") << QRect(0, 5000, 7215, 2400) << 1580 << 9000 << QPoint(100, 7420);
+    QTest::newRow("one twip over goes above") << QRect(0, 5000, 7215, 2400) << 1581 << 9000 << QPoint(100, 3399);
+    QTest::newRow("above may be negative") << QRect(-300, 100, 2415, 8800) << 1300 << 9000 << QPoint(-200, -1220);
+    // clang-format on
 }
 
 void tst_Units::positionUnder()
@@ -103,21 +101,6 @@ void tst_Units::dialogIsPlacedUnderItsOwner()
     owner.move(20, screenHeight - 125 - 40); // a dialog below would end past the bottom
     Units above(&owner);
     QCOMPARE(above.frameGeometry().topLeft(), QPoint(27, screenHeight - 165 - 60 - 1));
-}
-
-void tst_Units::definitionIsBuilt()
-{
-    QWidget owner;
-    owner.setProperty("UnitCount", 0);
-    Units dialog(&owner);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Units"));
-    QCOMPARE(dialog.size(), QSize(164, 60)); // 2460 x 900 twips
-    QCOMPARE(dialog.Num[0]->text(), QStringLiteral("1 SELVANE unit"));
-    QCOMPARE(dialog.Num[1]->text(), QStringLiteral("2 SELVANE units"));
-    QCOMPARE(dialog.Num[2]->text(), QStringLiteral("3 SELVANE units"));
-    QCOMPARE(dialog.OK->text(), QStringLiteral("&OK"));
-    QCOMPARE(dialog.OK->geometry(), QRect(128, 40, 33, 17));
-    QVERIFY(dialog.OK->isDefault());
 }
 
 QTEST_MAIN(tst_Units)

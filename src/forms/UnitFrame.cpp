@@ -3,8 +3,10 @@
 
 #include "Colours.h"
 
+#include <QPainter>
+#include <QStyle>
 #include <QStyleOptionGroupBox>
-#include <QStylePainter>
+#include <qdrawutil.h>
 
 UnitFrame::UnitFrame(const QString &caption, const QFont &captionFont, QWidget *parent)
     : QGroupBox(caption, parent)
@@ -23,16 +25,19 @@ void UnitFrame::setCaptionColour(std::uint32_t colour)
 
 void UnitFrame::paintEvent(QPaintEvent *)
 {
-    QStylePainter painter(this);
+    QPainter painter(this);
     QStyleOptionGroupBox option;
     initStyleOption(&option);
-    // The style places the frame and the caption by these metrics; the frame is the style's,
-    // the caption is drawn here, as the style would not take the caption's own font.
+    // The style places the frame and the caption by these metrics. The etched frame is drawn
+    // here, as the platform's frame control draws it: the styles draw theirs from a stretched
+    // pixmap, which the raster engine paints on pooled threads that outlive the window.
     option.fontMetrics = QFontMetrics(m_captionFont);
-    option.subControls = QStyle::SC_GroupBoxFrame;
-    painter.drawComplexControl(QStyle::CC_GroupBox, option);
+    const QRect frame =
+        style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, this);
     const QRect caption =
         style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, this);
+    qDrawShadeRect(&painter, frame, palette(), true, 1, 0);
+    painter.fillRect(caption, palette().window());
     painter.setFont(m_captionFont);
     painter.setPen(m_captionColour);
     painter.drawText(caption, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextHideMnemonic, title());

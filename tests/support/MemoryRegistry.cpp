@@ -2,6 +2,7 @@
 #include "MemoryRegistry.h"
 
 #include <cstring>
+#include <sstream>
 
 std::string MemoryRegistry::fold(std::string text)
 {
@@ -14,26 +15,19 @@ std::string MemoryRegistry::fold(std::string text)
 
 long MemoryRegistry::resolve(Key parent, const std::string &subKey, std::string *path) const
 {
-    if (parent == kLocalMachine) {
-        *path = "hkey_local_machine";
-    } else {
-        const auto it = m_handles.find(parent);
-        if (it == m_handles.end())
-            return kInvalidHandle;
-        *path = it->second;
-    }
+    // The registry's rules: a key is named by its parent's path and the subkey; a backslash
+    // separates the names of nested keys; no name may be empty or over 255 characters.
+    if (parent != kLocalMachine && !m_handles.count(parent))
+        return kInvalidHandle;
+    *path = parent == kLocalMachine ? "hkey_local_machine" : m_handles.at(parent);
     if (subKey.empty())
         return kSuccess;
-    std::string part;
-    for (std::size_t i = 0; i <= subKey.size(); ++i) {
-        if (i == subKey.size() || subKey[i] == '\\') {
-            if (part.empty() || part.size() > kMaxKeyNameLength)
-                return kInvalidParameter;
-            *path += '\\' + fold(part);
-            part.clear();
-        } else {
-            part += subKey[i];
-        }
+    std::string name;
+    std::istringstream names(subKey + '\\');
+    while (std::getline(names, name, '\\')) {
+        if (name.empty() || name.size() > kMaxKeyNameLength)
+            return kInvalidParameter;
+        *path += '\\' + fold(name);
     }
     return kSuccess;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "StoreScenario.h"
 
+#include "RawValue.h"
+
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
 
@@ -87,23 +89,6 @@ void empty(Registry &registry)
     registry.deleteKey(Registry::kLocalMachine, "SOFTWARE");
 }
 
-long rawSet(Registry &registry, const std::string &context, const std::string &name,
-            std::uint32_t type, const std::string &bytes)
-{
-    Registry::Key key = 0;
-    std::string path(SettingsStore::kRootKey);
-    if (!context.empty())
-        path += "\\" + context;
-    const long created = registry.createKey(Registry::kLocalMachine, path, &key);
-    if (created != Registry::kSuccess)
-        return created;
-    const long result =
-        registry.setValue(key, name, type, reinterpret_cast<const std::uint8_t *>(bytes.data()),
-                          static_cast<std::uint32_t>(bytes.size()));
-    registry.closeKey(key);
-    return result;
-}
-
 } // namespace
 
 std::string playStoreScenario(const std::uint8_t *data, std::size_t size, Registry &subject,
@@ -149,8 +134,8 @@ std::string playStoreScenario(const std::uint8_t *data, std::size_t size, Regist
         default: {
             const std::uint32_t type = in.byte() % 8;
             const std::string bytes = in.text();
-            if (rawSet(subject, context, name, type, bytes)
-                != rawSet(model, context, name, type, bytes))
+            if (storeRaw(subject, context, name, type, bytes)
+                != storeRaw(model, context, name, type, bytes))
                 return where + "raw value";
             break;
         }

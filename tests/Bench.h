@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// A bench for one test: a registry file of its own, the simulated bus (instruments, faults,
+// trace), a main window over both, and an operator who answers every modal window as it
+// appears. What the operator sees is read from painted pixels.
+
+#include "SimDriver.h"
+#include "TestRegistry.h"
+#include "app/MainWindow.h"
+#include "dialogs/Conf.h"
+#include "gpib/GpibBinding.h"
+#include "gpib/GpibStatus.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTest>
+
+#include <deque>
+#include <functional>
+
+/**
+ * Answers modal windows as an operator would and records what each one showed. A window is
+ * seen when it is shown, and answered from its own event loop: by the next queued action,
+ * else OK for a box and the title bar for a dialog.
+ */
+class Operator : public QObject
+{
+public:
+    struct Seen
+    {
+        QString className, title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    };
+    using Action = std::function<void(QWidget *)>;
+
+    Operator() { qApp->installEventFilter(this); }
+    void queue(Action action) { m_actions.push_back(std::move(action)); }
+    static void pressOk(QWidget *modal)
+    {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (box && box->button(QMessageBox::Ok))
+            box->button(QMessageBox::Ok)->click();
+        else
+            modal->close();
+    }
+    QList<Seen> seen;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *window = qobject_cast<QWidget *>(watched);
+        if (event->type() != QEvent::Show || !window || !window->isWindow() || !window->isModal())
+            return false;
+        auto *box = qobject_cast<QMessageBox *>(window);
+        seen.append({QString::fromLatin1(window->metaObject()->className()), window->windowTitle(),
+                     box ? box->text() : QString(), box ? box->icon() : QMessageBox::NoIcon});
+        Action action = pressOk;
+        if (!m_actions.empty()) {
+            action = std::move(m_actions.front());
+            m_actions.pop_front();
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [action, target = QPointer<QWidget>(window)] { target ? action(target) : void(); },
+            Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    std::deque<Action> m_actions;
+};
+
+inline const std::string kBench = "SELVANE - Bench";
+
+struct Bench
+{
+    TemporaryFolder folder;
+    std::string file, traceFile = folder.file("trace.jsonl");
+    SimSettings sim;
+    SqliteRegistry registry {file};
+    SettingsStore store {registry};
+    SimDriver driver;
+    GpibBinding gpib {driver};
+    MainWindow window {store, gpib};
+    Operator modals;
+
+    /** Instruments at `devices`; `faults` as gpib-sim takes them; `registryFile` to restart. */
+    explicit Bench(const char *devices = "0:7:0 0:8:0", const char *faults = "",
+                   const std::string &registryFile = {})
+        : file(registryFile.empty() ? folder.file("registry.sqlite3") : registryFile)
+        , sim(devices, traceFile, faults)
+    {
+        GpibStatus = {}; // each bench is a new run of the program
+    }
+    ~Bench() { window.close(); }
+
+    /** Starts with `units` stored (0: none), shows the window and forgets the start's calls. */
+    void start(int units, const std::string &command = "Bench")
+    {
+        if (units > 0)
+            store.WriteValue(kBench, "Units", double(units));
+        window.Load(command);
+        if (window.hasClosed())
+            return;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        clearTrace();
+    }
+    QStringList trace() const
+    {
+        QStringList calls;
+        for (const std::string &call : readTrace(traceFile))
+            calls << QString::fromStdString(call);
+        return calls;
+    }
+    void clearTrace() const { std::remove(traceFile.c_str()); }
+    void press(int unit, int position)
+    {
+        QTest::mouseClick(window.panel(unit).Position[position], Qt::LeftButton);
+    }
+};
+
+/** Replaces a box's text as the operator types it. */
+inline void retype(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+/** An action for the configuration dialog: types the three values and presses `button`. */
+inline Operator::Action enter(QStringList values, bool test = false)
+{
+    return [values, test](QWidget *modal) {
+        auto *conf = static_cast<Conf *>(modal);
+        for (int k = 0; k < 3 && k < values.size(); ++k) {
+            if (!values[k].isNull())
+                retype(conf->vVal[k], values[k]);
+        }
+        QTest::mouseClick(test ? conf->Test : conf->OK, Qt::LeftButton);
+        if (test)
+            conf->close();
+    };
+}
+
+/** The widget as painted, at one device pixel per logical pixel. */
+inline QImage painted(QWidget *widget)
+{
+    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+/** How many pixels of `rect` (all of the image when empty) have exactly `colour`. */
+inline int pixelsOf(const QImage &image, const QColor &colour, QRect rect = {})
+{
+    rect = rect.isNull() ? image.rect() : rect & image.rect();
+    int count = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            count += image.pixelColor(x, y).rgb() == colour.rgb();
+    }
+    return count;
+}
+
+/** The colour of a button's face: halfway down, clear of its border and its caption. */
+inline QColor faceColour(QWidget *widget)
+{
+    const QImage image = painted(widget);
+    return image.pixelColor(4, image.height() / 2);
+}
+
+/** The colour of a frame's caption: dark green, red, or invalid for anything else. */
+inline QColor captionColour(QWidget *frame)
+{
+    const QImage image = painted(frame);
+    const QRect caption(0, 0, frame->width(), frame->fontMetrics().height());
+    for (const QColor colour : {QColor(0, 128, 0), QColor(255, 0, 0)}) {
+        if (pixelsOf(image, colour, caption) > 10)
+            return colour;
+    }
+    return {};
+}

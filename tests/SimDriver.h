@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// gpib-sim as the tests' driver: loaded through the real loader, with entry points a test can
+// hide, and its trace read back as "ibwrt(32,2)=4131 ERR" (bytes in hex, ERR when it failed).
+
+#include "Environment.h"
+#include "gpib/BindingFailure.h"
+#include "gpib/DynamicLibrary.h"
+
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+class SimDriver : public DriverLibrary
+{
+public:
+    explicit SimDriver(const std::string &library = SELVANE_SIM_LIBRARY)
+        : m_library(library)
+    { }
+
+    /** The driver lacks `name` from now on. */
+    void hide(const std::string &name) { m_hidden.insert(name); }
+
+    void *entryPoint(const std::string &name) override
+    {
+        if (m_hidden.count(name))
+            throw BindingFailure::entryPointMissing(name, this->name());
+        return m_library.entryPoint(name);
+    }
+    bool hasEntryPoint(const std::string &name) override
+    {
+        return m_library.hasEntryPoint(name) && !m_hidden.count(name);
+    }
+    std::string name() const override { return m_library.name(); }
+
+    int descriptorsInUse()
+    {
+        return reinterpret_cast<int (*)()>(entryPoint("SimDescriptorsInUse"))();
+    }
+    /** Frees every descriptor the simulated driver holds. */
+    void reset() { reinterpret_cast<void (*)()>(entryPoint("SimReset"))(); }
+
+private:
+    DynamicLibrary m_library;
+    std::set<std::string> m_hidden;
+};
+
+/** The value of `"field":` in a trace line, up to its end. */
+inline std::string traceField(const std::string &line, const std::string &field)
+{
+    const std::size_t at = line.find("\"" + field + "\":");
+    if (at == std::string::npos)
+        return {};
+    const std::size_t start = at + field.size() + 3;
+    const char close = line[start] == '[' ? ']' : line[start] == '"' ? '"' : ',';
+    const std::size_t end = line.find(close, start + 1);
+    return line.substr(start + (close == ',' ? 0 : 1), end - start - (close == ',' ? 0 : 1));
+}
+
+/** The calls in a trace file; the status queries of linux-gpib style are left out. */
+inline std::vector<std::string> readTrace(const std::string &file)
+{
+    std::vector<std::string> calls;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        const std::string call = traceField(line, "call");
+        if (call.rfind("Thread", 0) == 0)
+            continue;
+        std::string text = call + "(" + traceField(line, "args") + ")";
+        if (const std::string bytes = traceField(line, "bytes"); !bytes.empty())
+            text += "=" + bytes;
+        if (std::stoi(traceField(line, "ibsta")) & 0x8000)
+            text += " ERR";
+        calls.push_back(text);
+    }
+    return calls;
+}
+
+/** Runs a test step with the simulated bus set as given; faults are cleared at the end. */
+struct SimSettings
+{
+    SimSettings(const char *devices, const std::string &trace, const char *faults = "")
+    {
+        setEnvironment("SELVANE_SIM_DEVICES", *devices ? devices : " "); // a blank: none
+        setEnvironment("SELVANE_SIM_TRACE", trace.c_str());
+        setEnvironment("SELVANE_SIM_FAULTS", faults);
+        setEnvironment("SELVANE_SIM_DELAY_MS", "0");
+    }
+    ~SimSettings()
+    {
+        setEnvironment("SELVANE_SIM_FAULTS", nullptr);
+        setEnvironment("SELVANE_SIM_TRACE", nullptr);
+    }
+    SimSettings(const SimSettings &) = delete;
+    SimSettings &operator=(const SimSettings &) = delete;
+};
