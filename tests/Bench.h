@@ -23,31 +23,24 @@
 #include <functional>
 
 /**
- * Answers modal windows as an operator would and records what each one showed. A window is
- * seen when it is shown, and answered from its own event loop: by the next queued action,
- * else OK for a box and the title bar for a dialog.
+ * Answers modal windows as an operator would, and records each as "title: text", with
+ * "(stop)" or "(info)" after the title for a box's icon. A window is seen when it is shown,
+ * and answered from its own event loop by the next queued action, else by OK for a box and
+ * by the title bar for a dialog.
  */
 class Operator : public QObject
 {
 public:
-    struct Seen
-    {
-        QString className, title, text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-    };
     using Action = std::function<void(QWidget *)>;
-
     Operator() { qApp->installEventFilter(this); }
     void queue(Action action) { m_actions.push_back(std::move(action)); }
     static void pressOk(QWidget *modal)
     {
         auto *box = qobject_cast<QMessageBox *>(modal);
-        if (box && box->button(QMessageBox::Ok))
-            box->button(QMessageBox::Ok)->click();
-        else
-            modal->close();
+        box && box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click()
+                                            : void(modal->close());
     }
-    QList<Seen> seen;
+    QStringList seen;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -55,14 +48,18 @@ protected:
         auto *window = qobject_cast<QWidget *>(watched);
         if (event->type() != QEvent::Show || !window || !window->isWindow() || !window->isModal())
             return false;
-        auto *box = qobject_cast<QMessageBox *>(window);
-        seen.append({QString::fromLatin1(window->metaObject()->className()), window->windowTitle(),
-                     box ? box->text() : QString(), box ? box->icon() : QMessageBox::NoIcon});
-        Action action = pressOk;
-        if (!m_actions.empty()) {
-            action = std::move(m_actions.front());
-            m_actions.pop_front();
+        QString entry = window->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(window)) {
+            const QMessageBox::Icon icon = box->icon();
+            entry += (icon == QMessageBox::Critical      ? " (stop)"
+                      : icon == QMessageBox::Information ? " (info)"
+                                                         : "")
+                     + QStringLiteral(": ") + box->text();
         }
+        seen << entry;
+        Action action = m_actions.empty() ? Action(pressOk) : std::move(m_actions.front());
+        if (!m_actions.empty())
+            m_actions.pop_front();
         QMetaObject::invokeMethod(
             this,
             [action, target = QPointer<QWidget>(window)] { target ? action(target) : void(); },

@@ -28,12 +28,8 @@ public:
     {
 #if defined(_WIN32)
         HKEY software = nullptr;
-        REGSAM view = 0;
-#if defined(_WIN64)
-        view = KEY_WOW64_32KEY;
-#endif
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view, &software)
-            == ERROR_SUCCESS) {
+        const REGSAM view = sizeof(void *) == 8 ? KEY_WOW64_32KEY : 0;
+        if (!RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view, &software)) {
             RegDeleteTreeA(software, "Talvern Software");
             RegDeleteKeyExA(software, "Talvern Software", view, 0);
             RegCloseKey(software);
@@ -41,63 +37,39 @@ public:
 #endif
     }
 
-    Registry &registry()
-    {
-        return m_registry;
-    }
-
     /** Type and bytes of a stored value; type 0 when it is not there. */
     std::pair<std::uint32_t, std::vector<std::uint8_t>> stored(const std::string &context,
                                                                const std::string &name)
     {
         Registry::Key key = 0;
-        if (m_registry.openKey(Registry::kLocalMachine, path(context), Registry::kStoreAccess, &key)
-            != Registry::kSuccess)
-            return {0, {}};
         std::uint32_t type = 0;
-        std::uint32_t size = 0;
-        std::vector<std::uint8_t> bytes;
-        if (m_registry.queryValue(key, name, &type, nullptr, &size) == Registry::kSuccess) {
-            bytes.resize(size);
-            if (m_registry.queryValue(key, name, &type, bytes.data(), &size) != Registry::kSuccess)
-                type = 0;
-            bytes.resize(size);
-        }
-        m_registry.closeKey(key);
+        std::uint32_t size = 1024;
+        std::vector<std::uint8_t> bytes(size);
+        if (!keyExists(path(context), &key)
+            || registry.queryValue(key, name, &type, bytes.data(), &size))
+            type = size = 0;
+        registry.closeKey(key);
+        bytes.resize(size);
         return {type, bytes};
     }
-
-    bool keyExists(const std::string &fullPath)
+    bool keyExists(const std::string &fullPath, Registry::Key *opened = nullptr)
     {
         Registry::Key key = 0;
-        if (m_registry.openKey(Registry::kLocalMachine, fullPath, Registry::kStoreAccess, &key)
-            != Registry::kSuccess)
+        if (registry.openKey(Registry::kLocalMachine, fullPath, Registry::kStoreAccess, &key))
             return false;
-        m_registry.closeKey(key);
+        opened ? void(*opened = key) : void(registry.closeKey(key));
         return true;
     }
-
     static std::string path(const std::string &context)
     {
-        std::string full(SettingsStore::kRootKey);
-        if (!context.empty())
-            full += "\\" + context;
-        return full;
+        return std::string(SettingsStore::kRootKey) + (context.empty() ? "" : "\\" + context);
     }
 
-#if !defined(_WIN32)
-    const std::string &file() const
-    {
-        return m_file;
-    }
-#endif
-
-private:
 #if defined(_WIN32)
-    Win32Registry m_registry;
+    Win32Registry registry;
 #else
-    TemporaryFolder m_folder;
-    std::string m_file = m_folder.file("registry.sqlite3");
-    SqliteRegistry m_registry {m_file};
+    TemporaryFolder folder;
+    std::string file = folder.file("registry.sqlite3");
+    SqliteRegistry registry {file};
 #endif
 };

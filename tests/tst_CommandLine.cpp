@@ -15,7 +15,6 @@ class tst_CommandLine : public QObject
 private slots:
     void parse_data();
     void parse();
-    void joinsArgumentsWithOneBlank();
 };
 
 void tst_CommandLine::parse_data()
@@ -54,15 +53,6 @@ void tst_CommandLine::parse()
     const CommandLine::Choice choice = CommandLine::parse(command.toStdString());
     QCOMPARE(choice.path, path);
     QCOMPARE(QString::fromStdString(choice.InstanceName), instance);
-}
-
-void tst_CommandLine::joinsArgumentsWithOneBlank()
-{
-    const char *argv[] = {"selvane", "two  blanks", "-clean", "x", nullptr};
-    QCOMPARE(CommandLine::commandText(4, argv), std::string("two  blanks -clean x"));
-    const char *alone[] = {"selvane", nullptr};
-    QCOMPARE(CommandLine::commandText(1, alone), std::string());
-    QCOMPARE(CommandLine::commandText(0, nullptr), std::string());
 }
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -3,6 +3,7 @@
 // close without OK do to the unit and on the bus.
 
 #include "Bench.h"
+#include "dialogs/PositionUnder.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +21,8 @@ private slots:
     void testReportsThePresenceOfAnInstrument();
     void testWithoutDriverLibraryExplainsIt();
     void dialogIsPlacedUnderTheMainWindow();
+    void positionUnder_data();
+    void positionUnder();
 };
 
 void tst_Conf::okGivesTheUnitItsNewAddressAndReopensIt()
@@ -28,8 +31,7 @@ void tst_Conf::okGivesTheUnitItsNewAddressAndReopensIt()
     bench.start(1);
     bench.modals.queue(enter({"0", "9 ", "0"}));
     QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-    QCOMPARE(bench.modals.seen.size(), 1);
-    QCOMPARE(bench.modals.seen[0].title, QStringLiteral("Configuration"));
+    QCOMPARE(bench.modals.seen, QStringList {"Configuration"});
     QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.9.0]"));
     QVERIFY(bench.window.unit(0).Opened);
     QCOMPARE(bench.trace().join(' '),
@@ -40,8 +42,10 @@ void tst_Conf::okGivesTheUnitItsNewAddressAndReopensIt()
 void tst_Conf::closingWithoutOkKeepsTheUnitsAddress_data()
 {
     QTest::addColumn<bool>("escape");
+    // clang-format off
     QTest::newRow("title bar") << false;
     QTest::newRow("Escape") << true;
+    // clang-format on
 }
 
 void tst_Conf::closingWithoutOkKeepsTheUnitsAddress()
@@ -77,49 +81,39 @@ void tst_Conf::outOfRangeEntryIsRefused()
         modal->close();
     });
     QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-    QCOMPARE(bench.modals.seen.size(), 2);
     QVERIFY(stillOpen);
-    QCOMPARE(bench.modals.seen[1].text,
-             QStringLiteral("PAD must be a number from -32768 to 32767."));
-    QCOMPARE(bench.modals.seen[1].icon, QMessageBox::Critical);
+    QCOMPARE(bench.modals.seen,
+             (QStringList {"Configuration", "SELVANE (stop): "
+                                            "PAD must be a number from -32768 to 32767."}));
     QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
 }
 
 void tst_Conf::testReportsThePresenceOfAnInstrument_data()
 {
     QTest::addColumn<QString>("pad");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("calls"); // between the unit's close and its reopening
-    QTest::newRow("present") << "8"
-                             << "Test is OK" << int(QMessageBox::Information)
-                             << "ibdev(0,8,0,12,1,0) ibwrt(32,2)=5858 ibonl(32,0)";
-    QTest::newRow("absent") << "9"
-                            << "Unable to open device" << int(QMessageBox::Critical)
-                            << "ibdev(0,9,0,12,1,0) ibwrt(32,2)=5858 ERR ibonl(32,0)";
-    QTest::newRow("address the bus cannot carry")
-        << "31"
-        << "Unable to open device" << int(QMessageBox::Critical) << "";
+    const QString failed = QStringLiteral("(stop): Unable to open device");
+    // clang-format off
+    QTest::newRow("present") << "8" << "(info): Test is OK" << "ibdev(0,8,0,12,1,0) ibwrt(32,2)=5858 ibonl(32,0) ";
+    QTest::newRow("absent") << "9" << failed << "ibdev(0,9,0,12,1,0) ibwrt(32,2)=5858 ERR ibonl(32,0) ";
+    QTest::newRow("address the bus cannot carry") << "31" << failed << "";
+    // clang-format on
 }
 
 void tst_Conf::testReportsThePresenceOfAnInstrument()
 {
     QFETCH(QString, pad);
-    QFETCH(QString, text);
-    QFETCH(int, icon);
+    QFETCH(QString, box);
     QFETCH(QString, calls);
     Bench bench;
     bench.start(1);
     bench.modals.queue(enter({QString(), pad}, true));
     QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-    QCOMPARE(bench.modals.seen.size(), 2);
-    QCOMPARE(bench.modals.seen[1].title, QStringLiteral("GPIB Test"));
-    QCOMPARE(bench.modals.seen[1].text, text);
-    QCOMPARE(int(bench.modals.seen[1].icon), icon);
+    QCOMPARE(bench.modals.seen, (QStringList {"Configuration", "GPIB Test " + box}));
     QCOMPARE(bench.window.unit(0).PAd, 7); // a test changes nothing
     const QString all = bench.trace().join(' ');
-    QVERIFY2(all.startsWith("ibloc(32) ibonl(32,0) " + calls + (calls.isEmpty() ? "" : " ")
-                            + "ibconfig(0,23,1) ibdev(0,7,0"),
+    QVERIFY2(all.startsWith("ibloc(32) ibonl(32,0) " + calls + "ibconfig(0,23,1) ibdev(0,7,0"),
              qPrintable(all));
 }
 
@@ -132,12 +126,10 @@ void tst_Conf::testWithoutDriverLibraryExplainsIt()
     conf.show();
     Operator modals;
     QTest::mouseClick(conf.Test, Qt::LeftButton);
-    QCOMPARE(modals.seen.size(), 1);
-    QCOMPARE(modals.seen[0].title, QStringLiteral("GPIB Test"));
-    QCOMPARE(modals.seen[0].icon, QMessageBox::Critical);
-    QCOMPARE(modals.seen[0].text,
-             QStringLiteral(
-                 "File not found: /nonexistent/Gpib-32.so\rInstall National Instruments drivers"));
+    QCOMPARE(modals.seen,
+             QStringList {
+                 "GPIB Test (stop): "
+                 "File not found: /nonexistent/Gpib-32.so\rInstall National Instruments drivers"});
     QVERIFY(conf.isVisible()); // the program goes on
 }
 
@@ -157,6 +149,29 @@ void tst_Conf::dialogIsPlacedUnderTheMainWindow()
     QCOMPARE(placed.left(), main.left() + 7); // 100 twips
     QCOMPARE(placed.top(), main.bottom() + 1 + 1); // 20 twips below (rounded to a pixel)
     QCOMPARE(size, QSize(106, 122)); // 1590 x 1830 twips
+}
+
+void tst_Conf::positionUnder_data()
+{
+    QTest::addColumn<QRect>("main");
+    QTest::addColumn<int>("dialogHeight");
+    QTest::addColumn<int>("screenHeight");
+    QTest::addColumn<QPoint>("expected");
+    // clang-format off
+    QTest::newRow("below") << QRect(1500, 1500, 7215, 2400) << 1300 << 9000 << QPoint(1600, 3920);
+    QTest::newRow("exact fit stays below") << QRect(0, 5000, 7215, 2400) << 1580 << 9000 << QPoint(100, 7420);
+    QTest::newRow("one twip over goes above") << QRect(0, 5000, 7215, 2400) << 1581 << 9000 << QPoint(100, 3399);
+    QTest::newRow("above may be negative") << QRect(-300, 100, 2415, 8800) << 1300 << 9000 << QPoint(-200, -1220);
+    // clang-format on
+}
+
+void tst_Conf::positionUnder()
+{
+    QFETCH(QRect, main);
+    QFETCH(int, dialogHeight);
+    QFETCH(int, screenHeight);
+    QFETCH(QPoint, expected);
+    QCOMPARE(PositionUnder(main, dialogHeight, screenHeight), expected);
 }
 
 QTEST_MAIN(tst_Conf)

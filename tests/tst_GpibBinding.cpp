@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The binding over gpib-sim: lazy registration of the status cells and every result of it,
 // the status every caller reads, addresses refused before the driver, the failures of a
-// missing library or entry point, and the descriptor table bound under failing presses.
+// missing library or entry point; and gpib-sim behaving as a driver: its errors, descriptor
+// table, timeout rule, trace and position reports.
 
 #include "SimDriver.h"
 #include "TemporaryFolder.h"
@@ -12,12 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 
 namespace {
-
-using Calls = std::vector<std::string>;
-const std::string kRegister = "RegisterGpibGlobalsForThread()";
-const std::string kUnregister = "UnregisterGpibGlobalsForThread()";
 
 class GpibBindingTest : public ::testing::Test
 {
@@ -27,7 +26,14 @@ protected:
         driver.reset();
         GpibStatus = {};
     }
-    Calls calls() const { return readTrace(trace); }
+    /** The calls so far, with the registration calls as "R" and "U". */
+    std::string calls() const
+    {
+        std::string text;
+        for (const std::string &call : readTrace(trace))
+            text += (call[0] == 'R' ? "R" : call[0] == 'U' ? "U" : call) + " ";
+        return text;
+    }
     void fault(const char *faults) { setEnvironment("SELVANE_SIM_FAULTS", faults); }
 
     TemporaryFolder folder;
@@ -39,9 +45,7 @@ protected:
 
 struct Registration
 {
-    const char *name;
-    const char *faults;
-    Calls calls; ///< for two wrapper calls
+    const char *name, *faults, *calls; ///< calls: for two wrapper calls
     std::int16_t registeredAfter;
 };
 
@@ -59,26 +63,15 @@ TEST_P(RegistrationResults, AreHandledAsTheDriverDefinesThem)
     EXPECT_EQ(calls(), GetParam().calls);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Results, RegistrationResults,
-    ::testing::Values(Registration {"r0_registered", "", {kRegister, "ibloc(0)", "ibloc(0)"}, 1},
-                      Registration {"r1_unregister_and_again",
-                                    "RegisterGpibGlobalsForThread#1=1",
-                                    {kRegister, kUnregister, kRegister, "ibloc(0)", "ibloc(0)"},
-                                    1},
-                      Registration {"r2_unregister_then_retry",
-                                    "RegisterGpibGlobalsForThread#1=2",
-                                    {kRegister, kUnregister, "ibloc(0)", kRegister, "ibloc(0)"},
-                                    0},
-                      Registration {"r3_unregister_then_retry",
-                                    "RegisterGpibGlobalsForThread#1=3",
-                                    {kRegister, kUnregister, "ibloc(0)", kRegister, "ibloc(0)"},
-                                    0},
-                      Registration {"r7_retry_without_unregister",
-                                    "RegisterGpibGlobalsForThread#1=7",
-                                    {kRegister, "ibloc(0)", kRegister, "ibloc(0)"},
-                                    0}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Results, RegistrationResults, ::testing::Values(
+    Registration {"r0_registered", "", "R ibloc(0) ibloc(0) ", 1},
+    Registration {"r1_unregister_and_again", "RegisterGpibGlobalsForThread#1=1", "R U R ibloc(0) ibloc(0) ", 1},
+    Registration {"r2_unregister_then_retry", "RegisterGpibGlobalsForThread#1=2", "R U ibloc(0) R ibloc(0) ", 0},
+    Registration {"r3_unregister_then_retry", "RegisterGpibGlobalsForThread#1=3", "R U ibloc(0) R ibloc(0) ", 0},
+    Registration {"r7_retry_without_unregister", "RegisterGpibGlobalsForThread#1=7", "R ibloc(0) R ibloc(0) ", 0}),
     [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
 
 TEST_F(GpibBindingTest, RefusedRegistrationTakesTheStatusFromWhereTheDriverTellsIt)
 {
@@ -114,47 +107,53 @@ TEST_F(GpibBindingTest, LinuxGpibStatusComesFromThreadFunctions)
     EXPECT_TRUE(GpibStatus.failed());
     EXPECT_EQ(GpibStatus.iberr, gpib::kEnol);
     gpib.GpibSetOnline(ud, 0);
-    EXPECT_EQ(calls(),
-              (Calls {"ibdev(0,7,0,12,1,0)", "ibwrt(32,2)=5858", "ibclr(32) ERR", "ibonl(32,0)"}));
+    EXPECT_EQ(calls(), "ibdev(0,7,0,12,1,0) ibwrt(32,2)=5858 ibclr(32) ERR ibonl(32,0) ");
 }
 
 TEST_F(GpibBindingTest, ArgumentsAreWidenedWithTheirSign)
 {
     gpib.GpibConfigure(-1, 23, 1);
     gpib.GpibSetOnline(-5, 0);
-    EXPECT_EQ(calls(), (Calls {kRegister, "ibconfig(-1,23,1) ERR", "ibonl(-5,0) ERR"}));
+    EXPECT_EQ(calls(), "R ibconfig(-1,23,1) ERR ibonl(-5,0) ERR ");
 }
 
-struct Address
+struct Open
 {
     const char *name;
-    std::int16_t pad, sad;
+    std::int16_t board, pad, sad, tmo;
+    int error; ///< -1: a descriptor
     bool reachesDriver;
 };
 
-class Addresses : public GpibBindingTest, public ::testing::WithParamInterface<Address>
+class Opens : public GpibBindingTest, public ::testing::WithParamInterface<Open>
 {
 };
 
-TEST_P(Addresses, TheBusCannotCarryAreRefusedBeforeTheDriver)
+TEST_P(Opens, GiveADescriptorOrTheDriversError)
 {
-    const std::int16_t ud = gpib.GpibOpenDevice(0, GetParam().pad, GetParam().sad, 12, 1, 0);
-    EXPECT_EQ(calls().size(), GetParam().reachesDriver ? 2u : 1u);
-    EXPECT_EQ(ud > 0, GetParam().reachesDriver);
-    if (!GetParam().reachesDriver) {
-        EXPECT_TRUE(GpibStatus.failed() && GpibStatus.iberr == gpib::kEarg && ud == -1);
-    }
-    gpib.GpibSetOnline(ud, 0);
+    const Open &open = GetParam();
+    const std::int16_t ud = gpib.GpibOpenDevice(open.board, open.pad, open.sad, open.tmo, 1, 0);
+    EXPECT_EQ(calls().find("ibdev") != std::string::npos, open.reachesDriver);
+    EXPECT_EQ(ud > 0, open.error < 0);
+    EXPECT_EQ(GpibStatus.failed() ? GpibStatus.iberr : -1, open.error);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, Addresses,
-    ::testing::Values(Address {"pad_0", 0, 0, true}, Address {"pad_30", 30, 0, true},
-                      Address {"pad_31", 31, 0, false}, Address {"pad_negative", -1, 0, false},
-                      Address {"sad_96", 7, 96, true}, Address {"sad_126", 7, 126, true},
-                      Address {"sad_95", 7, 95, false}, Address {"sad_127", 7, 127, false},
-                      Address {"sad_1", 7, 1, false}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Values, Opens, ::testing::Values(
+    Open {"pad_0", 0, 0, 0, 12, -1, true},
+    Open {"pad_30", 0, 30, 0, 12, -1, true},
+    Open {"pad_31", 0, 31, 0, 12, gpib::kEarg, false},
+    Open {"pad_negative", 0, -1, 0, 12, gpib::kEarg, false},
+    Open {"sad_96", 0, 7, 96, 12, -1, true},
+    Open {"sad_126", 0, 7, 126, 12, -1, true},
+    Open {"sad_95", 0, 7, 95, 12, gpib::kEarg, false},
+    Open {"sad_127", 0, 7, 127, 12, gpib::kEarg, false},
+    Open {"sad_1", 0, 7, 1, 12, gpib::kEarg, false},
+    Open {"timeout_18", 0, 7, 0, 18, gpib::kEarg, true},
+    Open {"board_not_on_bus", 5, 7, 0, 12, gpib::kEneb, true},
+    Open {"board_negative", -1, 7, 0, 12, gpib::kEneb, true}),
     [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
 
 class MissingEntryPoints : public GpibBindingTest,
                            public ::testing::WithParamInterface<const char *>
@@ -183,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Names, MissingEntryPoints,
                          ::testing::Values("ibconfig", "ibdev", "ibclr", "ibwrt", "ibloc",
                                            "ibonl"));
 
-TEST_F(GpibBindingTest, ManyFailedPressesKeepTheDescriptorTableBounded)
+TEST_F(GpibBindingTest, TheTableOf64DescriptorsStaysBoundedUnderFailedPresses)
 {
     setEnvironment("SELVANE_SIM_TRACE", nullptr);
     UnitLink absent {0, 0, 9, 0, false};
@@ -191,10 +190,46 @@ TEST_F(GpibBindingTest, ManyFailedPressesKeepTheDescriptorTableBounded)
         ASSERT_FALSE(UnitDeviceLink::SendToUnit(absent, gpib, "A1").ok);
         ASSERT_EQ(driver.descriptorsInUse(), 0) << "after " << i + 1 << " presses";
     }
+    for (int i = 0; i < 64; ++i)
+        ASSERT_GT(gpib.GpibOpenDevice(0, 9, 0, 12, 1, 0), 0);
+    EXPECT_EQ(gpib.GpibOpenDevice(0, 7, 0, 12, 1, 0), -1);
+    EXPECT_EQ(GpibStatus.iberr, gpib::kEdvr);
+    gpib.GpibSetOnline(40, 0);
     UnitLink present {0, 0, 7, 0, false};
-    EXPECT_TRUE(UnitDeviceLink::OpenUnit(present, gpib).ok) << "a present instrument still opens";
-    UnitDeviceLink::CloseUnit(present, gpib);
-    EXPECT_EQ(driver.descriptorsInUse(), 0);
+    EXPECT_TRUE(UnitDeviceLink::OpenUnit(present, gpib).ok) << "a freed descriptor opens again";
+    EXPECT_EQ(present.Device, 40);
+}
+
+TEST_F(GpibBindingTest, CallsLongerThanTheTimeoutAbort)
+{
+    const std::int16_t ud = gpib.GpibOpenDevice(0, 7, 0, 6, 1, 0); // 3 ms
+    setEnvironment("SELVANE_SIM_DELAY_MS", "5");
+    gpib.GpibWrite(ud, "A1", 2);
+    EXPECT_TRUE(GpibStatus.failed() && GpibStatus.iberr == gpib::kEabo);
+    EXPECT_TRUE(GpibStatus.ibsta & gpib::kTimo);
+    setEnvironment("SELVANE_SIM_DELAY_MS", "2");
+    gpib.GpibWrite(ud, "A1", 2);
+    EXPECT_FALSE(GpibStatus.failed());
+}
+
+TEST_F(GpibBindingTest, TheSimulatedBusTracesEveryCallAndReportsEachNewPosition)
+{
+    const std::int16_t ud = gpib.GpibOpenDevice(0, 7, 0, 12, 1, 0);
+    gpib.GpibWrite(ud, "B1", 2); // a known start, whatever earlier tests left
+    ::testing::internal::CaptureStderr();
+    for (const char *command : {"A3", "A3", "XX", "B2"})
+        gpib.GpibWrite(ud, command, 2);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "gpib-sim: 0:7:0 A -> 3\ngpib-sim: 0:7:0 B -> 2\n");
+    std::ifstream file(trace);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[1], "{\"call\":\"ibdev\",\"args\":[0,7,0,12,1,0],\"ret\":32,\"ibsta\":256,"
+                        "\"iberr\":0,\"ibcntl\":0}");
+    EXPECT_EQ(lines[2], "{\"call\":\"ibwrt\",\"args\":[32,2],\"bytes\":\"4231\",\"ret\":0,"
+                        "\"ibsta\":8448,\"iberr\":0,\"ibcntl\":2}");
 }
 
 // The real loader, on real files.
@@ -215,38 +250,37 @@ TEST_P(Loading, TellsMissingFromBrokenFromIncomplete)
     GpibStatus = {};
     DynamicLibrary library(GetParam().library);
     GpibBinding gpib(library);
+    const std::map<int, std::string> kinds {
+        {0, ""},
+        {53, "File not found: "},
+        {48, "Error in loading DLL: "},
+        {453, "Can't find DLL entry point RegisterGpibGlobalsForThread in "}};
     try {
         gpib.GpibGoLocal(0);
         EXPECT_EQ(GetParam().number, 0);
     } catch (const BindingFailure &failure) {
         EXPECT_EQ(failure.number(), GetParam().number);
-        const char *kinds[] = {"File not found: ", "Error in loading DLL: ",
-                               "Can't find DLL entry point RegisterGpibGlobalsForThread in "};
-        EXPECT_EQ(failure.description(), kinds[GetParam().number == 53   ? 0
-                                               : GetParam().number == 48 ? 1
-                                                                         : 2]
-                                             + GetParam().library);
+        EXPECT_EQ(failure.description(), kinds.at(GetParam().number) + GetParam().library);
     }
 }
 
-std::string notSharedObject()
-{
-    const std::string file =
-        (std::filesystem::temp_directory_path() / "selvane-not-a-library.dll").string();
+const std::string kNotALibrary = [] {
+    const auto file = std::filesystem::temp_directory_path() / "selvane-not-a-library.dll";
     std::ofstream(file) << "not a shared object\n";
-    return file;
-}
+    return file.string();
+}();
 
+// clang-format off
 #if defined(_WIN32)
 // The simulated bus under the driver's own name, loaded with LoadLibraryA as NI's is.
-std::vector<LoadCase> cases
-{
-    {"gpib_32_dll", "Gpib-32.dll", 0}, {"missing_gives_126", "Gpib-32-missing.dll", 53},
-        {"not_a_dll_gives_193", notSharedObject(), 48},
-        {"missing_dependency_gives_126", SELVANE_BROKEN_LIBRARY, 53}, // ERROR_MOD_NOT_FOUND too
-        {"no_driver_entry_points", "kernel32.dll", 453},
+std::vector<LoadCase> cases {
+    {"gpib_32_dll", "Gpib-32.dll", 0},
+    {"missing_gives_126", "Gpib-32-missing.dll", 53},
+    {"not_a_dll_gives_193", kNotALibrary, 48},
+    {"missing_dependency_gives_126", SELVANE_BROKEN_LIBRARY, 53}, // ERROR_MOD_NOT_FOUND too
+    {"no_driver_entry_points", "kernel32.dll", 453},
 #if defined(SELVANE_WRONG_ARCH_LIBRARY)
-        {"other_architecture_gives_193", SELVANE_WRONG_ARCH_LIBRARY, 48},
+    {"other_architecture_gives_193", SELVANE_WRONG_ARCH_LIBRARY, 48},
 #endif
 };
 #else
@@ -254,12 +288,13 @@ std::vector<LoadCase> cases {
     {"gpib_sim", SELVANE_SIM_LIBRARY, 0},
     {"bare_name_missing", "libselvane-no-such-driver.so.0", 53},
     {"path_missing", "/nonexistent/libgpib.so.0", 53},
-    {"not_a_shared_object", notSharedObject(), 48},
+    {"not_a_shared_object", kNotALibrary, 48},
     {"a_directory", std::filesystem::temp_directory_path().string(), 48},
     {"missing_dependency", SELVANE_BROKEN_LIBRARY, 48},
     {"no_driver_entry_points", "libc.so.6", 453},
 };
 #endif
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(Files, Loading, ::testing::ValuesIn(cases),
                          [](const auto &row) { return std::string(row.param.name); });
 
@@ -267,15 +302,12 @@ TEST(LoadingEntryPoints, LibraryNameComesFromTheEnvironment)
 {
     setEnvironment("SELVANE_GPIB_LIBRARY", "/opt/gpib/libgpib.so");
     EXPECT_EQ(DynamicLibrary::defaultName(), "/opt/gpib/libgpib.so");
-#if defined(_WIN32)
-    const std::string platformDefault = "Gpib-32.dll";
-#else
-    const std::string platformDefault = "libgpib.so.0";
-#endif
     setEnvironment("SELVANE_GPIB_LIBRARY", "");
-    EXPECT_EQ(DynamicLibrary::defaultName(), platformDefault);
-    setEnvironment("SELVANE_GPIB_LIBRARY", nullptr);
-    EXPECT_EQ(DynamicLibrary::defaultName(), platformDefault);
+#if defined(_WIN32)
+    EXPECT_EQ(DynamicLibrary::defaultName(), "Gpib-32.dll");
+#else
+    EXPECT_EQ(DynamicLibrary::defaultName(), "libgpib.so.0");
+#endif
 }
 
 } // namespace

@@ -27,11 +27,13 @@ void tst_MainForm::twipsBecomePixelsAtTheLogicalDpi_data()
     QTest::addColumn<double>("dpi");
     QTest::addColumn<int>("twips");
     QTest::addColumn<int>("pixels");
+    // clang-format off
     QTest::newRow("96 dpi: 15 twips a pixel") << 96.0 << 2295 << 153;
     QTest::newRow("96 dpi: rounds to nearest") << 96.0 << 1880 << 125;
     QTest::newRow("96 dpi: negative") << 96.0 << -300 << -20;
     QTest::newRow("120 dpi: 12 twips a pixel") << 120.0 << 2400 << 200;
     QTest::newRow("192 dpi") << 192.0 << 975 << 130;
+    // clang-format on
 }
 
 void tst_MainForm::twipsBecomePixelsAtTheLogicalDpi()
@@ -65,9 +67,11 @@ void tst_MainForm::buttonsPaintTheirBackColourExactly_data()
     QTest::addColumn<QString>("style");
     QTest::addColumn<uint>("colour");
     for (const QString &style : {QStringLiteral("Fusion"), QStringLiteral("Windows")}) {
+        // clang-format off
         QTest::addRow("%s button face", qPrintable(style)) << style << uint(forms::kButtonFace);
         QTest::addRow("%s selected", qPrintable(style)) << style << uint(forms::kSelectedGreen);
         QTest::addRow("%s edit grey", qPrintable(style)) << style << 0xC0C0C0u;
+        // clang-format on
     }
 }
 

@@ -32,7 +32,6 @@ class tst_Program : public QObject
 private slots:
     void signalSavesLikeAClose_data();
     void signalSavesLikeAClose();
-    void usageEndsOnASignalWithoutTouchingTheStore();
 };
 
 void tst_Program::signalSavesLikeAClose_data()
@@ -40,13 +39,13 @@ void tst_Program::signalSavesLikeAClose_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("context");
     QTest::addColumn<int>("signal");
+    // clang-format off
     QTest::newRow("SIGTERM") << QStringList {"Bench"} << "SELVANE - Bench" << SIGTERM;
     QTest::newRow("SIGINT") << QStringList {"Bench"} << "SELVANE - Bench" << SIGINT;
     QTest::newRow("SIGHUP") << QStringList {} << "SELVANE" << SIGHUP;
-    QTest::newRow("Qt's -platform is a name")
-        << QStringList {"-platform", "foo"} << "SELVANE - -platform foo" << SIGTERM;
-    QTest::newRow("Qt's -reverse and -style are names")
-        << QStringList {"-reverse", "-style", "x"} << "SELVANE - -reverse -style x" << SIGTERM;
+    QTest::newRow("Qt's -platform is a name") << QStringList {"-platform", "foo"} << "SELVANE - -platform foo" << SIGTERM;
+    QTest::newRow("Qt's -reverse and -style are names") << QStringList {"-reverse", "-style", "x"} << "SELVANE - -reverse -style x" << SIGTERM;
+    // clang-format on
 }
 
 void tst_Program::signalSavesLikeAClose()
@@ -73,22 +72,6 @@ void tst_Program::signalSavesLikeAClose()
     QCOMPARE(values->second.size(), std::size_t(3 + 13));
     QVERIFY(run.program.trace().contains(QLatin1String("\"call\":\"ibloc\"")));
     QVERIFY(run.program.trace().contains(QLatin1String("\"call\":\"ibonl\",\"args\":[32,0]")));
-}
-
-void tst_Program::usageEndsOnASignalWithoutTouchingTheStore()
-{
-    Run run;
-    seed(run.registryFile, "SELVANE", 2);
-    const RegistryDump before = dumpRegistry(run.registryFile);
-    run.program.start({QStringLiteral("-?")});
-    QVERIFY(run.program.process.waitForStarted());
-    QVERIFY(run.program.waitForHandlers());
-    QVERIFY(run.program.signal(SIGTERM)); // the usage box closes as if by its title bar
-    QVERIFY(run.program.process.waitForFinished(10000));
-    QCOMPARE(run.program.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(run.program.process.exitCode(), 0);
-    QVERIFY(dumpRegistry(run.registryFile) == before);
-    QVERIFY(run.program.trace().isEmpty()); // no unit was opened
 }
 
 QTEST_GUILESS_MAIN(tst_Program)

@@ -29,17 +29,4 @@ TEST(RegistryModel, SqliteRegistryAnswersAsTheModel)
     }
 }
 
-TEST(RegistryModel, ModelAnswersTheRegistryContract)
-{
-    MemoryRegistry model;
-    Registry::Key key = 0;
-    ASSERT_EQ(model.createKey(Registry::kLocalMachine, "SOFTWARE\\T\\U", &key), Registry::kSuccess);
-    Registry::Key software = 0;
-    ASSERT_EQ(model.openKey(Registry::kLocalMachine, "software", 0, &software), Registry::kSuccess);
-    EXPECT_EQ(model.deleteKey(software, "T"), Registry::kAccessDenied);
-    EXPECT_EQ(model.deleteKey(software, "t\\u"), Registry::kSuccess);
-    EXPECT_EQ(model.setValue(key, "v", 1, nullptr, 0), Registry::kKeyDeleted);
-    EXPECT_EQ(model.deleteKey(software, std::string(256, 'x')), Registry::kInvalidParameter);
-}
-
 } // namespace

@@ -54,75 +54,6 @@ TEST_F(SqliteRegistryTest, EveryAncestorHasItsRowAndKeepsItsFirstCase)
     EXPECT_EQ(header[18] * 10 + header[19], 22) << "write-ahead log";
 }
 
-TEST_F(SqliteRegistryTest, QueryFillsTheCallersBuffer)
-{
-    const Key key = create("SOFTWARE\\T");
-    ASSERT_EQ(registry.setValue(key, "Name", 7, reinterpret_cast<const std::uint8_t *>("abc"), 4),
-              Registry::kSuccess);
-    std::uint32_t type = 0;
-    std::uint32_t size = 0;
-    EXPECT_EQ(registry.queryValue(key, "name", &type, nullptr, &size), Registry::kSuccess);
-    EXPECT_EQ(size, 4u) << "no buffer: the size needed";
-    EXPECT_EQ(type, 7u) << "any type is kept as stored";
-    std::uint8_t buffer[4] {};
-    size = 3;
-    EXPECT_EQ(registry.queryValue(key, "Name", nullptr, buffer, &size), Registry::kMoreData);
-    EXPECT_EQ(size, 4u);
-    EXPECT_EQ(registry.queryValue(key, "Name", nullptr, buffer, &size), Registry::kSuccess);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), size), std::string("abc", 4));
-    EXPECT_EQ(registry.queryValue(key, "Missing", nullptr, buffer, &size), Registry::kFileNotFound);
-    EXPECT_EQ(registry.closeKey(key), Registry::kSuccess);
-    EXPECT_EQ(registry.closeKey(key), Registry::kInvalidHandle);
-    EXPECT_EQ(registry.setValue(key, "a", 1, nullptr, 0), Registry::kInvalidHandle);
-}
-
-TEST_F(SqliteRegistryTest, DeleteRefusesKeysWithSubkeysAndTakesTheValuesAlong)
-{
-    registry.closeKey(create("SOFTWARE\\T\\Child"));
-    registry.closeKey(create("SOFTWARE\\T_x")); // no pattern matching on names
-    registry.closeKey(create("SOFTWARE\\T%"));
-    const Key key = create("SOFTWARE\\T");
-    ASSERT_EQ(registry.setValue(key, "a", 1, reinterpret_cast<const std::uint8_t *>("1"), 1),
-              Registry::kSuccess);
-    EXPECT_EQ(registry.deleteKey(software(), "T"), Registry::kAccessDenied);
-    EXPECT_EQ(registry.deleteKey(software(), "t\\child"), Registry::kSuccess);
-    EXPECT_EQ(registry.deleteKey(software(), "T"), Registry::kSuccess);
-    EXPECT_EQ(registry.deleteKey(software(), "T"), Registry::kFileNotFound);
-    EXPECT_EQ(registry.deleteKey(Registry::kLocalMachine, ""), Registry::kAccessDenied);
-    EXPECT_EQ(registry.setValue(key, "b", 1, nullptr, 0), Registry::kKeyDeleted)
-        << "a handle to a deleted key";
-    registry.closeKey(create("SOFTWARE\\T"));
-    EXPECT_TRUE(dumpRegistry(file).at("HKEY_LOCAL_MACHINE\\SOFTWARE\\T").empty());
-}
-
-struct BadName
-{
-    const char *name;
-    std::string subKey;
-    long error;
-};
-
-class KeyNames : public SqliteRegistryTest, public ::testing::WithParamInterface<BadName>
-{
-};
-
-TEST_P(KeyNames, AreCheckedPerComponent)
-{
-    Key key = 0;
-    EXPECT_EQ(registry.createKey(Registry::kLocalMachine, GetParam().subKey, &key),
-              GetParam().error);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, KeyNames,
-    ::testing::Values(
-        BadName {"component_255", "S\\" + std::string(255, 'k'), Registry::kSuccess},
-        BadName {"component_256", "S\\" + std::string(256, 'k'), Registry::kInvalidParameter},
-        BadName {"long_path_short_parts", std::string(200, 'a') + "\\" + std::string(200, 'b'),
-                 Registry::kSuccess},
-        BadName {"empty_component", "S\\\\T", Registry::kInvalidParameter}),
-    [](const auto &row) { return std::string(row.param.name); });
-
 TEST(SqliteRegistryPath, FollowsTheEnvironment)
 {
     const auto setEnv = [](const char *name, const char *value) {
@@ -151,11 +82,6 @@ struct UnusableFile
     void (*make)(const std::string &file);
 };
 
-void writeBytes(const std::string &file, const std::string &bytes)
-{
-    std::ofstream(file, std::ios::binary) << bytes;
-}
-
 class Unusable : public ::testing::TestWithParam<UnusableFile>
 {
 };
@@ -183,49 +109,32 @@ TEST_P(Unusable, EveryCallFailsCleanly)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, Unusable,
-    ::testing::Values(UnusableFile {"random_bytes",
-                                    [](const std::string &file) {
-                                        std::mt19937 random(42);
-                                        std::string bytes(8192, '\0');
-                                        for (char &byte : bytes)
-                                            byte = static_cast<char>(random());
-                                        writeBytes(file, bytes);
-                                    }},
-                      UnusableFile {"truncated_header",
-                                    [](const std::string &file) {
-                                        {
-                                            SqliteRegistry good(file);
-                                            Key key = 0;
-                                            good.createKey(Registry::kLocalMachine, "SOFTWARE",
-                                                           &key);
-                                        }
-                                        std::filesystem::resize_file(file, 50);
-                                    }},
-                      UnusableFile {"another_schema",
-                                    [](const std::string &file) {
-                                        sqlite3 *db = nullptr;
-                                        sqlite3_open(file.c_str(), &db);
-                                        sqlite3_exec(db, "CREATE TABLE notes(text TEXT)", nullptr,
-                                                     nullptr, nullptr);
-                                        sqlite3_close(db);
-                                    }},
-                      UnusableFile {"our_tables_other_columns",
-                                    [](const std::string &file) {
-                                        sqlite3 *db = nullptr;
-                                        sqlite3_open(file.c_str(), &db);
-                                        sqlite3_exec(db,
-                                                     "CREATE TABLE registry_key(id INTEGER);"
-                                                     "CREATE TABLE registry_value(id INTEGER);",
-                                                     nullptr, nullptr, nullptr);
-                                        sqlite3_close(db);
-                                    }},
-                      UnusableFile {"a_directory",
-                                    [](const std::string &file) {
-                                        std::filesystem::create_directory(file);
-                                    }}),
+void sqlite(const std::string &file, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, Unusable, ::testing::Values(
+    UnusableFile {"random_bytes", [](const std::string &file) {
+        std::mt19937 random(42);
+        std::string bytes(8192, '\0');
+        for (char &byte : bytes)
+            byte = static_cast<char>(random());
+        std::ofstream(file, std::ios::binary) << bytes;
+    }},
+    UnusableFile {"truncated_header", [](const std::string &file) {
+        SqliteRegistry(file).closeKey(0);
+        std::filesystem::resize_file(file, 50);
+    }},
+    UnusableFile {"another_schema", [](const std::string &file) { sqlite(file, "CREATE TABLE notes(text TEXT)"); }},
+    UnusableFile {"our_tables_other_columns", [](const std::string &file) { sqlite(file, "CREATE TABLE registry_key(id INTEGER); CREATE TABLE registry_value(id INTEGER)"); }},
+    UnusableFile {"a_directory", [](const std::string &file) { std::filesystem::create_directory(file); }}),
     [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
 
 /** Runs `body` in a child process and gives its exit status (0: all its checks held). */
 template<typename Body>
@@ -282,49 +191,6 @@ TEST(SqliteRegistryFile, ReadOnlyFileRefusesWritesToAnOrdinaryUser)
     const RegistryDump dump = dumpRegistry(file);
     EXPECT_EQ(std::get<1>(dump.at("HKEY_LOCAL_MACHINE\\SOFTWARE\\T").at("v")),
               std::vector<unsigned char> {'a'});
-}
-
-TEST(SqliteRegistryFile, CopiesWritingAtTheSameMomentAllSucceed)
-{
-    TemporaryFolder folder;
-    const std::string file = folder.file("registry.sqlite3");
-    constexpr int kCopies = 4;
-    constexpr int kValues = 60;
-    std::vector<pid_t> children;
-    for (int copy = 0; copy < kCopies; ++copy) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            SqliteRegistry registry(file);
-            const std::string context =
-                "SOFTWARE\\Talvern Software\\SELVANE - " + std::to_string(copy);
-            for (int i = 0; i < kValues; ++i) {
-                Key key = 0;
-                if (registry.createKey(Registry::kLocalMachine, context, &key)
-                    != Registry::kSuccess)
-                    ::_exit(1);
-                const std::string value = std::to_string(i);
-                if (registry.setValue(key, "v" + value, 1,
-                                      reinterpret_cast<const std::uint8_t *>(value.data()),
-                                      static_cast<std::uint32_t>(value.size()))
-                    != Registry::kSuccess)
-                    ::_exit(2);
-                registry.closeKey(key);
-            }
-            ::_exit(0);
-        }
-        children.push_back(pid);
-    }
-    for (const pid_t pid : children) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    }
-    const RegistryDump dump = dumpRegistry(file);
-    for (int copy = 0; copy < kCopies; ++copy) {
-        const std::string key = std::string(kContextPath) + "SELVANE - " + std::to_string(copy);
-        ASSERT_TRUE(dump.count(key));
-        EXPECT_EQ(dump.at(key).size(), std::size_t(kValues));
-    }
 }
 
 } // namespace
