@@ -35,6 +35,7 @@ const Fault kFaults[] = {
     {"no way to read the status", "", "RegisterGpibGlobalsForThread ThreadIbsta", "", StartUp, "Can't find DLL entry point RegisterGpibGlobalsForThread", true, Failed, "", 0},
     {"unregistration missing on result 1", "", "UnregisterGpibGlobalsForThread", "RegisterGpibGlobalsForThread#1=1", StartUp, "Can't find DLL entry point UnregisterGpibGlobalsForThread", true, Failed, "", 0},
     {"ibonl missing when an open fails", "", "ibonl", "ibclr=2", StartUp, "Can't find DLL entry point ibonl", true, Failed, "", 1},
+    {"malformed faults are ignored", "", "", "ibclr#0=2 ibclr#2x=2 ibclr= #1=2 ibclr#=2", StartUp, "", false, Linked, "", 0},
     {"ERR at ibconfig does not stop the open", "", "", "ibconfig=7", StartUp, "", false, Linked, "", 0},
     {"ERR at ibdev", "", "", "ibdev=4", StartUp, "", false, Failed, "ibdev(0,7,0,12,1,0) ERR", 0},
     {"ERR at ibclr", "", "", "ibclr=2", StartUp, "", false, Failed, "ibclr(32) ERR ibonl(32,0)", 0},

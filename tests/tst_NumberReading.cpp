@@ -60,6 +60,7 @@ void tst_NumberReading::reads_data()
     QTest::newRow("32767.5 rounds to 32768") << "32767.5" << INT_MIN;
     QTest::newRow("99999") << "99999" << INT_MIN;
     QTest::newRow("32-bit pattern 10000") << "&H10000" << INT_MIN;
+    QTest::newRow("32-bit pattern FFFFFFFF") << "&HFFFFFFFF" << -1;
     QTest::newRow("-32768.51") << "-32768.51" << INT_MIN;
     QTest::newRow("huge exponent") << "1e400" << INT_MIN;
     QTest::newRow("huge negative") << "-1D999" << INT_MIN;
