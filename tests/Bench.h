@@ -130,7 +130,7 @@ inline void retype(QLineEdit *edit, const QString &text)
     QTest::keyClicks(edit, text);
 }
 
-/** An action for the configuration dialog: types the three values and presses `button`. */
+/** An action for the configuration dialog: types the values given (null: kept), then OK or Test. */
 inline Operator::Action enter(QStringList values, bool test = false)
 {
     return [values, test](QWidget *modal) {
