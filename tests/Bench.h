@@ -85,11 +85,14 @@ struct Bench
     MainWindow window {store, gpib};
     Operator modals;
 
-    /** Instruments at `devices`; `faults` as gpib-sim takes them; `registryFile` to restart. */
+    /** Instruments at `devices`; `faults` as gpib-sim takes them; `registryFile` to restart;
+        another driver `library` in place of gpib-sim. */
     explicit Bench(const char *devices = "0:7:0 0:8:0", const char *faults = "",
-                   const std::string &registryFile = {})
+                   const std::string &registryFile = {},
+                   const std::string &library = SELVANE_SIM_LIBRARY)
         : file(registryFile.empty() ? folder.file("registry.sqlite3") : registryFile)
         , sim(devices, traceFile, faults)
+        , driver(library)
     {
         GpibStatus = {}; // each bench is a new run of the program
     }

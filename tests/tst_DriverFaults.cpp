@@ -78,37 +78,29 @@ void tst_DriverFaults::everyFaultEndsAsDefined()
 {
     QFETCH(int, row);
     const Fault &fault = kFaults[row];
-    TemporaryFolder folder;
-    const std::string trace = folder.file("trace.jsonl");
-    SimSettings sim("0:7:0", trace, fault.faults);
-    SqliteRegistry registry(folder.file("registry.sqlite3"));
-    SettingsStore store(registry);
-    store.WriteValue(kBench, "Units", 1.0);
-    SimDriver driver(*fault.library ? fault.library : SELVANE_SIM_LIBRARY);
-    SimDriver bus(SELVANE_SIM_LIBRARY);
+    Bench bench("0:7:0", fault.faults, {}, *fault.library ? fault.library : SELVANE_SIM_LIBRARY);
+    SimDriver bus;
     bus.reset();
     for (const QString &name : QString::fromLatin1(fault.hidden).split(' ', Qt::SkipEmptyParts))
-        driver.hide(name.toStdString());
-    GpibStatus = {};
-    GpibBinding gpib(driver);
-    MainWindow window(store, gpib);
-    Operator modals;
-
-    window.Load("Bench");
-    const int calls = int(readTrace(trace).size());
-    if (fault.action != StartUp)
-        window.show();
+        bench.driver.hide(name.toStdString());
+    MainWindow &window = bench.window;
+    if (fault.action == StartUp) {
+        bench.store.WriteValue(kBench, "Units", 1.0);
+        window.Load("Bench");
+    } else {
+        bench.start(1); // the trace starts after start-up
+    }
     if (fault.action == Press)
-        QTest::mouseClick(window.panel(0).Position[0], Qt::LeftButton);
+        bench.press(0, 0);
     if (fault.action == Close)
         window.close();
     if (fault.action == LinkTest) {
-        modals.queue(enter({}, true));
+        bench.modals.queue(enter({}, true));
         QTest::mouseClick(window.panel(0).Config, Qt::LeftButton);
     }
 
     QStringList boxes;
-    for (const QString &seen : modals.seen) {
+    for (const QString &seen : bench.modals.seen) {
         if (seen.contains(QLatin1String(": ")))
             boxes << seen.section(QLatin1String(": "), 1);
     }
@@ -116,18 +108,15 @@ void tst_DriverFaults::everyFaultEndsAsDefined()
     if (*fault.box)
         QVERIFY2(boxes[0].startsWith(QLatin1String(fault.box)), qPrintable(boxes[0]));
     QCOMPARE(window.hasClosed(), fault.quits || fault.action == Close);
+    if (window.hasClosed()) // whatever failed, everything was saved
+        QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(1 + 13 + 2));
     if (fault.link != Any)
         QCOMPARE(window.unit(0).Opened, fault.link == Linked);
-    if (*fault.calls) {
-        std::vector<std::string> made = readTrace(trace);
-        made.erase(made.begin(), made.begin() + (fault.action == StartUp ? 0 : calls));
-        if (fault.action == LinkTest) // the test's calls come before the unit's reopening
-            made.erase(std::find(made.begin() + 2, made.end(), "ibconfig(0,23,1)"), made.end());
-        QString last;
-        for (const std::string &call : made)
-            last += QString::fromStdString(call) + ' ';
-        QVERIFY2(last.trimmed().endsWith(QLatin1String(fault.calls)), qPrintable(last));
-    }
+    QStringList made = bench.trace();
+    if (fault.action == LinkTest) // the test's calls come before the unit's reopening
+        made = made.mid(0, made.indexOf("ibconfig(0,23,1)", 2));
+    QVERIFY2(!*fault.calls || made.join(' ').endsWith(QLatin1String(fault.calls)),
+             qPrintable(made.join(' ')));
     QCOMPARE(bus.descriptorsInUse(), (window.unit(0).Opened ? 1 : 0) + fault.stray);
 
     // The panel stays usable: edit mode comes and goes, a press is handled.
@@ -135,10 +124,8 @@ void tst_DriverFaults::everyFaultEndsAsDefined()
         QTest::mouseClick(window.panel(0).Edit, Qt::LeftButton);
         QCOMPARE(window.panel(0).Edit->text(), QStringLiteral("&Lock"));
         QTest::mouseClick(window.panel(0).Edit, Qt::LeftButton);
-        QTest::mouseClick(window.panel(0).Position[4], Qt::LeftButton);
-        window.close();
+        bench.press(0, 4);
     }
-    bus.reset();
 }
 
 QTEST_MAIN(tst_DriverFaults)

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Start-up and the main window: the three paths of the command line, what a normal start
-// reads and shows, and an orderly end on a signal.
+// reads and shows, an orderly end on a signal, and what a close saves and takes offline.
 
 #include "Bench.h"
 #include "Version.h"
@@ -20,8 +20,8 @@ private slots:
     void usageAndCleanShowTheirMessageAndClose();
     void storedCountOutsideOneToThreeAsksForIt_data();
     void storedCountOutsideOneToThreeAsksForIt();
-    void widthAndEnabledButtonsFollowTheCount_data();
-    void widthAndEnabledButtonsFollowTheCount();
+    void widthFollowsTheCount_data();
+    void widthFollowsTheCount();
     void placementKeepsTheWindowOnScreen_data();
     void placementKeepsTheWindowOnScreen();
     void positionButtonsComeFirstInTheTabOrder();
@@ -30,7 +30,8 @@ private slots:
     void frameCaptionShowsAddressAndLinkColour();
     void missingDriverLibraryEndsStartUpWithItsMessage();
     void sigtermDuringTheUnitsDialogEndsAfterStartUp();
-    void sighupWhenIdleClosesTheWindow();
+    void everythingTheOperatorSetSurvivesARestart();
+    void closeSavesWhatIsShownAndTakesOpenLinksOffline();
 };
 
 void tst_MainWindow::usageAndCleanShowTheirMessageAndClose_data()
@@ -108,11 +109,13 @@ void tst_MainWindow::storedCountOutsideOneToThreeAsksForIt()
     bench.window.Load("Bench");
     QCOMPARE(bench.modals.seen, QStringList {"Units"});
     QCOMPARE(bench.window.UnitCount(), count);
-    for (int item = 0; item < 3; ++item) // in force at once
-        QCOMPARE(bench.window.panel(item).Position[0]->isEnabled(), item < count);
+    for (int item = 0; item < 3; ++item) { // in force at once
+        for (QPushButton *button : bench.window.panel(item).Position)
+            QCOMPARE(button->isEnabled(), item < count);
+    }
 }
 
-void tst_MainWindow::widthAndEnabledButtonsFollowTheCount_data()
+void tst_MainWindow::widthFollowsTheCount_data()
 {
     QTest::addColumn<int>("units");
     QTest::addColumn<int>("widthTwips");
@@ -123,7 +126,7 @@ void tst_MainWindow::widthAndEnabledButtonsFollowTheCount_data()
     // clang-format on
 }
 
-void tst_MainWindow::widthAndEnabledButtonsFollowTheCount()
+void tst_MainWindow::widthFollowsTheCount()
 {
     QFETCH(int, units);
     QFETCH(int, widthTwips);
@@ -132,12 +135,6 @@ void tst_MainWindow::widthAndEnabledButtonsFollowTheCount()
     bench.start(units);
     QCOMPARE(bench.window.width(), TwipsScale::primaryScreen().toPixels(widthTwips));
     QCOMPARE(bench.window.height(), height);
-    for (int item = 0; item < 3; ++item) {
-        for (QPushButton *button : bench.window.panel(item).Position)
-            QCOMPARE(button->isEnabled(), item < units);
-        QVERIFY(bench.window.panel(item).Edit->isEnabled()
-                && bench.window.panel(item).Config->isEnabled());
-    }
 }
 
 void tst_MainWindow::placementKeepsTheWindowOnScreen_data()
@@ -278,25 +275,17 @@ void tst_MainWindow::frameCaptionShowsAddressAndLinkColour()
 
 void tst_MainWindow::missingDriverLibraryEndsStartUpWithItsMessage()
 {
-    DynamicLibrary missing("/nonexistent/libgpib.so.0");
-    TemporaryFolder folder;
-    SqliteRegistry registry(folder.file("registry.sqlite3"));
-    SettingsStore store(registry);
-    GpibBinding gpib(missing);
-    MainWindow window(store, gpib);
-    Operator modals;
-    store.WriteValue(kBench, "Units", 3.0);
-    window.Load("Bench");
+    Bench bench("0:7:0", "", {}, "/nonexistent/libgpib.so.0");
+    bench.start(3);
     // The first opening ends start-up.
     QCOMPARE(
-        modals.seen,
+        bench.modals.seen,
         QStringList {
             "SELVANE (stop): "
             "File not found: /nonexistent/libgpib.so.0\rInstall National Instruments drivers"});
-    QVERIFY(window.hasClosed());
-    QCOMPARE(window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // never reached
-    QCOMPARE(contextValues(folder.file("registry.sqlite3"), kBench).size(),
-             std::size_t(42)); // all saved
+    QVERIFY(bench.window.hasClosed());
+    QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // never reached
+    QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(42)); // all saved
 }
 
 void tst_MainWindow::sigtermDuringTheUnitsDialogEndsAfterStartUp()
@@ -313,15 +302,82 @@ void tst_MainWindow::sigtermDuringTheUnitsDialogEndsAfterStartUp()
              QStringLiteral("Unit 1  [0.7.0]")); // start-up ran on
 }
 
-void tst_MainWindow::sighupWhenIdleClosesTheWindow()
+void tst_MainWindow::everythingTheOperatorSetSurvivesARestart()
+{
+    TemporaryFolder keep;
+    const std::string file = keep.file("registry.sqlite3");
+    const QPoint at(TwipsScale::primaryScreen().toPixels(1500),
+                    TwipsScale::primaryScreen().toPixels(3000));
+    {
+        Bench first("0:7:0", "", file);
+        first.modals.queue([](QWidget *modal) { // first start: three units
+            QTest::mouseClick(static_cast<Units *>(modal)->Num[2], Qt::LeftButton);
+            modal->close();
+        });
+        first.start(0);
+        first.window.move(at);
+        UnitPanel &second = first.window.panel(1);
+        QTest::mouseClick(second.Edit, Qt::LeftButton);
+        QVERIFY(second.Edit->text() == "&Lock" && second.ATxt->isEnabled()
+                && !second.Position[0]->isVisible() && second.PositionLbl[7]->isVisible());
+        QVERIFY(first.window.panel(0).Position[0]->isVisible()); // the others stay locked
+        retype(second.ATxt, QStringLiteral("Inputs"));
+        second.PositionLbl[2]->selectAll();
+        second.PositionLbl[2]->insert(QStringLiteral("50 Ω")); // as typed with a compose key
+        retype(second.PositionLbl[7], QString());
+        QTest::mouseClick(second.Edit, Qt::LeftButton);
+        QCOMPARE(second.Position[2]->text(), QStringLiteral("50 Ω"));
+        QVERIFY(!second.Position[7]->isVisible()
+                && !second.ATxt->isEnabled()); // no label, no button
+        first.modals.queue(enter({"1", "12", "96"}));
+        QTest::mouseClick(first.window.panel(2).Config, Qt::LeftButton);
+    }
+    Bench restart("0:7:0", "", file);
+    restart.start(0);
+    QVERIFY(restart.modals.seen.isEmpty()); // the count is known now
+    QCOMPARE(restart.window.UnitCount(), 3);
+    UnitPanel &second = restart.window.panel(1);
+    QCOMPARE(second.ATxt->text(), QStringLiteral("Inputs"));
+    QCOMPARE(second.Position[2]->text(), QStringLiteral("50 Ω"));
+    QVERIFY(!second.Position[7]->isVisible());
+    QCOMPARE(restart.window.panel(2).Frame->title(), QStringLiteral("Unit 3  [1.12.96]"));
+    QCOMPARE(restart.window.frameGeometry().topLeft(), at);
+    QTest::mouseClick(second.Edit, Qt::LeftButton); // a label again, a button again
+    retype(second.PositionLbl[7], QStringLiteral("Load"));
+    QTest::mouseClick(second.Edit, Qt::LeftButton);
+    QVERIFY(second.Position[7]->isVisible() && second.Position[7]->text() == "Load");
+    restart.window.close();
+    const auto values = contextValues(file, kBench);
+    QCOMPARE(std::get<1>(values.at("X")), (Bytes {0xDC, 0x05, 0, 0}));
+    QCOMPARE(std::get<1>(values.at("Y")), (Bytes {0xB8, 0x0B, 0, 0}));
+    QCOMPARE(values.size(), std::size_t(42));
+}
+
+void tst_MainWindow::closeSavesWhatIsShownAndTakesOpenLinksOffline()
 {
     Bench bench;
-    QuitSignals signalsToQuit;
-    connect(&signalsToQuit, &QuitSignals::quitRequested, &bench.window, &MainWindow::requestQuit);
-    bench.start(1);
-    ::raise(SIGHUP);
-    QTRY_VERIFY(bench.window.hasClosed());
-    QVERIFY(!bench.window.isVisible());
+    bench.store.WriteValue(kBench, "2.PAd", 9.0); // nobody listens there: never linked
+    bench.store.WriteValue(kBench, "3.A.title", "third");
+    bench.store.WriteValue(kBench, "3.PAd", 9.0);
+    bench.start(2);
+    bench.modals.queue(enter({QString(), "8"})); // the hidden third panel gets a link of its own
+    QTest::mouseClick(bench.window.panel(2).Config, Qt::LeftButton);
+    QVERIFY(bench.window.unit(2).Opened && !bench.window.unit(1).Opened);
+    UnitPanel &panel = bench.window.panel(0);
+    QTest::mouseClick(panel.Edit, Qt::LeftButton);
+    retype(panel.PositionLbl[0], QStringLiteral("typed"));
+    retype(panel.BTxt, QStringLiteral("Outputs"));
+    bench.clearTrace();
+    bench.window.close(); // still in edit mode
+    QCOMPARE(bench.trace().join(' '), QStringLiteral("ibloc(%1) ibonl(%1,0) ibloc(%2) ibonl(%2,0)")
+                                          .arg(bench.window.unit(0).Device)
+                                          .arg(bench.window.unit(2).Device));
+    QVERIFY(!bench.window.unit(0).Opened && !bench.window.unit(2).Opened);
+    QCOMPARE(bench.store.ReadValue(kBench, "1.A1.label", "none"), std::string("A1")); // not locked
+    QCOMPARE(bench.store.ReadValue(kBench, "1.B.title", "none"), std::string("Outputs"));
+    QCOMPARE(bench.store.ReadValue(kBench, "3.A.title", "none"), std::string("third"));
+    QCOMPARE(bench.store.ReadValue(kBench, "3.PAd", std::int32_t(0)), 9); // hidden: not saved
+    QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(3 + 2 * 13 + 2));
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -1,27 +1,145 @@
 // SPDX-License-Identifier: MIT
-// The real program as the operator starts it: its own command line (Qt never sees it), and
-// an orderly end on a signal that saves like a close, also when no event loop has started.
+// The real program as the operator starts it, on the offscreen platform, over a registry file
+// of the test's own and the simulated bus: copies ended together by any quit signal save like
+// a close and lose nothing (Qt never sees their command lines), and a kill at any moment of
+// the shutdown writes leaves every value in its old or its new form.
 
-#include "ProgramRun.h"
 #include "TestRegistry.h"
-#include "settings/SettingsStore.h"
 
+#include <QProcess>
 #include <QTest>
+
+#include <csignal>
+#include <random>
 
 namespace {
 
-struct Run
+Bytes dword(std::uint32_t value)
 {
-    TemporaryFolder folder;
-    std::string registryFile = folder.file("registry.sqlite3");
-    std::string traceFile = folder.file("trace.jsonl");
-    ProgramRun program {registryFile, traceFile};
-};
+    return {Bytes::value_type(value), Bytes::value_type(value >> 8), Bytes::value_type(value >> 16),
+            Bytes::value_type(value >> 24)};
+}
 
-void seed(const std::string &file, const std::string &context, int units)
+struct Forms
+{
+    Bytes before; ///< as seeded
+    Bytes after; ///< as the program writes it back
+};
+using Expected = std::map<std::string, Forms>;
+
+/**
+ * Seeds a context with three units (at addresses 1, 2 and 3) whose every value but "Units" is
+ * stored in a form the program reads fine but writes back differently: numbers in two bytes,
+ * texts without their NUL. So each value in the file is either exactly its old or its new form.
+ */
+Expected seedContext(const std::string &file, const std::string &context)
 {
     SqliteRegistry registry(file);
-    SettingsStore(registry).WriteValue(context, "Units", double(units));
+    Expected values;
+    const auto put = [&](const std::string &name, std::uint32_t type, const Bytes &before,
+                         const Bytes &after) {
+        storeRaw(registry, context, name, type, std::string(before.begin(), before.end()));
+        values[name] = {before, after};
+    };
+    put("Units", 4, dword(3), dword(3));
+    for (int unit = 1; unit <= 3; ++unit) {
+        const std::string n = std::to_string(unit);
+        put(n + ".Board", 4, {0, 0}, dword(0));
+        put(n + ".PAd", 4, {Bytes::value_type(unit), 0}, dword(std::uint32_t(unit)));
+        put(n + ".SAd", 4, {0, 0}, dword(0));
+        for (const char *name : {".A.title", ".B.title", ".A1.label", ".A2.label", ".A3.label",
+                                 ".A4.label", ".B1.label", ".B2.label", ".B3.label", ".B4.label"}) {
+            const std::string text = "u" + n + name;
+            put(n + name, 1, Bytes(text.begin(), text.end()),
+                Bytes(text.c_str(), text.c_str() + text.size() + 1));
+        }
+    }
+    put("X", 4, {0x2C, 0x01}, dword(300)); // 300 twips: a whole pixel at 96 DPI
+    put("Y", 4, {0x2C, 0x01}, dword(300));
+    return values;
+}
+
+/** How many values hold their new form; -1 when one holds neither form. */
+int newValues(const RegistryDump &dump, const std::string &context, const Expected &expected)
+{
+    const auto it = dump.find(kContextPath + context);
+    if (it == dump.end() || it->second.size() != expected.size())
+        return -1;
+    int changed = 0;
+    for (const auto &[name, forms] : expected) {
+        const auto value = it->second.find(name);
+        if (value == it->second.end())
+            return -1;
+        const Bytes &bytes = std::get<1>(value->second);
+        if (bytes != forms.before && bytes != forms.after)
+            return -1;
+        changed += bytes == forms.after && forms.after != forms.before;
+    }
+    return changed;
+}
+
+bool integrityOk(const std::string &file)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *check = nullptr;
+    const bool ok =
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+        && sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr) == SQLITE_OK
+        && sqlite3_step(check) == SQLITE_ROW
+        && std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(check, 0))) == "ok";
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+    return ok;
+}
+
+/** The program, with the instrument of unit 1 on the bus and a trace of every driver call. */
+struct Program
+{
+    Program(const std::string &registryFile, const std::string &trace, const QStringList &arguments)
+        : traceFile(QString::fromStdString(trace))
+    {
+        QFile::remove(traceFile);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("SELVANE_REGISTRY", QString::fromStdString(registryFile));
+        environment.insert("SELVANE_GPIB_LIBRARY", SELVANE_SIM_LIBRARY);
+        environment.insert("SELVANE_SIM_DEVICES", "0:1:0");
+        environment.insert("SELVANE_SIM_TRACE", traceFile);
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(SELVANE_PROGRAM, arguments);
+    }
+    int offlineCalls() const
+    {
+        QFile file(traceFile);
+        return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("\"call\":\"ibonl\"")) : 0;
+    }
+    bool handlesSigterm() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+        const qsizetype at = text.indexOf("SigCgt:");
+        return at >= 0
+               && text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & (1 << (SIGTERM - 1));
+    }
+    /** Start-up has tried all three units (units 2 and 3 fail and go offline at once), and a
+        signal now ends the program in order. */
+    bool startedUp()
+    {
+        return process.waitForStarted()
+               && QTest::qWaitFor([this] { return offlineCalls() >= 2 && handlesSigterm(); },
+                                  10000);
+    }
+    bool signal(int number) const { return ::kill(pid_t(process.processId()), number) == 0; }
+
+    QString traceFile;
+    QProcess process;
+};
+
+int rounds(const char *variable, int fallback)
+{
+    const int asked = qEnvironmentVariableIntValue(variable);
+    return asked > 0 ? asked : fallback;
 }
 
 } // namespace
@@ -30,48 +148,77 @@ class tst_Program : public QObject
 {
     Q_OBJECT
 private slots:
-    void signalSavesLikeAClose_data();
-    void signalSavesLikeAClose();
+    void copiesEndedTogetherSaveEverything();
+    void killDuringShutdownLeavesOldOrNewValues();
 };
 
-void tst_Program::signalSavesLikeAClose_data()
+void tst_Program::copiesEndedTogetherSaveEverything()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("context");
-    QTest::addColumn<int>("signal");
-    // clang-format off
-    QTest::newRow("SIGTERM") << QStringList {"Bench"} << "SELVANE - Bench" << SIGTERM;
-    QTest::newRow("SIGINT") << QStringList {"Bench"} << "SELVANE - Bench" << SIGINT;
-    QTest::newRow("SIGHUP") << QStringList {} << "SELVANE" << SIGHUP;
-    QTest::newRow("Qt's -platform is a name") << QStringList {"-platform", "foo"} << "SELVANE - -platform foo" << SIGTERM;
-    QTest::newRow("Qt's -reverse and -style are names") << QStringList {"-reverse", "-style", "x"} << "SELVANE - -reverse -style x" << SIGTERM;
-    // clang-format on
+    const struct
+    {
+        QStringList arguments;
+        std::string context;
+        int signal;
+    } copies[] = {
+        {{"Bench"}, "SELVANE - Bench", SIGTERM},
+        {{"Bench", "2"}, "SELVANE - Bench 2", SIGINT},
+        {{}, "SELVANE", SIGHUP},
+        {{"-platform", "foo"}, "SELVANE - -platform foo", SIGTERM},
+        {{"-reverse", "-style", "x"}, "SELVANE - -reverse -style x", SIGTERM},
+    };
+    TemporaryFolder folder;
+    const std::string file = folder.file("registry.sqlite3");
+    for (int round = 0; round < rounds("SELVANE_CONCURRENCY_ROUNDS", 50); ++round) {
+        std::map<std::string, Expected> expected;
+        for (const auto &copy : copies)
+            expected[copy.context] = seedContext(file, copy.context);
+        std::vector<std::unique_ptr<Program>> programs;
+        for (const auto &copy : copies)
+            programs.push_back(std::make_unique<Program>(
+                file, folder.file(std::to_string(programs.size()) + ".jsonl"), copy.arguments));
+        for (const auto &program : programs)
+            QVERIFY(program->startedUp());
+        for (std::size_t i = 0; i < programs.size(); ++i)
+            QVERIFY(programs[i]->signal(copies[i].signal));
+        for (const auto &program : programs) {
+            QVERIFY(program->process.waitForFinished(10000));
+            QCOMPARE(program->process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program->process.exitCode(), 0);
+            QCOMPARE(program->offlineCalls(), 3); // unit 1's open link too
+        }
+        const RegistryDump dump = dumpRegistry(file);
+        for (const auto &[context, values] : expected)
+            QCOMPARE(newValues(dump, context, values), int(values.size()) - 1);
+    }
+    QVERIFY(integrityOk(file));
 }
 
-void tst_Program::signalSavesLikeAClose()
+void tst_Program::killDuringShutdownLeavesOldOrNewValues()
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, context);
-    QFETCH(int, signal);
-    Run run;
-    seed(run.registryFile, context.toStdString(), 1);
-    run.program.start(arguments);
-    QVERIFY(run.program.process.waitForStarted());
-    // Start-up has opened the unit when "XX" has gone over the bus.
-    QTRY_VERIFY_WITH_TIMEOUT(run.program.trace().contains(QLatin1String("\"bytes\":\"5858\"")),
-                             10000);
-    QVERIFY(run.program.waitForHandlers());
-    QVERIFY(run.program.signal(signal));
-    QVERIFY(run.program.process.waitForFinished(10000));
-    QCOMPARE(run.program.process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(run.program.process.exitCode(), 0);
-
-    const RegistryDump dump = dumpRegistry(run.registryFile);
-    const auto values = dump.find(kContextPath + context.toStdString());
-    QVERIFY(values != dump.end());
-    QCOMPARE(values->second.size(), std::size_t(3 + 13));
-    QVERIFY(run.program.trace().contains(QLatin1String("\"call\":\"ibloc\"")));
-    QVERIFY(run.program.trace().contains(QLatin1String("\"call\":\"ibonl\",\"args\":[32,0]")));
+    std::mt19937 random(1206);
+    int allOld = 0;
+    int allNew = 0;
+    const int kills = rounds("SELVANE_CRASH_ROUNDS", 200);
+    for (int round = 0; round < kills; ++round) {
+        TemporaryFolder folder;
+        const std::string file = folder.file("registry.sqlite3");
+        const Expected expected = seedContext(file, "SELVANE - Crash");
+        Program program(file, folder.file("trace.jsonl"), {"Crash"});
+        QVERIFY(program.startedUp());
+        // SIGTERM starts the shutdown writes; SIGKILL lands somewhere in or around them.
+        QVERIFY(program.signal(SIGTERM));
+        ::usleep(std::uniform_int_distribution<useconds_t>(0, 2500)(random));
+        program.signal(SIGKILL);
+        QVERIFY(program.process.waitForFinished(10000));
+        QVERIFY2(integrityOk(file), qPrintable(QStringLiteral("round %1").arg(round)));
+        const int changed = newValues(dumpRegistry(file), "SELVANE - Crash", expected);
+        QVERIFY2(changed >= 0,
+                 qPrintable(QStringLiteral("round %1: a value is neither old nor new").arg(round)));
+        allOld += changed == 0;
+        allNew += changed == int(expected.size()) - 1;
+    }
+    qInfo("%d kills: %d before any write, %d after the last, %d between writes", kills, allOld,
+          allNew, kills - allOld - allNew);
 }
 
 QTEST_GUILESS_MAIN(tst_Program)

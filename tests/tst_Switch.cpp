@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Position presses and edit/lock mode through real clicks and keys, checking what the
-// operator sees (painted colours, captions, visibility) and what reached the simulated bus.
+// Position presses through real clicks, checking what the operator sees (painted faces and
+// captions) and what reached the simulated bus; and what a screen reader hears.
 
 #include "Bench.h"
 #include "forms/Colours.h"
@@ -10,10 +10,9 @@
 
 namespace {
 
-enum { A1, A2, A3, A4, B1, B2, B3, B4 };
-
-/** Painted faces of a unit's buttons, section A then B: 'g' green, '.' button face. */
-QString faces(Bench &bench, int unit)
+/** What the operator sees of a unit: its buttons' painted faces, section A then B ('g' green,
+    '.' button face), then its caption's colour (G green, R red). */
+QString looks(Bench &bench, int unit)
 {
     QString text;
     for (int p = 0; p < 8; ++p) {
@@ -23,7 +22,11 @@ QString faces(Bench &bench, int unit)
                                                               : '?';
         text += p == 3 ? " " : "";
     }
-    return text;
+    const QColor caption = captionColour(bench.window.panel(unit).Frame);
+    return text
+           + (caption == QColor(0, 128, 0)   ? " G"
+              : caption == QColor(255, 0, 0) ? " R"
+                                             : " ?");
 }
 
 } // namespace
@@ -32,98 +35,53 @@ class tst_Switch : public QObject
 {
     Q_OBJECT
 private slots:
-    void pressMovesTheHighlightWithinItsSection();
-    void failedPressClearsItsSectionOnly();
-    void pressesOnOneUnitNeverTouchAnother();
-    void labelsEditedAndLockedBecomeTheButtons();
+    void pressesShowTheirOutcome_data();
+    void pressesShowTheirOutcome();
     void screenReaderHearsLabelAndSelection();
 };
 
-void tst_Switch::pressMovesTheHighlightWithinItsSection()
+void tst_Switch::pressesShowTheirOutcome_data()
 {
-    Bench bench;
-    bench.start(1);
-    bench.press(0, B2);
-    bench.press(0, A1);
-    QCOMPARE(faces(bench, 0), QStringLiteral("g... .g.."));
-    bench.press(0, A2);
-    bench.press(0, B3);
-    QCOMPARE(faces(bench, 0), QStringLiteral(".g.. ..g."));
-    bench.press(0, B3); // the green one again stays green
-    QCOMPARE(faces(bench, 0), QStringLiteral(".g.. ..g."));
-    QCOMPARE(captionColour(bench.window.panel(0).Frame), QColor(0, 128, 0));
-    QCOMPARE(bench.trace().join(' '),
-             QStringLiteral("ibwrt(32,2)=4232 ibwrt(32,2)=4131 ibwrt(32,2)=4132 ibwrt(32,2)=4233 "
-                            "ibwrt(32,2)=4233"));
-    // Edit mode hides the buttons; locking again shows the highlight as it was.
-    QTest::mouseClick(bench.window.panel(0).Edit, Qt::LeftButton);
-    QVERIFY(!bench.window.panel(0).Position[A2]->isVisible());
-    QTest::mouseClick(bench.window.panel(0).Edit, Qt::LeftButton);
-    QCOMPARE(faces(bench, 0), QStringLiteral(".g.. ..g."));
+    QTest::addColumn<QString>("steps"); // "2B3": unit 2's B3; "E1": unit 1's Edit button;
+                                        // "-7", "+7": the instrument at 7 leaves, comes back
+    QTest::addColumn<QString>("first"); // how each unit looks at the end
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("calls");
+    const QString open = QStringLiteral("ibconfig(0,23,1) ibdev(0,7,0,12,1,0) ibclr(32)");
+    // clang-format off
+    QTest::newRow("the highlight moves within its section") << "1B2 1A1 1A2 1B3 1B3" << ".g.. ..g. G" << ".... .... G" << "ibwrt(32,2)=4232 ibwrt(32,2)=4131 ibwrt(32,2)=4132 ibwrt(32,2)=4233 ibwrt(32,2)=4233";
+    QTest::newRow("edit and lock keep it") << "1A2 1B3 E1 E1" << ".g.. ..g. G" << ".... .... G" << "ibwrt(32,2)=4132 ibwrt(32,2)=4233";
+    QTest::newRow("a failed press clears its section only") << "1A1 1B2 -7 1A3" << ".... .g.. R" << ".... .... G" << "ibwrt(32,2)=4131 ibwrt(32,2)=4232 ibwrt(32,2)=4133 ERR ibonl(32,0)";
+    QTest::newRow("the next press opens the link again") << "1B2 -7 1A3 +7 1A3" << "..g. .g.. G" << ".... .... G" << "ibwrt(32,2)=4232 ibwrt(32,2)=4133 ERR ibonl(32,0) " + open + " ibwrt(32,2)=5858 ibwrt(32,2)=4133";
+    QTest::newRow("one unit never touches another") << "2A4 2B2 -7 1A1 1B1" << ".... .... R" << "...g .g.. G" << "ibwrt(33,2)=4134 ibwrt(33,2)=4232 ibwrt(32,2)=4131 ERR ibonl(32,0) " + open + " ERR ibonl(32,0)";
+    // clang-format on
 }
 
-void tst_Switch::failedPressClearsItsSectionOnly()
+void tst_Switch::pressesShowTheirOutcome()
 {
-    Bench bench;
-    bench.start(1);
-    bench.press(0, A1);
-    bench.press(0, B2);
-    qputenv("SELVANE_SIM_DEVICES", " "); // the instrument goes away
-    bench.press(0, A3);
-    QCOMPARE(faces(bench, 0), QStringLiteral(".... .g.."));
-    QCOMPARE(captionColour(bench.window.panel(0).Frame), QColor(255, 0, 0));
-    QCOMPARE(bench.trace().mid(2), (QStringList {"ibwrt(32,2)=4133 ERR", "ibonl(32,0)"}));
-    qputenv("SELVANE_SIM_DEVICES", "0:7:0"); // back: the next press opens the link again
-    bench.press(0, A3);
-    QCOMPARE(faces(bench, 0), QStringLiteral("..g. .g.."));
-    QCOMPARE(captionColour(bench.window.panel(0).Frame), QColor(0, 128, 0));
-}
-
-void tst_Switch::pressesOnOneUnitNeverTouchAnother()
-{
+    QFETCH(QString, steps);
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, calls);
     Bench bench;
     bench.store.WriteValue(kBench, "2.PAd", 8.0);
     bench.start(2);
-    bench.press(1, A4);
-    bench.press(1, B2);
-    qputenv("SELVANE_SIM_DEVICES", "0:8:0"); // the first unit's instrument goes away
-    bench.clearTrace();
-    bench.press(0, A1);
-    bench.press(0, B1);
-    QCOMPARE(captionColour(bench.window.panel(0).Frame), QColor(255, 0, 0));
-    QCOMPARE(faces(bench, 1), QStringLiteral("...g .g.."));
-    QCOMPARE(captionColour(bench.window.panel(1).Frame), QColor(0, 128, 0));
-    for (const QString &call : bench.trace())
-        QVERIFY2(!call.contains(QLatin1String("(33")), qPrintable(call)); // unit 2's descriptor
-}
-
-void tst_Switch::labelsEditedAndLockedBecomeTheButtons()
-{
-    Bench bench;
-    bench.store.WriteValue(kBench, "2.PAd", 8.0);
-    bench.start(2);
-    UnitPanel &panel = bench.window.panel(0);
-    QTest::mouseClick(panel.Edit, Qt::LeftButton);
-    QCOMPARE(panel.Edit->text(), QStringLiteral("&Lock"));
-    QVERIFY(panel.Edit->isChecked() && panel.BTxt->isEnabled()
-            && panel.PositionLbl[B3]->isVisible());
-    QVERIFY(bench.window.panel(1).Position[A1]->isVisible()); // the other unit stays locked
-    retype(panel.PositionLbl[B3], QString());
-    retype(panel.PositionLbl[A2], QStringLiteral("   "));
-    retype(panel.BTxt, QStringLiteral("Outputs"));
-    QTest::mouseClick(panel.Edit, Qt::LeftButton);
-    QCOMPARE(panel.Edit->text(), QStringLiteral("&Edit"));
-    QVERIFY(!panel.BTxt->isEnabled());
-    QCOMPARE(panel.BTxt->text(), QStringLiteral("Outputs"));
-    QVERIFY(!panel.Position[B3]->isVisible()); // an empty label: no button
-    QCOMPARE(panel.Position[A2]->text(), QStringLiteral("   ")); // blanks are a label
-    for (int p : {A1, A2, A3, A4, B1, B2, B4})
-        QVERIFY(panel.Position[p]->isVisible());
-    QTest::mouseClick(panel.Edit, Qt::LeftButton);
-    retype(panel.PositionLbl[B3], QStringLiteral("Load"));
-    QTest::mouseClick(panel.Edit, Qt::LeftButton);
-    QVERIFY(panel.Position[B3]->isVisible());
-    QCOMPARE(panel.Position[B3]->text(), QStringLiteral("Load"));
+    QStringList present {"0:7:0", "0:8:0"};
+    for (const QString &step : steps.split(' ')) {
+        const int unit = step[0].digitValue() - 1;
+        if (step[0] == '-' || step[0] == '+') {
+            const QString device = "0:" + step.mid(1) + ":0";
+            step[0] == '-' ? void(present.removeAll(device)) : present.append(device);
+            qputenv("SELVANE_SIM_DEVICES", present.isEmpty() ? " " : present.join(' ').toLatin1());
+        } else if (step[0] == 'E') {
+            QTest::mouseClick(bench.window.panel(step[1].digitValue() - 1).Edit, Qt::LeftButton);
+        } else {
+            bench.press(unit, (step[1] == 'B') * 4 + step[2].digitValue() - 1);
+        }
+    }
+    QCOMPARE(looks(bench, 0), first);
+    QCOMPARE(looks(bench, 1), second);
+    QCOMPARE(bench.trace().join(' '), calls);
 }
 
 void tst_Switch::screenReaderHearsLabelAndSelection()
@@ -132,13 +90,13 @@ void tst_Switch::screenReaderHearsLabelAndSelection()
     bench.store.WriteValue(kBench, "1.A2.label", "Antenna");
     bench.start(1);
     QAccessibleInterface *button =
-        QAccessible::queryAccessibleInterface(bench.window.panel(0).Position[A2]);
+        QAccessible::queryAccessibleInterface(bench.window.panel(0).Position[1]);
     QVERIFY(button);
     QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Antenna"));
     QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Not selected"));
-    bench.press(0, A2);
+    bench.press(0, 1);
     QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Selected position"));
-    bench.press(0, A1);
+    bench.press(0, 0);
     QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Not selected"));
 }
 
