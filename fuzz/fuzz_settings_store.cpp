@@ -2,9 +2,8 @@
 // Random sequences of settings operations on the SQLite registry, checked against the plain
 // in-memory model of the registry.
 
-#include "settings/SqliteRegistry.h"
-#include "support/MemoryRegistry.h"
-#include "support/StoreScenario.h"
+#include "MemoryRegistry.h"
+#include "StoreScenario.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,7 +3,8 @@
 
 // The registry the settings store runs on here, emptied for each test: an SQLite file of the
 // test's own, or on Windows the registry itself with the store's root key removed. What is
-// stored is read back through the registry interface, so the same checks run on both.
+// stored is written and read back through the registry interface, so the same checks run on
+// both.
 
 #include "TemporaryFolder.h"
 #include "settings/Registry.h"
@@ -73,3 +74,18 @@ public:
     SqliteRegistry registry {file};
 #endif
 };
+
+/** Stores `bytes` of any type under a context, as another program might have. */
+inline long storeRaw(Registry &registry, const std::string &context, const std::string &name,
+                     std::uint32_t type, const std::string &bytes)
+{
+    Registry::Key key = 0;
+    if (const long error =
+            registry.createKey(Registry::kLocalMachine, PlatformRegistry::path(context), &key))
+        return error;
+    const long result =
+        registry.setValue(key, name, type, reinterpret_cast<const std::uint8_t *>(bytes.data()),
+                          static_cast<std::uint32_t>(bytes.size()));
+    registry.closeKey(key);
+    return result;
+}

@@ -3,10 +3,7 @@
 
 // A registry file of its own for each test, and a plain dump of everything in it.
 
-#include "RawValue.h"
-#include "TemporaryFolder.h"
-#include "settings/SettingsStore.h"
-#include "settings/SqliteRegistry.h"
+#include "PlatformRegistry.h"
 
 #include <sqlite3.h>
 

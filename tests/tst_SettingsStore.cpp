@@ -3,12 +3,6 @@
 // what a read gives for what is stored, what a write stores, and what a delete removes.
 
 #include "PlatformRegistry.h"
-#include "RawValue.h"
-#include "settings/SettingsStore.h"
-
-#if !defined(_WIN32)
-#include "TestRegistry.h"
-#endif
 
 #include <gtest/gtest.h>
 

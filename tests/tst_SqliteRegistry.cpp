@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The SQLite registry answers as the Windows registry does where the settings store cannot
-// tell (the model test covers the rest), and a file it cannot use never takes the program
-// down.
+// The SQLite registry answers as the plain model of the registry does, for random sequences
+// of settings operations (the fuzzer plays the same sequences with coverage guidance), and as
+// the Windows registry does where the store cannot tell; a file it cannot use never takes the
+// program down.
 
+#include "Environment.h"
+#include "MemoryRegistry.h"
+#include "StoreScenario.h"
 #include "TestRegistry.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +42,19 @@ protected:
     }
 };
 
+TEST_F(SqliteRegistryTest, AnswersAsTheModel)
+{
+    std::mt19937 random(20261206);
+    for (int round = 0; round < 400; ++round) {
+        MemoryRegistry model;
+        std::vector<std::uint8_t> data(random() % 400);
+        for (std::uint8_t &byte : data)
+            byte = static_cast<std::uint8_t>(random());
+        ASSERT_EQ(playStoreScenario(data.data(), data.size(), registry, model), "")
+            << "round " << round;
+    }
+}
+
 TEST_F(SqliteRegistryTest, EveryAncestorHasItsRowAndKeepsItsFirstCase)
 {
     registry.closeKey(create("SOFTWARE\\Talvern Software\\SELVANE"));
@@ -56,23 +73,17 @@ TEST_F(SqliteRegistryTest, EveryAncestorHasItsRowAndKeepsItsFirstCase)
 
 TEST(SqliteRegistryPath, FollowsTheEnvironment)
 {
-    const auto setEnv = [](const char *name, const char *value) {
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    };
-    setEnv("SELVANE_REGISTRY", nullptr);
-    setEnv("HOME", "/home/op");
-    setEnv("XDG_CONFIG_HOME", "/cfg");
+    setEnvironment("SELVANE_REGISTRY", nullptr);
+    setEnvironment("HOME", "/home/op");
+    setEnvironment("XDG_CONFIG_HOME", "/cfg");
     EXPECT_EQ(SqliteRegistry::defaultPath(), "/cfg/selvane/registry.sqlite3");
-    setEnv("XDG_CONFIG_HOME", "relative/cfg");
+    setEnvironment("XDG_CONFIG_HOME", "relative/cfg");
     EXPECT_EQ(SqliteRegistry::defaultPath(), "/home/op/.config/selvane/registry.sqlite3");
-    setEnv("XDG_CONFIG_HOME", "");
+    setEnvironment("XDG_CONFIG_HOME", "");
     EXPECT_EQ(SqliteRegistry::defaultPath(), "/home/op/.config/selvane/registry.sqlite3");
-    setEnv("SELVANE_REGISTRY", "/tmp/x.sqlite3");
+    setEnvironment("SELVANE_REGISTRY", "/tmp/x.sqlite3");
     EXPECT_EQ(SqliteRegistry::defaultPath(), "/tmp/x.sqlite3");
-    setEnv("SELVANE_REGISTRY", nullptr);
+    setEnvironment("SELVANE_REGISTRY", nullptr);
 }
 
 // Files the registry cannot use: every call fails, nothing crashes, nothing is added.
@@ -150,26 +161,19 @@ int inChild(Body body)
 
 TEST(SqliteRegistryFile, ReadOnlyFileRefusesWritesToAnOrdinaryUser)
 {
+    namespace fs = std::filesystem;
     TemporaryFolder folder;
     const std::string file = folder.file("registry.sqlite3");
     {
         SqliteRegistry registry(file);
-        Key key = 0;
-        ASSERT_EQ(registry.createKey(Registry::kLocalMachine, "SOFTWARE\\T", &key),
-                  Registry::kSuccess);
-        ASSERT_EQ(registry.setValue(key, "v", 1, reinterpret_cast<const std::uint8_t *>("a"), 1),
-                  Registry::kSuccess);
-        registry.closeKey(key);
+        ASSERT_EQ(storeRaw(registry, "SELVANE", "v", 1, "a"), Registry::kSuccess);
     }
-    std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_all
-                                                    | std::filesystem::perms::group_read
-                                                    | std::filesystem::perms::group_exec
-                                                    | std::filesystem::perms::others_read
-                                                    | std::filesystem::perms::others_exec);
-    for (const auto &entry : std::filesystem::directory_iterator(folder.path()))
-        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_read
-                                                       | std::filesystem::perms::group_read
-                                                       | std::filesystem::perms::others_read);
+    const fs::perms writable =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(folder.path(), fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    for (const auto &entry : fs::directory_iterator(folder.path()))
+        fs::permissions(entry.path(), writable, fs::perm_options::remove);
     const int status = inChild([&] {
         // Root ignores file permissions: the check runs as nobody.
         if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
@@ -179,18 +183,16 @@ TEST(SqliteRegistryFile, ReadOnlyFileRefusesWritesToAnOrdinaryUser)
         if (registry.createKey(Registry::kLocalMachine, "SOFTWARE\\New", &key)
             == Registry::kSuccess)
             return 11;
-        if (registry.openKey(Registry::kLocalMachine, "SOFTWARE\\T", 0x2003F, &key)
-            == Registry::kSuccess) {
-            if (registry.setValue(key, "v", 1, reinterpret_cast<const std::uint8_t *>("b"), 1)
-                == Registry::kSuccess)
-                return 12;
-        }
-        return 0;
+        if (registry.openKey(Registry::kLocalMachine, PlatformRegistry::path("SELVANE"),
+                             Registry::kStoreAccess, &key))
+            return 0;
+        return registry.setValue(key, "v", 1, reinterpret_cast<const std::uint8_t *>("b"), 1)
+                       == Registry::kSuccess
+                   ? 12
+                   : 0;
     });
     EXPECT_EQ(status, 0);
-    const RegistryDump dump = dumpRegistry(file);
-    EXPECT_EQ(std::get<1>(dump.at("HKEY_LOCAL_MACHINE\\SOFTWARE\\T").at("v")),
-              std::vector<unsigned char> {'a'});
+    EXPECT_EQ(std::get<1>(contextValues(file, "SELVANE").at("v")), Bytes {'a'});
 }
 
 } // namespace

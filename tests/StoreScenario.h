@@ -1,18 +1,17 @@
 // SPDX-License-Identifier: MIT
-#include "StoreScenario.h"
+#pragma once
 
-#include "RawValue.h"
+// Random sequences of settings operations, played on two stores side by side: the SQLite
+// registry and the in-memory model must answer every one of them alike.
 
-#include "settings/Registry.h"
+#include "PlatformRegistry.h"
 #include "settings/SettingsStore.h"
 
 #include <array>
-#include <cstring>
-#include <string_view>
 
-namespace {
+namespace scenario {
 
-const std::array<std::string, 11> kContexts {
+inline const std::array<std::string, 11> kContexts {
     "SELVANE - a\\b", // nested: deleted before its parent
     "SELVANE",
     "selvane",
@@ -26,39 +25,31 @@ const std::array<std::string, 11> kContexts {
     std::string(256, 'n'),
 };
 
-const std::array<std::string, 7> kNames {"Units",      "units", "X",       "1.A1.label",
-                                         "1.a1.LABEL", "",      "\xCE\xA9"};
+inline const std::array<std::string, 7> kNames {"Units",      "units", "X",       "1.A1.label",
+                                                "1.a1.LABEL", "",      "\xCE\xA9"};
 
-class Reader
+/** The operations' arguments, read from the bytes; zeros past their end. */
+struct Reader
 {
-public:
-    Reader(const std::uint8_t *data, std::size_t size)
-        : m_data(data)
-        , m_size(size)
-    { }
-    bool done() const { return m_at >= m_size; }
-    std::uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
-    std::string bytes(std::size_t count)
-    {
-        std::string text;
-        for (std::size_t i = 0; i < count; ++i)
-            text += static_cast<char>(byte());
-        return text;
-    }
+    const std::uint8_t *data;
+    std::size_t size;
+    std::size_t at = 0;
+
+    std::uint8_t byte() { return at < size ? data[at++] : 0; }
     /** A text of up to ~1100 bytes: a short piece, optionally repeated past 1024. */
     std::string text()
     {
-        const std::uint8_t length = byte() % 16;
-        std::string piece = bytes(length);
+        std::string piece(byte() % 16, '\0');
+        for (char &c : piece)
+            c = static_cast<char>(byte());
         const std::uint8_t repeat = byte();
-        if (repeat > 200 && !piece.empty()) {
-            std::string longer;
-            const std::size_t target = 1000 + (repeat - 200) * 2;
-            while (longer.size() < target)
-                longer += piece;
-            return longer.substr(0, target);
-        }
-        return piece;
+        if (repeat <= 200 || piece.empty())
+            return piece;
+        std::string longer;
+        const std::size_t target = 1000 + (repeat - 200) * 2;
+        while (longer.size() < target)
+            longer += piece;
+        return longer.substr(0, target);
     }
     double number()
     {
@@ -68,14 +59,9 @@ public:
         const double halves = static_cast<double>(raw - (std::int64_t(1) << 39)) / 2.0;
         return byte() > 250 ? halves * 1e6 : halves; // now and then out of 32 bits
     }
-
-private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-    std::size_t m_at = 0;
 };
 
-void empty(Registry &registry)
+inline void empty(Registry &registry)
 {
     const SettingsStore store(registry);
     for (const std::string &context : kContexts)
@@ -89,56 +75,53 @@ void empty(Registry &registry)
     registry.deleteKey(Registry::kLocalMachine, "SOFTWARE");
 }
 
-} // namespace
+} // namespace scenario
 
-std::string playStoreScenario(const std::uint8_t *data, std::size_t size, Registry &subject,
-                              Registry &model)
+/**
+ * Decodes `data` into operations (writes of texts and numbers, reads, deletes of contexts,
+ * raw values of any type and size) on contexts and names chosen to meet the registry's
+ * corners (case, nesting, 255 characters, the empty context). Returns an empty string when
+ * both registries answered alike, else what differed. Both are emptied first.
+ */
+inline std::string playStoreScenario(const std::uint8_t *data, std::size_t size, Registry &subject,
+                                     Registry &model)
 {
+    using namespace scenario;
     empty(subject);
     empty(model);
     const SettingsStore a(subject);
     const SettingsStore b(model);
-    Reader in(data, size);
-    for (int step = 0; !in.done(); ++step) {
+    Reader in {data, size};
+    for (int step = 0; in.at < size; ++step) {
         const std::uint8_t op = in.byte() % 6;
         const std::string &context = kContexts[in.byte() % kContexts.size()];
         const std::string &name = kNames[in.byte() % kNames.size()];
         const std::string where = "step " + std::to_string(step) + " context '"
                                   + context.substr(0, 20) + "' name '" + name + "': ";
-        switch (op) {
-        case 0: {
+        if (op == 0) {
             const std::string text = in.text();
             if (a.WriteValue(context, name, text) != b.WriteValue(context, name, text))
                 return where + "text write";
-            break;
-        }
-        case 1: {
+        } else if (op == 1) {
             const double number = in.number();
             if (a.WriteValue(context, name, number) != b.WriteValue(context, name, number))
                 return where + "number write";
-            break;
-        }
-        case 2:
+        } else if (op == 2) {
             if (a.ReadValue(context, name, "default") != b.ReadValue(context, name, "default"))
                 return where + "text read";
-            break;
-        case 3:
+        } else if (op == 3) {
             if (a.ReadValue(context, name, std::int32_t(-7))
                 != b.ReadValue(context, name, std::int32_t(-7)))
                 return where + "number read";
-            break;
-        case 4:
+        } else if (op == 4) {
             a.DeleteContext(context);
             b.DeleteContext(context);
-            break;
-        default: {
+        } else {
             const std::uint32_t type = in.byte() % 8;
             const std::string bytes = in.text();
             if (storeRaw(subject, context, name, type, bytes)
                 != storeRaw(model, context, name, type, bytes))
                 return where + "raw value";
-            break;
-        }
         }
     }
     return {};
