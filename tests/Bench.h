@@ -34,12 +34,6 @@ public:
     using Action = std::function<void(QWidget *)>;
     Operator() { qApp->installEventFilter(this); }
     void queue(Action action) { m_actions.push_back(std::move(action)); }
-    static void pressOk(QWidget *modal)
-    {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        box && box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click()
-                                            : void(modal->close());
-    }
     QStringList seen;
 
 protected:
@@ -48,18 +42,21 @@ protected:
         auto *window = qobject_cast<QWidget *>(watched);
         if (event->type() != QEvent::Show || !window || !window->isWindow() || !window->isModal())
             return false;
-        QString entry = window->windowTitle();
-        if (auto *box = qobject_cast<QMessageBox *>(window)) {
-            const QMessageBox::Icon icon = box->icon();
-            entry += (icon == QMessageBox::Critical      ? " (stop)"
-                      : icon == QMessageBox::Information ? " (info)"
-                                                         : "")
-                     + QStringLiteral(": ") + box->text();
-        }
-        seen << entry;
-        Action action = m_actions.empty() ? Action(pressOk) : std::move(m_actions.front());
-        if (!m_actions.empty())
+        auto *box = qobject_cast<QMessageBox *>(window);
+        const auto icon = box ? box->icon() : QMessageBox::NoIcon;
+        seen << window->windowTitle()
+                    + (icon == QMessageBox::Critical      ? " (stop)"
+                       : icon == QMessageBox::Information ? " (info)"
+                                                          : "")
+                    + (box ? ": " + box->text() : QString());
+        Action action = [box](QWidget *modal) {
+            box && box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click()
+                                                : void(modal->close());
+        };
+        if (!m_actions.empty()) {
+            action = std::move(m_actions.front());
             m_actions.pop_front();
+        }
         QMetaObject::invokeMethod(
             this,
             [action, target = QPointer<QWidget>(window)] { target ? action(target) : void(); },
@@ -154,14 +151,13 @@ inline QImage painted(QWidget *widget)
     return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-/** How many pixels of `rect` (all of the image when empty) have exactly `colour`. */
-inline int pixelsOf(const QImage &image, const QColor &colour, QRect rect = {})
+/** How many pixels of the image (of its top `rows` rows, if given) have exactly `colour`. */
+inline int pixelsOf(const QImage &image, const QColor &colour, int rows = INT_MAX)
 {
-    rect = rect.isNull() ? image.rect() : rect & image.rect();
     int count = 0;
-    for (int y = rect.top(); y <= rect.bottom(); ++y) {
-        for (int x = rect.left(); x <= rect.right(); ++x)
-            count += image.pixelColor(x, y).rgb() == colour.rgb();
+    for (int y = 0; y < std::min(rows, image.height()); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixel(x, y) == colour.rgb();
     }
     return count;
 }
@@ -176,10 +172,8 @@ inline QColor faceColour(QWidget *widget)
 /** The colour of a frame's caption: dark green, red, or invalid for anything else. */
 inline QColor captionColour(QWidget *frame)
 {
-    const QImage image = painted(frame);
-    const QRect caption(0, 0, frame->width(), frame->fontMetrics().height());
     for (const QColor colour : {QColor(0, 128, 0), QColor(255, 0, 0)}) {
-        if (pixelsOf(image, colour, caption) > 10)
+        if (pixelsOf(painted(frame), colour, frame->fontMetrics().height()) > 10)
             return colour;
     }
     return {};

@@ -9,6 +9,7 @@
 #include "gpib/DynamicLibrary.h"
 
 #include <fstream>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,33 +48,19 @@ private:
     std::set<std::string> m_hidden;
 };
 
-/** The value of `"field":` in a trace line, up to its end. */
-inline std::string traceField(const std::string &line, const std::string &field)
-{
-    const std::size_t at = line.find("\"" + field + "\":");
-    if (at == std::string::npos)
-        return {};
-    const std::size_t start = at + field.size() + 3;
-    const char close = line[start] == '[' ? ']' : line[start] == '"' ? '"' : ',';
-    const std::size_t end = line.find(close, start + 1);
-    return line.substr(start + (close == ',' ? 0 : 1), end - start - (close == ',' ? 0 : 1));
-}
-
 /** The calls in a trace file; the status queries of linux-gpib style are left out. */
 inline std::vector<std::string> readTrace(const std::string &file)
 {
+    static const std::regex line(R"re(\{"call":"(\w+)","args":\[([^\]]*)\])re"
+                                 R"re((,"bytes":"(\w*)")?,"ret":-?\d+,"ibsta":(-?\d+),)re");
     std::vector<std::string> calls;
     std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        const std::string call = traceField(line, "call");
-        if (call.rfind("Thread", 0) == 0)
-            continue;
-        std::string text = call + "(" + traceField(line, "args") + ")";
-        if (const std::string bytes = traceField(line, "bytes"); !bytes.empty())
-            text += "=" + bytes;
-        if (std::stoi(traceField(line, "ibsta")) & 0x8000)
-            text += " ERR";
-        calls.push_back(text);
+    std::smatch field;
+    for (std::string text; std::getline(in, text);) {
+        if (std::regex_search(text, field, line) && field.str(1).rfind("Thread", 0) != 0)
+            calls.push_back(field.str(1) + "(" + field.str(2) + ")"
+                            + (field[3].matched ? "=" + field.str(4) : "")
+                            + (std::stoi(field.str(5)) & 0x8000 ? " ERR" : ""));
     }
     return calls;
 }

@@ -19,15 +19,12 @@ private slots:
     void usageAndCleanShowTheirMessageAndClose_data();
     void usageAndCleanShowTheirMessageAndClose();
     void storedCountOutsideOneToThreeAsksForIt_data();
-    void storedCountOutsideOneToThreeAsksForIt();
-    void widthFollowsTheCount_data();
-    void widthFollowsTheCount();
+    void storedCountOutsideOneToThreeAsksForIt(); // and the count sets the width
     void placementKeepsTheWindowOnScreen_data();
     void placementKeepsTheWindowOnScreen();
     void positionButtonsComeFirstInTheTabOrder();
     void settingsFillThePanels();
     void longLabelIsShownWholeWhileTypingStopsAtTheLimit();
-    void frameCaptionShowsAddressAndLinkColour();
     void missingDriverLibraryEndsStartUpWithItsMessage();
     void sigtermDuringTheUnitsDialogEndsAfterStartUp();
     void everythingTheOperatorSetSurvivesARestart();
@@ -106,53 +103,37 @@ void tst_MainWindow::storedCountOutsideOneToThreeAsksForIt()
         else
             dialog->close();
     });
+    const int height = bench.window.height();
     bench.window.Load("Bench");
     QCOMPARE(bench.modals.seen, QStringList {"Units"});
     QCOMPARE(bench.window.UnitCount(), count);
+    const int widthTwips[] = {0, 2415, 4815, 7215};
+    QCOMPARE(bench.window.frameGeometry().width(),
+             TwipsScale::primaryScreen().toPixels(widthTwips[count])); // the outer width
+    QCOMPARE(bench.window.height(), height);
     for (int item = 0; item < 3; ++item) { // in force at once
         for (QPushButton *button : bench.window.panel(item).Position)
             QCOMPARE(button->isEnabled(), item < count);
     }
 }
 
-void tst_MainWindow::widthFollowsTheCount_data()
-{
-    QTest::addColumn<int>("units");
-    QTest::addColumn<int>("widthTwips");
-    // clang-format off
-    QTest::newRow("one") << 1 << 2415;
-    QTest::newRow("two") << 2 << 4815;
-    QTest::newRow("three") << 3 << 7215;
-    // clang-format on
-}
-
-void tst_MainWindow::widthFollowsTheCount()
-{
-    QFETCH(int, units);
-    QFETCH(int, widthTwips);
-    Bench bench;
-    const int height = bench.window.height();
-    bench.start(units);
-    QCOMPARE(bench.window.width(), TwipsScale::primaryScreen().toPixels(widthTwips));
-    QCOMPARE(bench.window.height(), height);
-}
-
 void tst_MainWindow::placementKeepsTheWindowOnScreen_data()
 {
     QTest::addColumn<QPoint>("stored"); // twips; INT_MIN: nothing stored
-    QTest::addColumn<QPoint>("placed"); // twips, negative from the screen's right or bottom edge;
-                                        // y INT_MIN: the window's top before placement
-    QTest::addColumn<QPoint>("fromEdge"); // 1: stored x or y counts from that edge
+    QTest::addColumn<QPoint>("placed"); // twips; y INT_MIN: the window's top before placement
+    const QSize screen = TwipsScale::screenSizeTwips();
+    const int w = screen.width();
+    const int h = screen.height();
     const int none = INT_MIN;
     // clang-format off
-    QTest::newRow("nothing stored") << QPoint(none, none) << QPoint(100, none) << QPoint();
-    QTest::newRow("stored") << QPoint(1500, 3000) << QPoint(1500, 3000) << QPoint();
-    QTest::newRow("right edge accepted") << QPoint(-100, 0) << QPoint(-100, 0) << QPoint(1, 0);
-    QTest::newRow("past right edge") << QPoint(-99, 0) << QPoint(100, 0) << QPoint(1, 0);
-    QTest::newRow("negative X") << QPoint(-15, 0) << QPoint(100, 0) << QPoint();
-    QTest::newRow("bottom edge accepted") << QPoint(0, -100) << QPoint(0, -100) << QPoint(0, 1);
-    QTest::newRow("past bottom edge") << QPoint(0, -99) << QPoint(0, none) << QPoint(0, 1);
-    QTest::newRow("negative Y") << QPoint(0, -15) << QPoint(0, none) << QPoint();
+    QTest::newRow("nothing stored") << QPoint(none, none) << QPoint(100, none);
+    QTest::newRow("stored") << QPoint(1500, 3000) << QPoint(1500, 3000);
+    QTest::newRow("right edge accepted") << QPoint(w - 100, 0) << QPoint(w - 100, 0);
+    QTest::newRow("past right edge") << QPoint(w - 99, 0) << QPoint(100, 0);
+    QTest::newRow("negative X") << QPoint(-15, 0) << QPoint(100, 0);
+    QTest::newRow("bottom edge accepted") << QPoint(0, h - 100) << QPoint(0, h - 100);
+    QTest::newRow("past bottom edge") << QPoint(0, h - 99) << QPoint(0, none);
+    QTest::newRow("negative Y") << QPoint(0, -15) << QPoint(0, none);
     // clang-format on
 }
 
@@ -160,26 +141,17 @@ void tst_MainWindow::placementKeepsTheWindowOnScreen()
 {
     QFETCH(QPoint, stored);
     QFETCH(QPoint, placed);
-    QFETCH(QPoint, fromEdge);
-    const TwipsScale scale = TwipsScale::primaryScreen();
-    const QSize screen = TwipsScale::screenSizeTwips();
-    const auto onScreen = [&](int value, int edge, int size) {
-        return value == INT_MIN ? value : value + edge * size;
-    };
     Bench bench;
     if (stored.x() != INT_MIN)
-        bench.store.WriteValue(kBench, "X",
-                               double(onScreen(stored.x(), fromEdge.x(), screen.width())));
+        bench.store.WriteValue(kBench, "X", stored.x());
     if (stored.y() != INT_MIN)
-        bench.store.WriteValue(kBench, "Y",
-                               double(onScreen(stored.y(), fromEdge.y(), screen.height())));
+        bench.store.WriteValue(kBench, "Y", stored.y());
     const int topBefore = bench.window.frameGeometry().top();
     bench.start(3);
-    const QPoint at = bench.window.frameGeometry().topLeft();
-    QCOMPARE(at.x(), scale.toPixels(onScreen(placed.x(), placed.x() < 0, screen.width())));
-    QCOMPARE(at.y(), placed.y() == INT_MIN
-                         ? topBefore
-                         : scale.toPixels(onScreen(placed.y(), placed.y() < 0, screen.height())));
+    const TwipsScale scale = TwipsScale::primaryScreen();
+    QCOMPARE(bench.window.frameGeometry().topLeft(),
+             QPoint(scale.toPixels(placed.x()),
+                    placed.y() == INT_MIN ? topBefore : scale.toPixels(placed.y())));
 }
 
 void tst_MainWindow::positionButtonsComeFirstInTheTabOrder()
@@ -233,6 +205,7 @@ void tst_MainWindow::settingsFillThePanels()
     QCOMPARE(second.Edit->text(), QStringLiteral("&Edit"));
     QVERIFY(!second.ATxt->isEnabled() && !second.BTxt->isEnabled());
     QVERIFY(!second.PositionLbl[0]->isVisible());
+    QCOMPARE(captionColour(second.Frame), QColor(255, 0, 0)); // no board 1 on the bus
 }
 
 void tst_MainWindow::longLabelIsShownWholeWhileTypingStopsAtTheLimit()
@@ -259,18 +232,6 @@ void tst_MainWindow::longLabelIsShownWholeWhileTypingStopsAtTheLimit()
     QCOMPARE(typeAtEnd(panel.ATxt, QStringLiteral("xyz")), QStringLiteral("Device 1x"));
     panel.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
     QCOMPARE(panel.PositionLbl[2]->text(), QStringLiteral("A3"));
-}
-
-void tst_MainWindow::frameCaptionShowsAddressAndLinkColour()
-{
-    Bench bench("0:7:0");
-    bench.store.WriteValue(kBench, "2.PAd", 8.0); // nobody listens there
-    bench.start(2);
-    QCOMPARE(captionColour(bench.window.panel(0).Frame), QColor(0, 128, 0));
-    QCOMPARE(pixelsOf(painted(bench.window.panel(0).Frame), QColor(255, 0, 0)), 0);
-    QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2  [0.8.0]"));
-    QCOMPARE(captionColour(bench.window.panel(1).Frame), QColor(255, 0, 0));
-    QCOMPARE(pixelsOf(painted(bench.window.panel(1).Frame), QColor(0, 128, 0)), 0);
 }
 
 void tst_MainWindow::missingDriverLibraryEndsStartUpWithItsMessage()
