@@ -2,19 +2,16 @@
 // A registry file of any bytes: opening it and using it never crashes; reads give values or
 // their defaults and writes report whether they were stored.
 
+#include "TemporaryFolder.h"
 #include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
 
 #include <cstdio>
-#include <string>
-#include <unistd.h>
-
-#include "ScratchFolder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static const std::string file =
-        scratchFolder() + "/selvane-fuzz-file-" + std::to_string(::getpid());
+    static const TemporaryFolder folder;
+    static const std::string file = folder.file("registry.sqlite3");
     for (const char *suffix : {"", "-wal", "-shm"})
         std::remove((file + suffix).c_str());
     if (std::FILE *out = std::fopen(file.c_str(), "wb")) {

@@ -7,16 +7,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <unistd.h>
-
-#include "ScratchFolder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     // One registry file for the whole run; each input starts by emptying it.
-    static SqliteRegistry subject(scratchFolder() + "/selvane-fuzz-" + std::to_string(::getpid())
-                                  + ".sqlite3");
+    static const TemporaryFolder folder;
+    static SqliteRegistry subject(folder.file("registry.sqlite3"));
     MemoryRegistry model;
     const std::string mismatch = playStoreScenario(data, size, subject, model);
     if (!mismatch.empty()) {

@@ -14,8 +14,10 @@ cmake --preset fuzz >/dev/null
 targets=(command_line number_reading settings_store registry_file)
 cmake --build --preset fuzz --target "${targets[@]/#/fuzz_}"
 
-scratch=$(mktemp -d)
+# In memory when the system offers it: the registry targets write a file for every input.
+scratch=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch
 for target in "${targets[@]}"; do
     mkdir -p "$scratch/$target"
     log="$scratch/$target.log"

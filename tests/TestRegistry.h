@@ -44,10 +44,7 @@ inline RegistryDump dumpRegistry(const std::string &file)
 }
 
 /** The values of one context, empty when it is not there. */
-inline std::map<std::string, std::tuple<long, Bytes>> contextValues(const std::string &file,
-                                                                    const std::string &context)
+inline auto contextValues(const std::string &file, const std::string &context)
 {
-    const RegistryDump dump = dumpRegistry(file);
-    const auto it = dump.find(kContextPath + context);
-    return it == dump.end() ? std::map<std::string, std::tuple<long, Bytes>> {} : it->second;
+    return dumpRegistry(file)[kContextPath + context];
 }

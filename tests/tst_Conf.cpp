@@ -1,21 +1,25 @@
 // SPDX-License-Identifier: MIT
-// The Config button and the configuration dialog: what the boxes show, what OK, Test and a
-// close without OK do to the unit and on the bus.
+// The Config button and the configuration dialog: how a box's text reads as a number, what
+// the boxes show, what OK, Test and a close without OK do to the unit and on the bus, and
+// where the dialog stands.
 
 #include "Bench.h"
+#include "dialogs/NumberReading.h"
 #include "dialogs/PositionUnder.h"
 
-#include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
+
+#include <clocale>
 
 class tst_Conf : public QObject
 {
     Q_OBJECT
 private slots:
-    void okGivesTheUnitItsNewAddressAndReopensIt();
-    void closingWithoutOkKeepsTheUnitsAddress_data();
-    void closingWithoutOkKeepsTheUnitsAddress();
+    void boxTextReadsAsANumber_data();
+    void boxTextReadsAsANumber();
+    void numberReadingDoesNotDependOnTheLocale();
+    void onlyOkGivesTheUnitItsNewAddress_data();
+    void onlyOkGivesTheUnitItsNewAddress();
     void outOfRangeEntryIsRefused();
     void testReportsThePresenceOfAnInstrument_data();
     void testReportsThePresenceOfAnInstrument();
@@ -25,48 +29,118 @@ private slots:
     void positionUnder();
 };
 
-void tst_Conf::okGivesTheUnitItsNewAddressAndReopensIt()
+void tst_Conf::boxTextReadsAsANumber_data()
 {
-    Bench bench("0:7:0 0:9:0");
-    bench.start(1);
-    bench.modals.queue(enter({"0", "9 ", "0"}));
-    QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-    QCOMPARE(bench.modals.seen, QStringList {"Configuration"});
-    QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.9.0]"));
-    QVERIFY(bench.window.unit(0).Opened);
-    QCOMPARE(bench.trace().join(' '),
-             QStringLiteral("ibloc(32) ibonl(32,0) ibconfig(0,23,1) ibdev(0,9,0,12,1,0) ibclr(32) "
-                            "ibwrt(32,2)=5858"));
-}
-
-void tst_Conf::closingWithoutOkKeepsTheUnitsAddress_data()
-{
-    QTest::addColumn<bool>("escape");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value"); // INT_MIN: refused, out of the 16-bit range
     // clang-format off
-    QTest::newRow("title bar") << false;
-    QTest::newRow("Escape") << true;
+    QTest::newRow("pad 12abc reads 12") << "12abc" << 12;
+    QTest::newRow("empty reads 0") << "" << 0;
+    QTest::newRow("blank inside is ignored") << "1 2" << 12;
+    QTest::newRow("tab inside is ignored") << "1\t2" << 12;
+    QTest::newRow("2.5 rounds to even 2") << "2.5" << 2;
+    QTest::newRow("3.5 rounds to even 4") << "3.5" << 4;
+    QTest::newRow("-2.5 rounds to even -2") << "-2.5" << -2;
+    QTest::newRow(".5 rounds to 0") << ".5" << 0;
+    QTest::newRow("2.51 rounds up") << "2.51" << 3;
+    QTest::newRow("hex") << "&H1F" << 31;
+    QTest::newRow("hex lower case") << "&hff" << 255;
+    QTest::newRow("octal") << "&O17" << 15;
+    QTest::newRow("octal lower case") << "&o17" << 15;
+    QTest::newRow("hex stops at a non-digit") << "&H1FG" << 31;
+    QTest::newRow("hex without digits") << "&H" << 0;
+    QTest::newRow("octal stops at 8") << "&O78" << 7;
+    QTest::newRow("negative") << "-5" << -5;
+    QTest::newRow("exponent") << "1e2" << 100;
+    QTest::newRow("exponent with D") << "1D1" << 10;
+    QTest::newRow("exponent with sign") << "15E-1" << 2;
+    QTest::newRow("exponent without digits is left out") << "7e" << 7;
+    QTest::newRow("exponent sign without digits") << "7e+x" << 7;
+    QTest::newRow("blanks and plus") << "  +7 " << 7;
+    QTest::newRow("two signs read 0") << "+-1" << 0;
+    QTest::newRow("sign alone") << "-" << 0;
+    QTest::newRow("point alone") << "." << 0;
+    QTest::newRow("16-bit pattern FFFF") << "&HFFFF" << -1;
+    QTest::newRow("16-bit pattern 8000") << "&H8000" << -32768;
+    QTest::newRow("octal 16-bit pattern") << "&O177777" << -1;
+    QTest::newRow("letters read 0") << "abc" << 0;
+    QTest::newRow("comma is not a decimal point") << "2,7" << 2;
+    QTest::newRow("lowest") << "-32768" << -32768;
+    QTest::newRow("lowest half rounds to even") << "-32768.5" << -32768;
+    QTest::newRow("highest") << "32767" << 32767;
+    QTest::newRow("tiny exponent") << "5e-400" << 0;
+    QTest::newRow("non-ASCII after digits") << "12Ω" << 12;
+    QTest::newRow("32767.5 rounds to 32768") << "32767.5" << INT_MIN;
+    QTest::newRow("99999") << "99999" << INT_MIN;
+    QTest::newRow("32-bit pattern 10000") << "&H10000" << INT_MIN;
+    QTest::newRow("32-bit pattern FFFFFFFF") << "&HFFFFFFFF" << -1;
+    QTest::newRow("-32768.51") << "-32768.51" << INT_MIN;
+    QTest::newRow("huge exponent") << "1e400" << INT_MIN;
+    QTest::newRow("huge negative") << "-1D999" << INT_MIN;
+    QTest::newRow("more than 32 bits of hex") << "&H123456789" << INT_MIN;
+    QTest::newRow("octal over 16 bits") << "&O200000" << INT_MIN;
     // clang-format on
 }
 
-void tst_Conf::closingWithoutOkKeepsTheUnitsAddress()
+void tst_Conf::boxTextReadsAsANumber()
 {
-    QFETCH(bool, escape);
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    const std::optional<std::int16_t> read = ReadInteger16(text.toStdString());
+    QCOMPARE(read.has_value(), value != INT_MIN);
+    if (read)
+        QCOMPARE(int(*read), value);
+}
+
+void tst_Conf::numberReadingDoesNotDependOnTheLocale()
+{
+    // A locale whose decimal separator is a comma must not change "2.75".
+    const char *previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous ? previous : "C";
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+        QSKIP("no locale with a decimal comma is installed");
+    const double value = ReadNumber("2.75");
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    QCOMPARE(value, 2.75);
+    QCOMPARE(ReadNumber("&H10000"), 65536.0);
+}
+
+void tst_Conf::onlyOkGivesTheUnitItsNewAddress_data()
+{
+    QTest::addColumn<int>("close"); // OK (Enter on it), Escape, or 0: the title bar
+    QTest::addColumn<QString>("address");
+    // clang-format off
+    QTest::newRow("OK") << int(Qt::Key_Return) << "0.8.0";
+    QTest::newRow("title bar") << 0 << "0.7.0";
+    QTest::newRow("Escape") << int(Qt::Key_Escape) << "0.7.0";
+    // clang-format on
+}
+
+void tst_Conf::onlyOkGivesTheUnitItsNewAddress()
+{
+    QFETCH(int, close);
+    QFETCH(QString, address);
     Bench bench;
     bench.start(2);
     bench.modals.queue(enter({"1", "3", "96"})); // accepted for unit 1 first
     QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
     QStringList shown;
-    bench.modals.queue([&shown, escape](QWidget *modal) {
+    bench.modals.queue([&shown, close](QWidget *modal) {
         auto *conf = static_cast<Conf *>(modal);
         shown << conf->vVal[0]->text() << conf->vVal[1]->text() << conf->vVal[2]->text();
-        retype(conf->vVal[1], QStringLiteral("5"));
-        escape ? QTest::keyClick(conf, Qt::Key_Escape) : void(conf->close());
+        retype(conf->vVal[1], QStringLiteral("8 "));
+        close ? QTest::keyClick(close == Qt::Key_Return ? static_cast<QWidget *>(conf->OK) : conf,
+                                Qt::Key(close))
+              : void(conf->close());
     });
     bench.clearTrace();
     QTest::mouseClick(bench.window.panel(1).Config, Qt::LeftButton);
     QCOMPARE(shown, (QStringList {"0", "7", "0"})); // its own values, not the last accepted
-    QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2  [0.7.0]"));
-    QVERIFY(bench.trace().contains(QStringLiteral("ibdev(0,7,0,12,1,0)")));
+    QCOMPARE(bench.window.panel(1).Frame->title(), "Unit 2  [" + address + "]");
+    QVERIFY(bench.window.unit(1).Opened);
+    QCOMPARE(bench.trace().join(' '), "ibloc(33) ibonl(33,0) ibconfig(0,23,1) ibdev("
+                                          + QString(address).replace('.', ',')
+                                          + ",12,1,0) ibclr(32) ibwrt(32,2)=5858");
     QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [1.3.96]"));
 }
 

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Start-up and the main window: the three paths of the command line, what a normal start
+// Start-up and the main window: the command text's three paths, what a normal start
 // reads and shows, an orderly end on a signal, and what a close saves and takes offline.
 
 #include "Bench.h"
 #include "Version.h"
+#include "app/CommandLine.h"
 #include "app/QuitSignals.h"
 #include "dialogs/Units.h"
 
@@ -12,10 +13,15 @@
 
 #include <csignal>
 
+using CommandLine::Path;
+Q_DECLARE_METATYPE(CommandLine::Path)
+
 class tst_MainWindow : public QObject
 {
     Q_OBJECT
 private slots:
+    void commandTextDecidesThePath_data();
+    void commandTextDecidesThePath();
     void usageAndCleanShowTheirMessageAndClose_data();
     void usageAndCleanShowTheirMessageAndClose();
     void storedCountOutsideOneToThreeAsksForIt_data();
@@ -30,6 +36,44 @@ private slots:
     void everythingTheOperatorSetSurvivesARestart();
     void closeSavesWhatIsShownAndTakesOpenLinksOffline();
 };
+
+void tst_MainWindow::commandTextDecidesThePath_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<CommandLine::Path>("path");
+    QTest::addColumn<QString>("instance");
+
+    // clang-format off
+    QTest::newRow("empty") << "" << Path::Normal << "";
+    QTest::newRow("blanks only") << "   " << Path::Normal << "";
+    QTest::newRow("name") << "Bench2" << Path::Normal << "Bench2";
+    QTest::newRow("blanks around a name go") << "  Bench 2  " << Path::Normal << "Bench 2";
+    QTest::newRow("only blanks are trimmed, not tabs") << "\tBench " << Path::Normal << "\tBench";
+    QTest::newRow("usage") << "-?" << Path::Usage << "";
+    QTest::newRow("usage inside a word") << "Bench-?x" << Path::Usage << "";
+    QTest::newRow("usage with clean") << "-clean -?" << Path::Usage << "";
+    QTest::newRow("clean alone") << "-clean" << Path::Clean << "";
+    QTest::newRow("clean before name") << "-clean Bench" << Path::Clean << "Bench";
+    QTest::newRow("clean after name") << "Bench -clean" << Path::Clean << "Bench";
+    QTest::newRow("clean joined to a word") << "Bench-cleanX" << Path::Clean << "Bench      X";
+    QTest::newRow("clean twice") << "-clean -clean" << Path::Usage << "";
+    QTest::newRow("clean in capitals is a name") << "-CLEAN" << Path::Normal << "-CLEAN";
+    QTest::newRow("hyphenated name") << "Bench-2" << Path::Normal << "Bench-2";
+    QTest::newRow("hyphenated name with clean") << "Bench-2 -clean" << Path::Usage << "";
+    QTest::newRow("Qt's -reverse is a name") << "-reverse Bench" << Path::Normal << "-reverse Bench";
+    QTest::newRow("non-ASCII name") << "Bänk Ω" << Path::Normal << "Bänk Ω";
+    // clang-format on
+}
+
+void tst_MainWindow::commandTextDecidesThePath()
+{
+    QFETCH(QString, command);
+    QFETCH(CommandLine::Path, path);
+    QFETCH(QString, instance);
+    const CommandLine::Choice choice = CommandLine::parse(command.toStdString());
+    QCOMPARE(choice.path, path);
+    QCOMPARE(QString::fromStdString(choice.InstanceName), instance);
+}
 
 void tst_MainWindow::usageAndCleanShowTheirMessageAndClose_data()
 {
