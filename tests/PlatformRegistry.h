@@ -46,20 +46,23 @@ public:
         std::uint32_t type = 0;
         std::uint32_t size = 1024;
         std::vector<std::uint8_t> bytes(size);
-        if (!keyExists(path(context), &key)
-            || registry.queryValue(key, name, &type, bytes.data(), &size))
+        if (!open(context, &key) || registry.queryValue(key, name, &type, bytes.data(), &size))
             type = size = 0;
         registry.closeKey(key);
         bytes.resize(size);
         return {type, bytes};
     }
-    bool keyExists(const std::string &fullPath, Registry::Key *opened = nullptr)
+    bool keyExists(const std::string &context)
     {
         Registry::Key key = 0;
-        if (registry.openKey(Registry::kLocalMachine, fullPath, Registry::kStoreAccess, &key))
-            return false;
-        opened ? void(*opened = key) : void(registry.closeKey(key));
-        return true;
+        const bool exists = open(context, &key);
+        registry.closeKey(key);
+        return exists;
+    }
+    bool open(const std::string &context, Registry::Key *key)
+    {
+        return !registry.openKey(Registry::kLocalMachine, path(context), Registry::kStoreAccess,
+                                 key);
     }
     static std::string path(const std::string &context)
     {

@@ -14,7 +14,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 namespace {
 
@@ -43,16 +42,20 @@ protected:
     GpibBinding gpib {driver};
 };
 
+template<typename Row>
+struct WithRows : GpibBindingTest, ::testing::WithParamInterface<Row>
+{
+};
+/** Names a row's test by the row's own name. */
+const auto rowName = [](const auto &row) { return std::string(row.param.name); };
+
 struct Registration
 {
     const char *name, *faults, *calls; ///< calls: for two wrapper calls
     std::int16_t registeredAfter;
 };
 
-class RegistrationResults : public GpibBindingTest,
-                            public ::testing::WithParamInterface<Registration>
-{
-};
+using RegistrationResults = WithRows<Registration>;
 
 TEST_P(RegistrationResults, AreHandledAsTheDriverDefinesThem)
 {
@@ -70,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Results, RegistrationResults, ::testing::Values(
     Registration {"r2_unregister_then_retry", "RegisterGpibGlobalsForThread#1=2", "R U ibloc(0) R ibloc(0) ", 0},
     Registration {"r3_unregister_then_retry", "RegisterGpibGlobalsForThread#1=3", "R U ibloc(0) R ibloc(0) ", 0},
     Registration {"r7_retry_without_unregister", "RegisterGpibGlobalsForThread#1=7", "R ibloc(0) R ibloc(0) ", 0}),
-    [](const auto &row) { return std::string(row.param.name); });
+    rowName);
 // clang-format on
 
 TEST_F(GpibBindingTest, RefusedRegistrationTakesTheStatusFromWhereTheDriverTellsIt)
@@ -140,9 +143,7 @@ struct Open
     bool reachesDriver;
 };
 
-class Opens : public GpibBindingTest, public ::testing::WithParamInterface<Open>
-{
-};
+using Opens = WithRows<Open>;
 
 TEST_P(Opens, GiveADescriptorOrTheDriversError)
 {
@@ -167,13 +168,10 @@ INSTANTIATE_TEST_SUITE_P(Values, Opens, ::testing::Values(
     Open {"timeout_18", 0, 7, 0, 18, gpib::kEarg, true},
     Open {"board_not_on_bus", 5, 7, 0, 12, gpib::kEneb, true},
     Open {"board_negative", -1, 7, 0, 12, gpib::kEneb, true}),
-    [](const auto &row) { return std::string(row.param.name); });
+    rowName);
 // clang-format on
 
-class MissingEntryPoints : public GpibBindingTest,
-                           public ::testing::WithParamInterface<const char *>
-{
-};
+using MissingEntryPoints = WithRows<const char *>;
 
 TEST_P(MissingEntryPoints, ThrowWithTheNameOfTheEntryPoint)
 {
@@ -256,26 +254,23 @@ struct LoadCase
     int number; ///< 0: loads
 };
 
-class Loading : public ::testing::TestWithParam<LoadCase>
-{
-};
+using Loading = ::testing::TestWithParam<LoadCase>;
 
 TEST_P(Loading, TellsMissingFromBrokenFromIncomplete)
 {
     GpibStatus = {};
     DynamicLibrary library(GetParam().library);
     GpibBinding gpib(library);
-    const std::map<int, std::string> kinds {
-        {0, ""},
-        {53, "File not found: "},
-        {48, "Error in loading DLL: "},
-        {453, "Can't find DLL entry point RegisterGpibGlobalsForThread in "}};
+    const char *kind = GetParam().number == 53   ? "File not found: "
+                       : GetParam().number == 48 ? "Error in loading DLL: "
+                                                 : "Can't find DLL entry point "
+                                                   "RegisterGpibGlobalsForThread in ";
     try {
         gpib.GpibGoLocal(0);
         EXPECT_EQ(GetParam().number, 0);
     } catch (const BindingFailure &failure) {
         EXPECT_EQ(failure.number(), GetParam().number);
-        EXPECT_EQ(failure.description(), kinds.at(GetParam().number) + GetParam().library);
+        EXPECT_EQ(failure.description(), kind + GetParam().library);
     }
 }
 
@@ -310,8 +305,7 @@ std::vector<LoadCase> cases {
 };
 #endif
 // clang-format on
-INSTANTIATE_TEST_SUITE_P(Files, Loading, ::testing::ValuesIn(cases),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, Loading, ::testing::ValuesIn(cases), rowName);
 
 TEST(LoadingEntryPoints, LibraryNameComesFromTheEnvironment)
 {

@@ -20,12 +20,8 @@ Bytes dword(std::uint32_t value)
             Bytes::value_type(value >> 24)};
 }
 
-struct Forms
-{
-    Bytes before; ///< as seeded
-    Bytes after; ///< as the program writes it back
-};
-using Expected = std::map<std::string, Forms>;
+/** Value name -> its bytes as seeded, and as the program writes them back. */
+using Expected = std::map<std::string, std::pair<Bytes, Bytes>>;
 
 /**
  * Seeds a context with three units (at addresses 1, 2 and 3) whose every value but "Units" is
@@ -71,9 +67,9 @@ int newValues(const RegistryDump &dump, const std::string &context, const Expect
         if (value == it->second.end())
             return -1;
         const Bytes &bytes = std::get<1>(value->second);
-        if (bytes != forms.before && bytes != forms.after)
+        if (bytes != forms.first && bytes != forms.second)
             return -1;
-        changed += bytes == forms.after && forms.after != forms.before;
+        changed += bytes == forms.second && forms.second != forms.first;
     }
     return changed;
 }
@@ -81,15 +77,17 @@ int newValues(const RegistryDump &dump, const std::string &context, const Expect
 bool integrityOk(const std::string &file)
 {
     sqlite3 *db = nullptr;
-    sqlite3_stmt *check = nullptr;
-    const bool ok =
-        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
-        && sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr) == SQLITE_OK
-        && sqlite3_step(check) == SQLITE_ROW
-        && std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(check, 0))) == "ok";
-    sqlite3_finalize(check);
+    std::string result;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(
+        db, "PRAGMA integrity_check",
+        [](void *out, int, char **row, char **) {
+            *static_cast<std::string *>(out) = row[0] ? row[0] : "";
+            return 0;
+        },
+        &result, nullptr);
     sqlite3_close(db);
-    return ok;
+    return result == "ok";
 }
 
 /** The program, with the instrument of unit 1 on the bus and a trace of every driver call. */

@@ -25,21 +25,6 @@ protected:
     TemporaryFolder folder;
     std::string file = folder.file("a/b/registry.sqlite3"); // its folder is created
     SqliteRegistry registry {file};
-
-    Key create(const std::string &path)
-    {
-        Key key = 0;
-        EXPECT_EQ(registry.createKey(Registry::kLocalMachine, path, &key), Registry::kSuccess);
-        return key;
-    }
-    Key software()
-    {
-        Key key = 0;
-        EXPECT_EQ(
-            registry.openKey(Registry::kLocalMachine, "SOFTWARE", Registry::kStoreAccess, &key),
-            Registry::kSuccess);
-        return key;
-    }
 };
 
 TEST_F(SqliteRegistryTest, AnswersAsTheModel)
@@ -57,8 +42,12 @@ TEST_F(SqliteRegistryTest, AnswersAsTheModel)
 
 TEST_F(SqliteRegistryTest, EveryAncestorHasItsRowAndKeepsItsFirstCase)
 {
-    registry.closeKey(create("SOFTWARE\\Talvern Software\\SELVANE"));
-    registry.closeKey(create("software\\TALVERN SOFTWARE\\selvane"));
+    for (const char *path :
+         {"SOFTWARE\\Talvern Software\\SELVANE", "software\\TALVERN SOFTWARE\\selvane"}) {
+        Key key = 0;
+        ASSERT_EQ(registry.createKey(Registry::kLocalMachine, path, &key), Registry::kSuccess);
+        registry.closeKey(key);
+    }
     std::vector<std::string> keys;
     for (const auto &entry : dumpRegistry(file))
         keys.push_back(entry.first);
@@ -93,9 +82,7 @@ struct UnusableFile
     void (*make)(const std::string &file);
 };
 
-class Unusable : public ::testing::TestWithParam<UnusableFile>
-{
-};
+using Unusable = ::testing::TestWithParam<UnusableFile>;
 
 TEST_P(Unusable, EveryCallFailsCleanly)
 {
@@ -130,13 +117,7 @@ void sqlite(const std::string &file, const char *sql)
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Files, Unusable, ::testing::Values(
-    UnusableFile {"random_bytes", [](const std::string &file) {
-        std::mt19937 random(42);
-        std::string bytes(8192, '\0');
-        for (char &byte : bytes)
-            byte = static_cast<char>(random());
-        std::ofstream(file, std::ios::binary) << bytes;
-    }},
+    UnusableFile {"not_a_database", [](const std::string &file) { std::ofstream(file) << std::string(8192, 'x'); }},
     UnusableFile {"truncated_header", [](const std::string &file) {
         SqliteRegistry(file).closeKey(0);
         std::filesystem::resize_file(file, 50);
@@ -180,16 +161,9 @@ TEST(SqliteRegistryFile, ReadOnlyFileRefusesWritesToAnOrdinaryUser)
             return 10;
         SqliteRegistry registry(file);
         Key key = 0;
-        if (registry.createKey(Registry::kLocalMachine, "SOFTWARE\\New", &key)
-            == Registry::kSuccess)
-            return 11;
-        if (registry.openKey(Registry::kLocalMachine, PlatformRegistry::path("SELVANE"),
-                             Registry::kStoreAccess, &key))
-            return 0;
-        return registry.setValue(key, "v", 1, reinterpret_cast<const std::uint8_t *>("b"), 1)
-                       == Registry::kSuccess
-                   ? 12
-                   : 0;
+        const bool created = registry.createKey(Registry::kLocalMachine, "SOFTWARE\\New", &key)
+                             == Registry::kSuccess;
+        return created || storeRaw(registry, "SELVANE", "v", 1, "b") == Registry::kSuccess ? 11 : 0;
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(std::get<1>(contextValues(file, "SELVANE").at("v")), Bytes {'a'});
