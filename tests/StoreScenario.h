@@ -89,40 +89,38 @@ inline std::string playStoreScenario(const std::uint8_t *data, std::size_t size,
     using namespace scenario;
     empty(subject);
     empty(model);
-    const SettingsStore a(subject);
-    const SettingsStore b(model);
     Reader in {data, size};
     for (int step = 0; in.at < size; ++step) {
         const std::uint8_t op = in.byte() % 6;
         const std::string &context = kContexts[in.byte() % kContexts.size()];
         const std::string &name = kNames[in.byte() % kNames.size()];
-        const std::string where = "step " + std::to_string(step) + " context '"
-                                  + context.substr(0, 20) + "' name '" + name + "': ";
-        if (op == 0) {
-            const std::string text = in.text();
-            if (a.WriteValue(context, name, text) != b.WriteValue(context, name, text))
-                return where + "text write";
-        } else if (op == 1) {
-            const double number = in.number();
-            if (a.WriteValue(context, name, number) != b.WriteValue(context, name, number))
-                return where + "number write";
-        } else if (op == 2) {
-            if (a.ReadValue(context, name, "default") != b.ReadValue(context, name, "default"))
-                return where + "text read";
-        } else if (op == 3) {
-            if (a.ReadValue(context, name, std::int32_t(-7))
-                != b.ReadValue(context, name, std::int32_t(-7)))
-                return where + "number read";
-        } else if (op == 4) {
-            a.DeleteContext(context);
-            b.DeleteContext(context);
-        } else {
-            const std::uint32_t type = in.byte() % 8;
-            const std::string bytes = in.text();
-            if (storeRaw(subject, context, name, type, bytes)
-                != storeRaw(model, context, name, type, bytes))
-                return where + "raw value";
-        }
+        const std::string text = op == 0 ? in.text() : std::string();
+        const double number = op == 1 ? in.number() : 0;
+        const std::uint32_t type = op == 5 ? in.byte() % 8 : 0;
+        const std::string bytes = op == 5 ? in.text() : std::string();
+        const auto play = [&](Registry &registry) {
+            const SettingsStore store(registry);
+            switch (op) {
+            case 0:
+                return std::to_string(store.WriteValue(context, name, text));
+            case 1:
+                return std::to_string(store.WriteValue(context, name, number));
+            case 2:
+                return store.ReadValue(context, name, "default");
+            case 3:
+                return std::to_string(store.ReadValue(context, name, std::int32_t(-7)));
+            case 4:
+                store.DeleteContext(context);
+                return std::string();
+            default:
+                return std::to_string(storeRaw(registry, context, name, type, bytes));
+            }
+        };
+        if (play(subject) != play(model))
+            return "step " + std::to_string(step) + " context '" + context.substr(0, 20)
+                   + "' name '" + name
+                   + "': " + std::array {"text write",  "number write", "text read",
+                                         "number read", "delete",       "raw value"}[op];
     }
     return {};
 }
