@@ -82,13 +82,12 @@ struct Bench
     MainWindow window {store, gpib};
     Operator modals;
 
-    /** Instruments at `devices`; `faults` as gpib-sim takes them; `registryFile` to restart;
+    /** Instruments at 7 and 8; `faults` as gpib-sim takes them; `registryFile` to restart;
         another driver `library` in place of gpib-sim. */
-    explicit Bench(const char *devices = "0:7:0 0:8:0", const char *faults = "",
-                   const std::string &registryFile = {},
+    explicit Bench(const char *faults = "", const std::string &registryFile = {},
                    const std::string &library = SELVANE_SIM_LIBRARY)
         : file(registryFile.empty() ? folder.file("registry.sqlite3") : registryFile)
-        , sim(devices, traceFile, faults)
+        , sim("0:7:0 0:8:0", traceFile, faults)
         , driver(library)
     {
         GpibStatus = {}; // each bench is a new run of the program
@@ -96,11 +95,11 @@ struct Bench
     ~Bench() { window.close(); }
 
     /** Starts with `units` stored (0: none), shows the window and forgets the start's calls. */
-    void start(int units, const std::string &command = "Bench")
+    void start(int units)
     {
         if (units > 0)
             store.WriteValue(kBench, "Units", double(units));
-        window.Load(command);
+        window.Load("Bench");
         if (window.hasClosed())
             return;
         window.show();

@@ -15,238 +15,227 @@ class tst_Conf : public QObject
 {
     Q_OBJECT
 private slots:
-    void boxTextReadsAsANumber_data();
-    void boxTextReadsAsANumber();
-    void numberReadingDoesNotDependOnTheLocale();
-    void onlyOkGivesTheUnitItsNewAddress_data();
-    void onlyOkGivesTheUnitItsNewAddress();
-    void outOfRangeEntryIsRefused();
-    void testReportsThePresenceOfAnInstrument_data();
-    void testReportsThePresenceOfAnInstrument();
-    void testWithoutDriverLibraryExplainsIt();
-    void dialogIsPlacedUnderTheMainWindow();
-    void positionUnder_data();
-    void positionUnder();
+    void boxTextReadsAsANumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value"); // INT_MIN: refused, out of the 16-bit range
+        // clang-format off
+        QTest::newRow("pad 12abc reads 12") << "12abc" << 12;
+        QTest::newRow("empty reads 0") << "" << 0;
+        QTest::newRow("blank inside is ignored") << "1 2" << 12;
+        QTest::newRow("tab inside is ignored") << "1\t2" << 12;
+        QTest::newRow("2.5 rounds to even 2") << "2.5" << 2;
+        QTest::newRow("3.5 rounds to even 4") << "3.5" << 4;
+        QTest::newRow("-2.5 rounds to even -2") << "-2.5" << -2;
+        QTest::newRow(".5 rounds to 0") << ".5" << 0;
+        QTest::newRow("2.51 rounds up") << "2.51" << 3;
+        QTest::newRow("hex") << "&H1F" << 31;
+        QTest::newRow("hex lower case") << "&hff" << 255;
+        QTest::newRow("octal") << "&O17" << 15;
+        QTest::newRow("octal lower case") << "&o17" << 15;
+        QTest::newRow("hex stops at a non-digit") << "&H1FG" << 31;
+        QTest::newRow("hex without digits") << "&H" << 0;
+        QTest::newRow("octal stops at 8") << "&O78" << 7;
+        QTest::newRow("negative") << "-5" << -5;
+        QTest::newRow("exponent") << "1e2" << 100;
+        QTest::newRow("exponent with D") << "1D1" << 10;
+        QTest::newRow("exponent with sign") << "15E-1" << 2;
+        QTest::newRow("exponent without digits is left out") << "7e" << 7;
+        QTest::newRow("exponent sign without digits") << "7e+x" << 7;
+        QTest::newRow("blanks and plus") << "  +7 " << 7;
+        QTest::newRow("two signs read 0") << "+-1" << 0;
+        QTest::newRow("sign alone") << "-" << 0;
+        QTest::newRow("point alone") << "." << 0;
+        QTest::newRow("16-bit pattern FFFF") << "&HFFFF" << -1;
+        QTest::newRow("16-bit pattern 8000") << "&H8000" << -32768;
+        QTest::newRow("octal 16-bit pattern") << "&O177777" << -1;
+        QTest::newRow("letters read 0") << "abc" << 0;
+        QTest::newRow("comma is not a decimal point") << "2,7" << 2;
+        QTest::newRow("lowest") << "-32768" << -32768;
+        QTest::newRow("lowest half rounds to even") << "-32768.5" << -32768;
+        QTest::newRow("highest") << "32767" << 32767;
+        QTest::newRow("tiny exponent") << "5e-400" << 0;
+        QTest::newRow("non-ASCII after digits") << "12Ω" << 12;
+        QTest::newRow("32767.5 rounds to 32768") << "32767.5" << INT_MIN;
+        QTest::newRow("99999") << "99999" << INT_MIN;
+        QTest::newRow("32-bit pattern 10000") << "&H10000" << INT_MIN;
+        QTest::newRow("32-bit pattern FFFFFFFF") << "&HFFFFFFFF" << -1;
+        QTest::newRow("-32768.51") << "-32768.51" << INT_MIN;
+        QTest::newRow("huge exponent") << "1e400" << INT_MIN;
+        QTest::newRow("huge negative") << "-1D999" << INT_MIN;
+        QTest::newRow("more than 32 bits of hex") << "&H123456789" << INT_MIN;
+        QTest::newRow("octal over 16 bits") << "&O200000" << INT_MIN;
+        // clang-format on
+    }
+
+    void boxTextReadsAsANumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        const std::optional<std::int16_t> read = ReadInteger16(text.toStdString());
+        QCOMPARE(read.has_value(), value != INT_MIN);
+        if (read)
+            QCOMPARE(int(*read), value);
+    }
+
+    void numberReadingDoesNotDependOnTheLocale()
+    {
+        // A locale whose decimal separator is a comma must not change "2.75".
+        const char *previous = std::setlocale(LC_NUMERIC, nullptr);
+        const std::string saved = previous ? previous : "C";
+        if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")
+            && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+            QSKIP("no locale with a decimal comma is installed");
+        const double value = ReadNumber("2.75");
+        std::setlocale(LC_NUMERIC, saved.c_str());
+        QCOMPARE(value, 2.75);
+        QCOMPARE(ReadNumber("&H10000"), 65536.0);
+    }
+
+    void onlyOkGivesTheUnitItsNewAddress_data()
+    {
+        QTest::addColumn<int>("close"); // OK (Enter on it), Escape, or 0: the title bar
+        QTest::addColumn<QString>("address");
+        // clang-format off
+        QTest::newRow("OK") << int(Qt::Key_Return) << "0.8.0";
+        QTest::newRow("title bar") << 0 << "0.7.0";
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << "0.7.0";
+        // clang-format on
+    }
+
+    void onlyOkGivesTheUnitItsNewAddress()
+    {
+        QFETCH(int, close);
+        QFETCH(QString, address);
+        Bench bench;
+        bench.start(2);
+        bench.modals.queue(enter({"1", "3", "96"})); // accepted for unit 1 first
+        QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
+        QStringList shown;
+        bench.modals.queue([&shown, close](QWidget *modal) {
+            auto *conf = static_cast<Conf *>(modal);
+            shown << conf->vVal[0]->text() << conf->vVal[1]->text() << conf->vVal[2]->text();
+            retype(conf->vVal[1], QStringLiteral("8 "));
+            close ? QTest::keyClick(
+                close == Qt::Key_Return ? static_cast<QWidget *>(conf->OK) : conf, Qt::Key(close))
+                  : void(conf->close());
+        });
+        bench.clearTrace();
+        QTest::mouseClick(bench.window.panel(1).Config, Qt::LeftButton);
+        QCOMPARE(shown, (QStringList {"0", "7", "0"})); // its own values, not the last accepted
+        QCOMPARE(bench.window.panel(1).Frame->title(), "Unit 2  [" + address + "]");
+        QVERIFY(bench.window.unit(1).Opened);
+        QCOMPARE(bench.trace().join(' '), "ibloc(33) ibonl(33,0) ibconfig(0,23,1) ibdev("
+                                              + QString(address).replace('.', ',')
+                                              + ",12,1,0) ibclr(32) ibwrt(32,2)=5858");
+        QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [1.3.96]"));
+    }
+
+    void outOfRangeEntryIsRefused()
+    {
+        Bench bench;
+        bench.start(1);
+        bool stillOpen = false;
+        bench.modals.queue([&stillOpen](QWidget *modal) {
+            enter({"0", "32767.5", "0"})(modal); // refused in a box, which is answered
+            stillOpen = modal->isVisible();
+            modal->close();
+        });
+        QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
+        QVERIFY(stillOpen);
+        QCOMPARE(bench.modals.seen,
+                 (QStringList {"Configuration", "SELVANE (stop): "
+                                                "PAD must be a number from -32768 to 32767."}));
+        QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
+    }
+
+    void testReportsThePresenceOfAnInstrument_data()
+    {
+        QTest::addColumn<QString>("pad");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("calls"); // between the unit's close and its reopening
+        const QString failed = QStringLiteral("(stop): Unable to open device");
+        // clang-format off
+        QTest::newRow("present") << "8" << "(info): Test is OK" << "ibdev(0,8,0,12,1,0) ibwrt(32,2)=5858 ibonl(32,0) ";
+        QTest::newRow("absent") << "9" << failed << "ibdev(0,9,0,12,1,0) ibwrt(32,2)=5858 ERR ibonl(32,0) ";
+        QTest::newRow("address the bus cannot carry") << "31" << failed << "";
+        // clang-format on
+    }
+
+    void testReportsThePresenceOfAnInstrument()
+    {
+        QFETCH(QString, pad);
+        QFETCH(QString, box);
+        QFETCH(QString, calls);
+        Bench bench;
+        bench.start(1);
+        bench.modals.queue(enter({QString(), pad}, true));
+        QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
+        QCOMPARE(bench.modals.seen, (QStringList {"Configuration", "GPIB Test " + box}));
+        QCOMPARE(bench.window.unit(0).PAd, 7); // a test changes nothing
+        const QString all = bench.trace().join(' ');
+        QVERIFY2(all.startsWith("ibloc(32) ibonl(32,0) " + calls + "ibconfig(0,23,1) ibdev(0,7,0"),
+                 qPrintable(all));
+    }
+
+    void testWithoutDriverLibraryExplainsIt()
+    {
+        DynamicLibrary missing("/nonexistent/Gpib-32.so");
+        GpibBinding gpib(missing);
+        QWidget owner;
+        Conf conf(&owner, gpib);
+        conf.show();
+        Operator modals;
+        QTest::mouseClick(conf.Test, Qt::LeftButton);
+        QCOMPARE(
+            modals.seen,
+            QStringList {
+                "GPIB Test (stop): "
+                "File not found: /nonexistent/Gpib-32.so\rInstall National Instruments drivers"});
+        QVERIFY(conf.isVisible()); // the program goes on
+    }
+
+    void dialogIsPlacedUnderTheMainWindow()
+    {
+        Bench bench;
+        bench.start(1);
+        QRect placed;
+        QSize size;
+        bench.modals.queue([&placed, &size](QWidget *modal) {
+            placed = modal->frameGeometry();
+            size = modal->size();
+            modal->close();
+        });
+        QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
+        const QRect main = bench.window.frameGeometry();
+        QCOMPARE(placed.left(), main.left() + 7); // 100 twips
+        QCOMPARE(placed.top(), main.bottom() + 1 + 1); // 20 twips below (rounded to a pixel)
+        QCOMPARE(size, QSize(106, 122)); // 1590 x 1830 twips
+    }
+
+    void positionUnder_data()
+    {
+        QTest::addColumn<QRect>("main");
+        QTest::addColumn<int>("dialogHeight");
+        QTest::addColumn<int>("screenHeight");
+        QTest::addColumn<QPoint>("expected");
+        // clang-format off
+        QTest::newRow("below") << QRect(1500, 1500, 7215, 2400) << 1300 << 9000 << QPoint(1600, 3920);
+        QTest::newRow("exact fit stays below") << QRect(0, 5000, 7215, 2400) << 1580 << 9000 << QPoint(100, 7420);
+        QTest::newRow("one twip over goes above") << QRect(0, 5000, 7215, 2400) << 1581 << 9000 << QPoint(100, 3399);
+        QTest::newRow("above may be negative") << QRect(-300, 100, 2415, 8800) << 1300 << 9000 << QPoint(-200, -1220);
+        // clang-format on
+    }
+
+    void positionUnder()
+    {
+        QFETCH(QRect, main);
+        QFETCH(int, dialogHeight);
+        QFETCH(int, screenHeight);
+        QFETCH(QPoint, expected);
+        QCOMPARE(PositionUnder(main, dialogHeight, screenHeight), expected);
+    }
 };
-
-void tst_Conf::boxTextReadsAsANumber_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("value"); // INT_MIN: refused, out of the 16-bit range
-    // clang-format off
-    QTest::newRow("pad 12abc reads 12") << "12abc" << 12;
-    QTest::newRow("empty reads 0") << "" << 0;
-    QTest::newRow("blank inside is ignored") << "1 2" << 12;
-    QTest::newRow("tab inside is ignored") << "1\t2" << 12;
-    QTest::newRow("2.5 rounds to even 2") << "2.5" << 2;
-    QTest::newRow("3.5 rounds to even 4") << "3.5" << 4;
-    QTest::newRow("-2.5 rounds to even -2") << "-2.5" << -2;
-    QTest::newRow(".5 rounds to 0") << ".5" << 0;
-    QTest::newRow("2.51 rounds up") << "2.51" << 3;
-    QTest::newRow("hex") << "&H1F" << 31;
-    QTest::newRow("hex lower case") << "&hff" << 255;
-    QTest::newRow("octal") << "&O17" << 15;
-    QTest::newRow("octal lower case") << "&o17" << 15;
-    QTest::newRow("hex stops at a non-digit") << "&H1FG" << 31;
-    QTest::newRow("hex without digits") << "&H" << 0;
-    QTest::newRow("octal stops at 8") << "&O78" << 7;
-    QTest::newRow("negative") << "-5" << -5;
-    QTest::newRow("exponent") << "1e2" << 100;
-    QTest::newRow("exponent with D") << "1D1" << 10;
-    QTest::newRow("exponent with sign") << "15E-1" << 2;
-    QTest::newRow("exponent without digits is left out") << "7e" << 7;
-    QTest::newRow("exponent sign without digits") << "7e+x" << 7;
-    QTest::newRow("blanks and plus") << "  +7 " << 7;
-    QTest::newRow("two signs read 0") << "+-1" << 0;
-    QTest::newRow("sign alone") << "-" << 0;
-    QTest::newRow("point alone") << "." << 0;
-    QTest::newRow("16-bit pattern FFFF") << "&HFFFF" << -1;
-    QTest::newRow("16-bit pattern 8000") << "&H8000" << -32768;
-    QTest::newRow("octal 16-bit pattern") << "&O177777" << -1;
-    QTest::newRow("letters read 0") << "abc" << 0;
-    QTest::newRow("comma is not a decimal point") << "2,7" << 2;
-    QTest::newRow("lowest") << "-32768" << -32768;
-    QTest::newRow("lowest half rounds to even") << "-32768.5" << -32768;
-    QTest::newRow("highest") << "32767" << 32767;
-    QTest::newRow("tiny exponent") << "5e-400" << 0;
-    QTest::newRow("non-ASCII after digits") << "12Ω" << 12;
-    QTest::newRow("32767.5 rounds to 32768") << "32767.5" << INT_MIN;
-    QTest::newRow("99999") << "99999" << INT_MIN;
-    QTest::newRow("32-bit pattern 10000") << "&H10000" << INT_MIN;
-    QTest::newRow("32-bit pattern FFFFFFFF") << "&HFFFFFFFF" << -1;
-    QTest::newRow("-32768.51") << "-32768.51" << INT_MIN;
-    QTest::newRow("huge exponent") << "1e400" << INT_MIN;
-    QTest::newRow("huge negative") << "-1D999" << INT_MIN;
-    QTest::newRow("more than 32 bits of hex") << "&H123456789" << INT_MIN;
-    QTest::newRow("octal over 16 bits") << "&O200000" << INT_MIN;
-    // clang-format on
-}
-
-void tst_Conf::boxTextReadsAsANumber()
-{
-    QFETCH(QString, text);
-    QFETCH(int, value);
-    const std::optional<std::int16_t> read = ReadInteger16(text.toStdString());
-    QCOMPARE(read.has_value(), value != INT_MIN);
-    if (read)
-        QCOMPARE(int(*read), value);
-}
-
-void tst_Conf::numberReadingDoesNotDependOnTheLocale()
-{
-    // A locale whose decimal separator is a comma must not change "2.75".
-    const char *previous = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = previous ? previous : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
-        QSKIP("no locale with a decimal comma is installed");
-    const double value = ReadNumber("2.75");
-    std::setlocale(LC_NUMERIC, saved.c_str());
-    QCOMPARE(value, 2.75);
-    QCOMPARE(ReadNumber("&H10000"), 65536.0);
-}
-
-void tst_Conf::onlyOkGivesTheUnitItsNewAddress_data()
-{
-    QTest::addColumn<int>("close"); // OK (Enter on it), Escape, or 0: the title bar
-    QTest::addColumn<QString>("address");
-    // clang-format off
-    QTest::newRow("OK") << int(Qt::Key_Return) << "0.8.0";
-    QTest::newRow("title bar") << 0 << "0.7.0";
-    QTest::newRow("Escape") << int(Qt::Key_Escape) << "0.7.0";
-    // clang-format on
-}
-
-void tst_Conf::onlyOkGivesTheUnitItsNewAddress()
-{
-    QFETCH(int, close);
-    QFETCH(QString, address);
-    Bench bench;
-    bench.start(2);
-    bench.modals.queue(enter({"1", "3", "96"})); // accepted for unit 1 first
-    QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-    QStringList shown;
-    bench.modals.queue([&shown, close](QWidget *modal) {
-        auto *conf = static_cast<Conf *>(modal);
-        shown << conf->vVal[0]->text() << conf->vVal[1]->text() << conf->vVal[2]->text();
-        retype(conf->vVal[1], QStringLiteral("8 "));
-        close ? QTest::keyClick(close == Qt::Key_Return ? static_cast<QWidget *>(conf->OK) : conf,
-                                Qt::Key(close))
-              : void(conf->close());
-    });
-    bench.clearTrace();
-    QTest::mouseClick(bench.window.panel(1).Config, Qt::LeftButton);
-    QCOMPARE(shown, (QStringList {"0", "7", "0"})); // its own values, not the last accepted
-    QCOMPARE(bench.window.panel(1).Frame->title(), "Unit 2  [" + address + "]");
-    QVERIFY(bench.window.unit(1).Opened);
-    QCOMPARE(bench.trace().join(' '), "ibloc(33) ibonl(33,0) ibconfig(0,23,1) ibdev("
-                                          + QString(address).replace('.', ',')
-                                          + ",12,1,0) ibclr(32) ibwrt(32,2)=5858");
-    QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [1.3.96]"));
-}
-
-void tst_Conf::outOfRangeEntryIsRefused()
-{
-    Bench bench;
-    bench.start(1);
-    bool stillOpen = false;
-    bench.modals.queue([&stillOpen](QWidget *modal) {
-        enter({"0", "32767.5", "0"})(modal); // refused in a box, which is answered
-        stillOpen = modal->isVisible();
-        modal->close();
-    });
-    QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-    QVERIFY(stillOpen);
-    QCOMPARE(bench.modals.seen,
-             (QStringList {"Configuration", "SELVANE (stop): "
-                                            "PAD must be a number from -32768 to 32767."}));
-    QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
-}
-
-void tst_Conf::testReportsThePresenceOfAnInstrument_data()
-{
-    QTest::addColumn<QString>("pad");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("calls"); // between the unit's close and its reopening
-    const QString failed = QStringLiteral("(stop): Unable to open device");
-    // clang-format off
-    QTest::newRow("present") << "8" << "(info): Test is OK" << "ibdev(0,8,0,12,1,0) ibwrt(32,2)=5858 ibonl(32,0) ";
-    QTest::newRow("absent") << "9" << failed << "ibdev(0,9,0,12,1,0) ibwrt(32,2)=5858 ERR ibonl(32,0) ";
-    QTest::newRow("address the bus cannot carry") << "31" << failed << "";
-    // clang-format on
-}
-
-void tst_Conf::testReportsThePresenceOfAnInstrument()
-{
-    QFETCH(QString, pad);
-    QFETCH(QString, box);
-    QFETCH(QString, calls);
-    Bench bench;
-    bench.start(1);
-    bench.modals.queue(enter({QString(), pad}, true));
-    QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-    QCOMPARE(bench.modals.seen, (QStringList {"Configuration", "GPIB Test " + box}));
-    QCOMPARE(bench.window.unit(0).PAd, 7); // a test changes nothing
-    const QString all = bench.trace().join(' ');
-    QVERIFY2(all.startsWith("ibloc(32) ibonl(32,0) " + calls + "ibconfig(0,23,1) ibdev(0,7,0"),
-             qPrintable(all));
-}
-
-void tst_Conf::testWithoutDriverLibraryExplainsIt()
-{
-    DynamicLibrary missing("/nonexistent/Gpib-32.so");
-    GpibBinding gpib(missing);
-    QWidget owner;
-    Conf conf(&owner, gpib);
-    conf.show();
-    Operator modals;
-    QTest::mouseClick(conf.Test, Qt::LeftButton);
-    QCOMPARE(modals.seen,
-             QStringList {
-                 "GPIB Test (stop): "
-                 "File not found: /nonexistent/Gpib-32.so\rInstall National Instruments drivers"});
-    QVERIFY(conf.isVisible()); // the program goes on
-}
-
-void tst_Conf::dialogIsPlacedUnderTheMainWindow()
-{
-    Bench bench;
-    bench.start(1);
-    QRect placed;
-    QSize size;
-    bench.modals.queue([&placed, &size](QWidget *modal) {
-        placed = modal->frameGeometry();
-        size = modal->size();
-        modal->close();
-    });
-    QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-    const QRect main = bench.window.frameGeometry();
-    QCOMPARE(placed.left(), main.left() + 7); // 100 twips
-    QCOMPARE(placed.top(), main.bottom() + 1 + 1); // 20 twips below (rounded to a pixel)
-    QCOMPARE(size, QSize(106, 122)); // 1590 x 1830 twips
-}
-
-void tst_Conf::positionUnder_data()
-{
-    QTest::addColumn<QRect>("main");
-    QTest::addColumn<int>("dialogHeight");
-    QTest::addColumn<int>("screenHeight");
-    QTest::addColumn<QPoint>("expected");
-    // clang-format off
-    QTest::newRow("below") << QRect(1500, 1500, 7215, 2400) << 1300 << 9000 << QPoint(1600, 3920);
-    QTest::newRow("exact fit stays below") << QRect(0, 5000, 7215, 2400) << 1580 << 9000 << QPoint(100, 7420);
-    QTest::newRow("one twip over goes above") << QRect(0, 5000, 7215, 2400) << 1581 << 9000 << QPoint(100, 3399);
-    QTest::newRow("above may be negative") << QRect(-300, 100, 2415, 8800) << 1300 << 9000 << QPoint(-200, -1220);
-    // clang-format on
-}
-
-void tst_Conf::positionUnder()
-{
-    QFETCH(QRect, main);
-    QFETCH(int, dialogHeight);
-    QFETCH(int, screenHeight);
-    QFETCH(QPoint, expected);
-    QCOMPARE(PositionUnder(main, dialogHeight, screenHeight), expected);
-}
 
 QTEST_MAIN(tst_Conf)
 #include "tst_Conf.moc"

@@ -15,95 +15,89 @@ class tst_MainForm : public QObject
 {
     Q_OBJECT
 private slots:
-    void twipsBecomePixelsAtTheLogicalDpi_data();
-    void twipsBecomePixelsAtTheLogicalDpi();
-    void framesAreBoldAndTheirChildrenAreNot();
-    void buttonsPaintTheirBackColourExactly_data();
-    void buttonsPaintTheirBackColourExactly();
-};
-
-void tst_MainForm::twipsBecomePixelsAtTheLogicalDpi_data()
-{
-    QTest::addColumn<double>("dpi");
-    QTest::addColumn<int>("twips");
-    QTest::addColumn<int>("pixels");
-    // clang-format off
-    QTest::newRow("96 dpi: 15 twips a pixel") << 96.0 << 2295 << 153;
-    QTest::newRow("96 dpi: rounds to nearest") << 96.0 << 1880 << 125;
-    QTest::newRow("96 dpi: negative") << 96.0 << -300 << -20;
-    QTest::newRow("120 dpi: 12 twips a pixel") << 120.0 << 2400 << 200;
-    QTest::newRow("192 dpi") << 192.0 << 975 << 130;
-    // clang-format on
-}
-
-void tst_MainForm::twipsBecomePixelsAtTheLogicalDpi()
-{
-    QFETCH(double, dpi);
-    QFETCH(int, twips);
-    QFETCH(int, pixels);
-    const TwipsScale scale(dpi);
-    QCOMPARE(scale.toPixels(twips), pixels);
-    QVERIFY(qAbs(scale.toTwips(pixels) - twips) <= 1440 / dpi);
-}
-
-void tst_MainForm::framesAreBoldAndTheirChildrenAreNot()
-{
-    QWidget window;
-    const auto panels = MainForm::build(&window, TwipsScale(96));
-    QCOMPARE(panels[0].Frame->captionFont().weight(), QFont::Bold);
-    QCOMPARE(panels[0].ATxt->font().weight(), QFont::Bold);
-    QCOMPARE(panels[0].Position[0]->font().weight(), QFont::Normal);
-    QCOMPARE(panels[0].Position[0]->font().family(), FormBuilder::windowFont().family());
-    panels[0].Frame->setCaptionColour(forms::kLinkedGreen); // the colour stays with the frame
-    for (QWidget *child : {static_cast<QWidget *>(panels[0].Config),
-                           static_cast<QWidget *>(panels[0].PositionLbl[0])})
-        QCOMPARE(child->palette().color(QPalette::WindowText),
-                 QApplication::palette().color(QPalette::WindowText));
-    QCOMPARE(panels[2].Frame->captionColour(), QColor(192, 64, 0)); // 0x0040C0 as defined
-}
-
-void tst_MainForm::buttonsPaintTheirBackColourExactly_data()
-{
-    QTest::addColumn<QString>("style");
-    QTest::addColumn<uint>("colour");
-    for (const QString &style : {QStringLiteral("Fusion"), QStringLiteral("Windows")}) {
+    void twipsBecomePixelsAtTheLogicalDpi_data()
+    {
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<int>("twips");
+        QTest::addColumn<int>("pixels");
         // clang-format off
-        QTest::addRow("%s button face", qPrintable(style)) << style << uint(forms::kButtonFace);
-        QTest::addRow("%s selected", qPrintable(style)) << style << uint(forms::kSelectedGreen);
-        QTest::addRow("%s edit grey", qPrintable(style)) << style << 0xC0C0C0u;
+        QTest::newRow("96 dpi: 15 twips a pixel") << 96.0 << 2295 << 153;
+        QTest::newRow("96 dpi: rounds to nearest") << 96.0 << 1880 << 125;
+        QTest::newRow("96 dpi: negative") << 96.0 << -300 << -20;
+        QTest::newRow("120 dpi: 12 twips a pixel") << 120.0 << 2400 << 200;
+        QTest::newRow("192 dpi") << 192.0 << 975 << 130;
         // clang-format on
     }
-}
 
-void tst_MainForm::buttonsPaintTheirBackColourExactly()
-{
-    QFETCH(QString, style);
-    QFETCH(uint, colour);
-    const QString previous = QApplication::style()->name();
-    QApplication::setStyle(QStyleFactory::create(style));
-    QWidget window;
-    const auto panels = MainForm::build(&window, TwipsScale(96));
-    GraphicalButton *button = panels[1].Edit;
-    button->setBackColour(colour);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QColor expected = forms::toQColor(colour);
-    QCOMPARE(faceColour(button), expected);
-    QImage image = painted(button); // most of the face is that colour, not a gradient near it
-    QVERIFY(pixelsOf(image, expected) > image.width() * image.height() / 2);
-    // Pressed, the caption moves a pixel down and right.
-    const auto caption = [](const QImage &face) {
-        QRect box;
-        for (int y = 3; y < face.height() - 3; ++y) {
-            for (int x = 3; x < face.width() - 3; ++x)
-                box |= qGray(face.pixel(x, y)) < 60 ? QRect(x, y, 1, 1) : QRect();
+    void twipsBecomePixelsAtTheLogicalDpi()
+    {
+        QFETCH(double, dpi);
+        QFETCH(int, twips);
+        QFETCH(int, pixels);
+        const TwipsScale scale(dpi);
+        QCOMPARE(scale.toPixels(twips), pixels);
+        QVERIFY(qAbs(scale.toTwips(pixels) - twips) <= 1440 / dpi);
+    }
+
+    void framesAreBoldAndTheirChildrenAreNot()
+    {
+        QWidget window;
+        const auto panels = MainForm::build(&window, TwipsScale(96));
+        QCOMPARE(panels[0].Frame->captionFont().weight(), QFont::Bold);
+        QCOMPARE(panels[0].ATxt->font().weight(), QFont::Bold);
+        QCOMPARE(panels[0].Position[0]->font().weight(), QFont::Normal);
+        QCOMPARE(panels[0].Position[0]->font().family(), FormBuilder::windowFont().family());
+        panels[0].Frame->setCaptionColour(forms::kLinkedGreen); // the colour stays with the frame
+        for (QWidget *child : {static_cast<QWidget *>(panels[0].Config),
+                               static_cast<QWidget *>(panels[0].PositionLbl[0])})
+            QCOMPARE(child->palette().color(QPalette::WindowText),
+                     QApplication::palette().color(QPalette::WindowText));
+        QCOMPARE(panels[2].Frame->captionColour(), QColor(192, 64, 0)); // 0x0040C0 as defined
+    }
+
+    void buttonsPaintTheirBackColourExactly_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<uint>("colour");
+        for (const QString &style : {QStringLiteral("Fusion"), QStringLiteral("Windows")}) {
+            // clang-format off
+            QTest::addRow("%s button face", qPrintable(style)) << style << uint(forms::kButtonFace);
+            QTest::addRow("%s selected", qPrintable(style)) << style << uint(forms::kSelectedGreen);
+            QTest::addRow("%s edit grey", qPrintable(style)) << style << 0xC0C0C0u;
+            // clang-format on
         }
-        return box;
-    };
-    button->setChecked(true);
-    QVERIFY(caption(painted(button)).left() > caption(image).left());
-    QApplication::setStyle(previous);
-}
+    }
+
+    void buttonsPaintTheirBackColourExactly()
+    {
+        QFETCH(QString, style);
+        QFETCH(uint, colour);
+        const QString previous = QApplication::style()->name();
+        QApplication::setStyle(QStyleFactory::create(style));
+        QWidget window;
+        const auto panels = MainForm::build(&window, TwipsScale(96));
+        GraphicalButton *button = panels[1].Edit;
+        button->setBackColour(colour);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QColor expected = forms::toQColor(colour);
+        QCOMPARE(faceColour(button), expected);
+        QImage image = painted(button); // most of the face is that colour, not a gradient near it
+        QVERIFY(pixelsOf(image, expected) > image.width() * image.height() / 2);
+        // Pressed, the caption moves a pixel down and right.
+        const auto caption = [](const QImage &face) {
+            QRect box;
+            for (int y = 3; y < face.height() - 3; ++y) {
+                for (int x = 3; x < face.width() - 3; ++x)
+                    box |= qGray(face.pixel(x, y)) < 60 ? QRect(x, y, 1, 1) : QRect();
+            }
+            return box;
+        };
+        button->setChecked(true);
+        QVERIFY(caption(painted(button)).left() > caption(image).left());
+        QApplication::setStyle(previous);
+    }
+};
 
 QTEST_MAIN(tst_MainForm)
 #include "tst_MainForm.moc"

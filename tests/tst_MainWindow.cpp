@@ -20,365 +20,355 @@ class tst_MainWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void commandTextDecidesThePath_data();
-    void commandTextDecidesThePath();
-    void usageAndCleanShowTheirMessageAndClose_data();
-    void usageAndCleanShowTheirMessageAndClose();
-    void storedCountOutsideOneToThreeAsksForIt_data();
-    void storedCountOutsideOneToThreeAsksForIt(); // and the count sets the width
-    void placementKeepsTheWindowOnScreen_data();
-    void placementKeepsTheWindowOnScreen();
-    void positionButtonsComeFirstInTheTabOrder();
-    void settingsFillThePanels();
-    void longLabelIsShownWholeWhileTypingStopsAtTheLimit();
-    void missingDriverLibraryEndsStartUpWithItsMessage();
-    void sigtermDuringTheUnitsDialogEndsAfterStartUp();
-    void everythingTheOperatorSetSurvivesARestart();
-    void closeSavesWhatIsShownAndTakesOpenLinksOffline();
-};
-
-void tst_MainWindow::commandTextDecidesThePath_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<CommandLine::Path>("path");
-    QTest::addColumn<QString>("instance");
-
-    // clang-format off
-    QTest::newRow("empty") << "" << Path::Normal << "";
-    QTest::newRow("blanks only") << "   " << Path::Normal << "";
-    QTest::newRow("name") << "Bench2" << Path::Normal << "Bench2";
-    QTest::newRow("blanks around a name go") << "  Bench 2  " << Path::Normal << "Bench 2";
-    QTest::newRow("only blanks are trimmed, not tabs") << "\tBench " << Path::Normal << "\tBench";
-    QTest::newRow("usage") << "-?" << Path::Usage << "";
-    QTest::newRow("usage inside a word") << "Bench-?x" << Path::Usage << "";
-    QTest::newRow("usage with clean") << "-clean -?" << Path::Usage << "";
-    QTest::newRow("clean alone") << "-clean" << Path::Clean << "";
-    QTest::newRow("clean before name") << "-clean Bench" << Path::Clean << "Bench";
-    QTest::newRow("clean after name") << "Bench -clean" << Path::Clean << "Bench";
-    QTest::newRow("clean joined to a word") << "Bench-cleanX" << Path::Clean << "Bench      X";
-    QTest::newRow("clean twice") << "-clean -clean" << Path::Usage << "";
-    QTest::newRow("clean in capitals is a name") << "-CLEAN" << Path::Normal << "-CLEAN";
-    QTest::newRow("hyphenated name") << "Bench-2" << Path::Normal << "Bench-2";
-    QTest::newRow("hyphenated name with clean") << "Bench-2 -clean" << Path::Usage << "";
-    QTest::newRow("Qt's -reverse is a name") << "-reverse Bench" << Path::Normal << "-reverse Bench";
-    QTest::newRow("non-ASCII name") << "Bänk Ω" << Path::Normal << "Bänk Ω";
-    // clang-format on
-}
-
-void tst_MainWindow::commandTextDecidesThePath()
-{
-    QFETCH(QString, command);
-    QFETCH(CommandLine::Path, path);
-    QFETCH(QString, instance);
-    const CommandLine::Choice choice = CommandLine::parse(command.toStdString());
-    QCOMPARE(choice.path, path);
-    QCOMPARE(QString::fromStdString(choice.InstanceName), instance);
-}
-
-void tst_MainWindow::usageAndCleanShowTheirMessageAndClose_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("context"); // the one deleted
-    QTest::addColumn<QString>("message");
-    const QString clean =
-        QStringLiteral("Cleaning %1 registry context\r\nPlease restart application");
-    // clang-format off
-    QTest::newRow("usage") << "Bench -?" << "" << "Usage:\tSELVANE.exe (NUM) (-clean)\r\n     with\r\n\tNAME  = " "Instance name\r\n\t-clean = Registry clean option";
-    QTest::newRow("clean alone") << "-clean" << "SELVANE" << clean.arg("");
-    QTest::newRow("clean after a name") << "  Bench -clean " << "SELVANE - Bench" << clean.arg("Bench");
-    QTest::newRow("clean of a missing context") << "Nowhere -clean" << "SELVANE - Nowhere" << clean.arg("Nowhere");
-    // clang-format on
-}
-
-void tst_MainWindow::usageAndCleanShowTheirMessageAndClose()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, context);
-    QFETCH(QString, message);
-    Bench bench;
-    for (const char *name : {"SELVANE", "SELVANE - Bench", "SELVANE - Bench2"})
-        bench.store.WriteValue(name, "Units", 2.0);
-    RegistryDump expected = dumpRegistry(bench.file);
-    expected.erase(kContextPath + context.toStdString());
-    bench.window.Load(command.toStdString());
-    QVERIFY(bench.window.hasClosed());
-    QCOMPARE(bench.modals.seen, QStringList {"SELVANE: " + message});
-    QCOMPARE(QString::fromStdString(bench.window.ContextName()), context);
-    QVERIFY(dumpRegistry(bench.file) == expected); // nothing else deleted, nothing written
-}
-
-void tst_MainWindow::storedCountOutsideOneToThreeAsksForIt_data()
-{
-    QTest::addColumn<uint>("type");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QList<int>>("presses"); // in the unit-count dialog
-    QTest::addColumn<int>("close"); // how it is closed: a key, or 0 for the title bar
-    QTest::addColumn<int>("count");
-    const int ok = Qt::Key_Space; // on its OK button
-    // clang-format off
-    QTest::newRow("missing, OK at once") << 0u << QByteArray() << QList<int> {} << ok << 1;
-    QTest::newRow("zero, 3 then 2 then OK") << 4u << QByteArray("\0\0\0\0", 4) << QList<int> {2, 1} << ok << 2;
-    QTest::newRow("negative, 3 then Enter") << 4u << QByteArray("\xFF\xFF\xFF\xFF", 4) << QList<int> {2} << int(Qt::Key_Return) << 3;
-    QTest::newRow("four, 3 then title bar") << 4u << QByteArray("\4\0\0\0", 4) << QList<int> {2} << 0 << 3;
-    QTest::newRow("65537 (1 in its low word), Escape") << 4u << QByteArray("\1\0\1\0", 4) << QList<int> {} << int(Qt::Key_Escape) << 1;
-    QTest::newRow("a text, title bar") << 1u << QByteArray("3\0", 2) << QList<int> {} << 0 << 1;
-    QTest::newRow("five bytes, first option then OK") << 4u << QByteArray("\3\0\0\0\0", 5) << QList<int> {0} << ok << 1;
-    // clang-format on
-}
-
-void tst_MainWindow::storedCountOutsideOneToThreeAsksForIt()
-{
-    QFETCH(uint, type);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QList<int>, presses);
-    QFETCH(int, close);
-    QFETCH(int, count);
-    Bench bench;
-    if (type != 0)
-        QCOMPARE(storeRaw(bench.registry, kBench, "Units", type, bytes.toStdString()), 0L);
-    bench.modals.queue([presses, close](QWidget *modal) {
-        auto *dialog = static_cast<Units *>(modal);
-        for (const int item : presses)
-            QTest::mouseClick(dialog->Num[item], Qt::LeftButton);
-        if (close == Qt::Key_Space)
-            QTest::mouseClick(dialog->OK, Qt::LeftButton);
-        else if (close)
-            QTest::keyClick(dialog, Qt::Key(close));
-        else
-            dialog->close();
-    });
-    const int height = bench.window.height();
-    bench.window.Load("Bench");
-    QCOMPARE(bench.modals.seen, QStringList {"Units"});
-    QCOMPARE(bench.window.UnitCount(), count);
-    const int widthTwips[] = {0, 2415, 4815, 7215};
-    QCOMPARE(bench.window.frameGeometry().width(),
-             TwipsScale::primaryScreen().toPixels(widthTwips[count])); // the outer width
-    QCOMPARE(bench.window.height(), height);
-    for (int item = 0; item < 3; ++item) { // in force at once
-        for (QPushButton *button : bench.window.panel(item).Position)
-            QCOMPARE(button->isEnabled(), item < count);
-    }
-}
-
-void tst_MainWindow::placementKeepsTheWindowOnScreen_data()
-{
-    QTest::addColumn<QPoint>("stored"); // twips; INT_MIN: nothing stored
-    QTest::addColumn<QPoint>("placed"); // twips; y INT_MIN: the window's top before placement
-    const QSize screen = TwipsScale::screenSizeTwips();
-    const int w = screen.width();
-    const int h = screen.height();
-    const int none = INT_MIN;
-    // clang-format off
-    QTest::newRow("nothing stored") << QPoint(none, none) << QPoint(100, none);
-    QTest::newRow("stored") << QPoint(1500, 3000) << QPoint(1500, 3000);
-    QTest::newRow("right edge accepted") << QPoint(w - 100, 0) << QPoint(w - 100, 0);
-    QTest::newRow("past right edge") << QPoint(w - 99, 0) << QPoint(100, 0);
-    QTest::newRow("negative X") << QPoint(-15, 0) << QPoint(100, 0);
-    QTest::newRow("bottom edge accepted") << QPoint(0, h - 100) << QPoint(0, h - 100);
-    QTest::newRow("past bottom edge") << QPoint(0, h - 99) << QPoint(0, none);
-    QTest::newRow("negative Y") << QPoint(0, -15) << QPoint(0, none);
-    // clang-format on
-}
-
-void tst_MainWindow::placementKeepsTheWindowOnScreen()
-{
-    QFETCH(QPoint, stored);
-    QFETCH(QPoint, placed);
-    Bench bench;
-    if (stored.x() != INT_MIN)
-        bench.store.WriteValue(kBench, "X", stored.x());
-    if (stored.y() != INT_MIN)
-        bench.store.WriteValue(kBench, "Y", stored.y());
-    const int topBefore = bench.window.frameGeometry().top();
-    bench.start(3);
-    const TwipsScale scale = TwipsScale::primaryScreen();
-    QCOMPARE(bench.window.frameGeometry().topLeft(),
-             QPoint(scale.toPixels(placed.x()),
-                    placed.y() == INT_MIN ? topBefore : scale.toPixels(placed.y())));
-}
-
-void tst_MainWindow::positionButtonsComeFirstInTheTabOrder()
-{
-    Bench bench;
-    bench.start(1);
-    QStringList chain;
-    QWidget *widget = bench.window.panel(0).Position[0];
-    for (int i = 0; i < 26; ++i, widget = widget->nextInFocusChain())
-        chain << QStringLiteral("%1%2")
-                     .arg(widget->property("item").toInt())
-                     .arg(widget->objectName());
-    QCOMPARE(chain.join(' '),
-             QStringLiteral("0A1 0A2 0A3 0A4 0B1 0B2 0B3 0B4 1A1 1A2 1A3 1A4 1B1 1B2 1B3 "
-                            "1B4 2A1 2A2 2A3 2A4 2B1 2B2 2B3 2B4 0ATxt 0BTxt"));
-}
-
-void tst_MainWindow::settingsFillThePanels()
-{
-    Bench bench;
-    bench.store.WriteValue(kBench, "1.Board", -40000.0); // does not fit: the default
-    bench.store.WriteValue(kBench, "1.PAd", 70000.0);
-    bench.store.WriteValue(kBench, "1.SAd", -32768.0);
-    bench.store.WriteValue(kBench, "2.Board", 1.0);
-    bench.store.WriteValue(kBench, "2.PAd", 12.0);
-    bench.store.WriteValue(kBench, "2.SAd", 96.0);
-    bench.store.WriteValue(kBench, "2.A.title", "Input");
-    bench.store.WriteValue(kBench, "2.B3.label", "50 \xCE\xA9");
-    bench.store.WriteValue(kBench, "2.B4.label", ""); // no button
-    bench.store.WriteValue(kBench, "2.A4.label", "   "); // blanks are a label
-    storeRaw(bench.registry, kBench, "2.A1.label", 1, std::string("a\0b\0", 4)); // a NUL inside
-    storeRaw(bench.registry, kBench, "2.A3.label", 1, std::string(2000, 'x')); // too long to read
-    bench.store.WriteValue(kBench, "3.A.title", "never read");
-    bench.start(2);
-    QCOMPARE(bench.window.windowTitle(),
-             QStringLiteral("SELVANE V" SELVANE_VERSION_TEXT " - Bench"));
-    const UnitPanel &second = bench.window.panel(1);
-    QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.-32768]"));
-    QCOMPARE(second.Frame->title(), QStringLiteral("Unit 2  [1.12.96]"));
-    QCOMPARE(second.ATxt->text(), QStringLiteral("Input"));
-    QCOMPARE(second.BTxt->text(), QStringLiteral("Device 2"));
-    QCOMPARE(second.Position[0]->text(), QString::fromUtf8("a\0b", 3));
-    QCOMPARE(second.Position[2]->text(), QStringLiteral("A3"));
-    QCOMPARE(second.Position[6]->text(), QStringLiteral("50 Ω"));
-    QVERIFY(!second.Position[7]->isVisible() && second.Position[3]->isVisible());
-    QCOMPARE(bench.window.panel(2).ATxt->text(), QStringLiteral("Device 1"));
-    QVERIFY(second.Edit->text() == "&Edit" && !second.BTxt->isEnabled() // in lock mode
-            && !second.PositionLbl[0]->isVisible());
-    QCOMPARE(captionColour(second.Frame), QColor(255, 0, 0)); // no board 1 on the bus
-}
-
-void tst_MainWindow::longLabelIsShownWholeWhileTypingStopsAtTheLimit()
-{
-    Bench bench;
-    const QString longLabel = QStringLiteral("Fifteen chars!!");
-    bench.store.WriteValue(kBench, "1.A1.label", longLabel.toStdString());
-    bench.start(1);
-    UnitPanel &panel = bench.window.panel(0);
-    QCOMPARE(panel.Position[0]->text(), longLabel);
-    QCOMPARE(panel.PositionLbl[0]->text(), longLabel);
-    QTest::mouseClick(panel.Edit, Qt::LeftButton);
-    const auto typeAtEnd = [](QLineEdit *edit, const QString &text) {
-        edit->setFocus();
-        edit->end(false);
-        QTest::keyClicks(edit, text);
-        return edit->text();
-    };
-    QCOMPARE(typeAtEnd(panel.PositionLbl[0], QStringLiteral("x")), longLabel);
-    QTest::keyClick(panel.PositionLbl[0], Qt::Key_Backspace);
-    QCOMPARE(panel.PositionLbl[0]->text(), longLabel.chopped(1)); // shortening is allowed
-    QCOMPARE(typeAtEnd(panel.PositionLbl[1], QStringLiteral("123456789012")),
-             QStringLiteral("A212345678"));
-    QCOMPARE(typeAtEnd(panel.ATxt, QStringLiteral("xyz")), QStringLiteral("Device 1x"));
-    panel.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
-    QCOMPARE(panel.PositionLbl[2]->text(), QStringLiteral("A3"));
-}
-
-void tst_MainWindow::missingDriverLibraryEndsStartUpWithItsMessage()
-{
-    Bench bench("0:7:0", "", {}, "/nonexistent/libgpib.so.0");
-    bench.start(3);
-    // The first opening ends start-up.
-    QCOMPARE(
-        bench.modals.seen,
-        QStringList {
-            "SELVANE (stop): "
-            "File not found: /nonexistent/libgpib.so.0\rInstall National Instruments drivers"});
-    QVERIFY(bench.window.hasClosed());
-    QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // never reached
-    QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(42)); // all saved
-}
-
-void tst_MainWindow::sigtermDuringTheUnitsDialogEndsAfterStartUp()
-{
-    Bench bench;
-    QuitSignals signalsToQuit;
-    connect(&signalsToQuit, &QuitSignals::quitRequested, &bench.window, &MainWindow::requestQuit);
-    bench.modals.queue([](QWidget *) { ::raise(SIGTERM); }); // leaves the dialog open
-    bench.window.Load("Bench");
-    QCOMPARE(bench.modals.seen, QStringList {"Units"}); // only the signal can have closed it
-    QVERIFY(bench.window.hasClosed());
-    QCOMPARE(bench.window.UnitCount(), 1); // closed as if by its title bar
-    QCOMPARE(bench.window.panel(0).Frame->title(),
-             QStringLiteral("Unit 1  [0.7.0]")); // start-up ran on
-}
-
-void tst_MainWindow::everythingTheOperatorSetSurvivesARestart()
-{
-    TemporaryFolder keep;
-    const std::string file = keep.file("registry.sqlite3");
-    const QPoint at(TwipsScale::primaryScreen().toPixels(1500),
-                    TwipsScale::primaryScreen().toPixels(3000));
+    void commandTextDecidesThePath_data()
     {
-        Bench first("0:7:0", "", file);
-        first.modals.queue([](QWidget *modal) { // first start: three units
-            QTest::mouseClick(static_cast<Units *>(modal)->Num[2], Qt::LeftButton);
-            modal->close();
-        });
-        first.start(0);
-        first.window.move(at);
-        UnitPanel &second = first.window.panel(1);
-        QTest::mouseClick(second.Edit, Qt::LeftButton);
-        QVERIFY(second.Edit->text() == "&Lock" && second.ATxt->isEnabled()
-                && !second.Position[0]->isVisible() && second.PositionLbl[7]->isVisible());
-        QVERIFY(first.window.panel(0).Position[0]->isVisible()); // the others stay locked
-        retype(second.ATxt, QStringLiteral("Inputs"));
-        second.PositionLbl[2]->selectAll();
-        second.PositionLbl[2]->insert(QStringLiteral("50 Ω")); // as typed with a compose key
-        retype(second.PositionLbl[7], QString());
-        QTest::mouseClick(second.Edit, Qt::LeftButton);
-        QCOMPARE(second.Position[2]->text(), QStringLiteral("50 Ω"));
-        QVERIFY(!second.Position[7]->isVisible()
-                && !second.ATxt->isEnabled()); // no label, no button
-        first.modals.queue(enter({"1", "12", "96"}));
-        QTest::mouseClick(first.window.panel(2).Config, Qt::LeftButton);
-    }
-    Bench restart("0:7:0", "", file);
-    restart.start(0);
-    QVERIFY(restart.modals.seen.isEmpty()); // the count is known now
-    QCOMPARE(restart.window.UnitCount(), 3);
-    UnitPanel &second = restart.window.panel(1);
-    QCOMPARE(second.ATxt->text(), QStringLiteral("Inputs"));
-    QCOMPARE(second.Position[2]->text(), QStringLiteral("50 Ω"));
-    QVERIFY(!second.Position[7]->isVisible());
-    QCOMPARE(restart.window.panel(2).Frame->title(), QStringLiteral("Unit 3  [1.12.96]"));
-    QCOMPARE(restart.window.frameGeometry().topLeft(), at);
-    QTest::mouseClick(second.Edit, Qt::LeftButton); // a label again, a button again
-    retype(second.PositionLbl[7], QStringLiteral("Load"));
-    QTest::mouseClick(second.Edit, Qt::LeftButton);
-    QVERIFY(second.Position[7]->isVisible() && second.Position[7]->text() == "Load");
-    restart.window.close();
-    const auto values = contextValues(file, kBench);
-    QCOMPARE(std::get<1>(values.at("X")), (Bytes {0xDC, 0x05, 0, 0}));
-    QCOMPARE(std::get<1>(values.at("Y")), (Bytes {0xB8, 0x0B, 0, 0}));
-    QCOMPARE(values.size(), std::size_t(42));
-}
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<CommandLine::Path>("path");
+        QTest::addColumn<QString>("instance");
 
-void tst_MainWindow::closeSavesWhatIsShownAndTakesOpenLinksOffline()
-{
-    Bench bench;
-    bench.store.WriteValue(kBench, "2.PAd", 9.0); // nobody listens there: never linked
-    bench.store.WriteValue(kBench, "3.A.title", "third");
-    bench.store.WriteValue(kBench, "3.PAd", 9.0);
-    bench.start(2);
-    bench.modals.queue(enter({QString(), "8"})); // the hidden third panel gets a link of its own
-    QTest::mouseClick(bench.window.panel(2).Config, Qt::LeftButton);
-    QVERIFY(bench.window.unit(2).Opened && !bench.window.unit(1).Opened);
-    UnitPanel &panel = bench.window.panel(0);
-    QTest::mouseClick(panel.Edit, Qt::LeftButton);
-    retype(panel.PositionLbl[0], QStringLiteral("typed"));
-    retype(panel.BTxt, QStringLiteral("Outputs"));
-    bench.clearTrace();
-    bench.window.close(); // still in edit mode
-    QCOMPARE(bench.trace().join(' '), QStringLiteral("ibloc(%1) ibonl(%1,0) ibloc(%2) ibonl(%2,0)")
-                                          .arg(bench.window.unit(0).Device)
-                                          .arg(bench.window.unit(2).Device));
-    QVERIFY(!bench.window.unit(0).Opened && !bench.window.unit(2).Opened);
-    QCOMPARE(bench.store.ReadValue(kBench, "1.A1.label", "none"), std::string("A1")); // not locked
-    QCOMPARE(bench.store.ReadValue(kBench, "1.B.title", "none"), std::string("Outputs"));
-    QCOMPARE(bench.store.ReadValue(kBench, "3.A.title", "none"), std::string("third"));
-    QCOMPARE(bench.store.ReadValue(kBench, "3.PAd", std::int32_t(0)), 9); // hidden: not saved
-    QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(3 + 2 * 13 + 2));
-}
+        // clang-format off
+        QTest::newRow("empty") << "" << Path::Normal << "";
+        QTest::newRow("blanks only") << "   " << Path::Normal << "";
+        QTest::newRow("name") << "Bench2" << Path::Normal << "Bench2";
+        QTest::newRow("blanks around a name go") << "  Bench 2  " << Path::Normal << "Bench 2";
+        QTest::newRow("only blanks are trimmed, not tabs") << "\tBench " << Path::Normal << "\tBench";
+        QTest::newRow("usage") << "-?" << Path::Usage << "";
+        QTest::newRow("usage inside a word") << "Bench-?x" << Path::Usage << "";
+        QTest::newRow("usage with clean") << "-clean -?" << Path::Usage << "";
+        QTest::newRow("clean alone") << "-clean" << Path::Clean << "";
+        QTest::newRow("clean before name") << "-clean Bench" << Path::Clean << "Bench";
+        QTest::newRow("clean after name") << "Bench -clean" << Path::Clean << "Bench";
+        QTest::newRow("clean joined to a word") << "Bench-cleanX" << Path::Clean << "Bench      X";
+        QTest::newRow("clean twice") << "-clean -clean" << Path::Usage << "";
+        QTest::newRow("clean in capitals is a name") << "-CLEAN" << Path::Normal << "-CLEAN";
+        QTest::newRow("hyphenated name") << "Bench-2" << Path::Normal << "Bench-2";
+        QTest::newRow("hyphenated name with clean") << "Bench-2 -clean" << Path::Usage << "";
+        QTest::newRow("Qt's -reverse is a name") << "-reverse Bench" << Path::Normal << "-reverse Bench";
+        QTest::newRow("non-ASCII name") << "Bänk Ω" << Path::Normal << "Bänk Ω";
+        // clang-format on
+    }
+
+    void commandTextDecidesThePath()
+    {
+        QFETCH(QString, command);
+        QFETCH(CommandLine::Path, path);
+        QFETCH(QString, instance);
+        const CommandLine::Choice choice = CommandLine::parse(command.toStdString());
+        QCOMPARE(choice.path, path);
+        QCOMPARE(QString::fromStdString(choice.InstanceName), instance);
+    }
+
+    void usageAndCleanShowTheirMessageAndClose_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("context"); // the one deleted
+        QTest::addColumn<QString>("message");
+        const QString clean =
+            QStringLiteral("Cleaning %1 registry context\r\nPlease restart application");
+        // clang-format off
+        QTest::newRow("usage") << "Bench -?" << "" << "Usage:\tSELVANE.exe (NUM) (-clean)\r\n     with\r\n\tNAME  = " "Instance name\r\n\t-clean = Registry clean option";
+        QTest::newRow("clean alone") << "-clean" << "SELVANE" << clean.arg("");
+        QTest::newRow("clean after a name") << "  Bench -clean " << "SELVANE - Bench" << clean.arg("Bench");
+        QTest::newRow("clean of a missing context") << "Nowhere -clean" << "SELVANE - Nowhere" << clean.arg("Nowhere");
+        // clang-format on
+    }
+
+    void usageAndCleanShowTheirMessageAndClose()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, context);
+        QFETCH(QString, message);
+        Bench bench;
+        for (const char *name : {"SELVANE", "SELVANE - Bench", "SELVANE - Bench2"})
+            bench.store.WriteValue(name, "Units", 2.0);
+        RegistryDump expected = dumpRegistry(bench.file);
+        expected.erase(kContextPath + context.toStdString());
+        bench.window.Load(command.toStdString());
+        QVERIFY(bench.window.hasClosed());
+        QCOMPARE(bench.modals.seen, QStringList {"SELVANE: " + message});
+        QCOMPARE(QString::fromStdString(bench.window.ContextName()), context);
+        QVERIFY(dumpRegistry(bench.file) == expected); // nothing else deleted, nothing written
+    }
+
+    void storedCountOutsideOneToThreeAsksForIt_data()
+    {
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<int>>("presses"); // in the unit-count dialog
+        QTest::addColumn<int>("close"); // how it is closed: a key, or 0 for the title bar
+        QTest::addColumn<int>("count");
+        const int ok = Qt::Key_Space; // on its OK button
+        // clang-format off
+        QTest::newRow("missing, OK at once") << 0u << QByteArray() << QList<int> {} << ok << 1;
+        QTest::newRow("zero, 3 then 2 then OK") << 4u << QByteArray("\0\0\0\0", 4) << QList<int> {2, 1} << ok << 2;
+        QTest::newRow("negative, 3 then Enter") << 4u << QByteArray("\xFF\xFF\xFF\xFF", 4) << QList<int> {2} << int(Qt::Key_Return) << 3;
+        QTest::newRow("four, 3 then title bar") << 4u << QByteArray("\4\0\0\0", 4) << QList<int> {2} << 0 << 3;
+        QTest::newRow("65537 (1 in its low word), Escape") << 4u << QByteArray("\1\0\1\0", 4) << QList<int> {} << int(Qt::Key_Escape) << 1;
+        QTest::newRow("a text, title bar") << 1u << QByteArray("3\0", 2) << QList<int> {} << 0 << 1;
+        QTest::newRow("five bytes, first option then OK") << 4u << QByteArray("\3\0\0\0\0", 5) << QList<int> {0} << ok << 1;
+        // clang-format on
+    }
+
+    // and the count sets the width
+    void storedCountOutsideOneToThreeAsksForIt()
+    {
+        QFETCH(uint, type);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<int>, presses);
+        QFETCH(int, close);
+        QFETCH(int, count);
+        Bench bench;
+        if (type != 0)
+            QCOMPARE(storeRaw(bench.registry, kBench, "Units", type, bytes.toStdString()), 0L);
+        bench.modals.queue([presses, close](QWidget *modal) {
+            auto *dialog = static_cast<Units *>(modal);
+            for (const int item : presses)
+                QTest::mouseClick(dialog->Num[item], Qt::LeftButton);
+            if (close == Qt::Key_Space)
+                QTest::mouseClick(dialog->OK, Qt::LeftButton);
+            else if (close)
+                QTest::keyClick(dialog, Qt::Key(close));
+            else
+                dialog->close();
+        });
+        const int height = bench.window.height();
+        bench.window.Load("Bench");
+        QCOMPARE(bench.modals.seen, QStringList {"Units"});
+        QCOMPARE(bench.window.UnitCount(), count);
+        const int widthTwips[] = {0, 2415, 4815, 7215};
+        QCOMPARE(bench.window.frameGeometry().width(),
+                 TwipsScale::primaryScreen().toPixels(widthTwips[count])); // the outer width
+        QCOMPARE(bench.window.height(), height);
+        for (int item = 0; item < 3; ++item) { // in force at once
+            for (QPushButton *button : bench.window.panel(item).Position)
+                QCOMPARE(button->isEnabled(), item < count);
+        }
+    }
+
+    void placementKeepsTheWindowOnScreen_data()
+    {
+        QTest::addColumn<QPoint>("stored"); // twips; INT_MIN: nothing stored
+        QTest::addColumn<QPoint>("placed"); // twips; y INT_MIN: the window's top before placement
+        const QSize screen = TwipsScale::screenSizeTwips();
+        const int w = screen.width();
+        const int h = screen.height();
+        const int none = INT_MIN;
+        // clang-format off
+        QTest::newRow("nothing stored") << QPoint(none, none) << QPoint(100, none);
+        QTest::newRow("stored") << QPoint(1500, 3000) << QPoint(1500, 3000);
+        QTest::newRow("right edge accepted") << QPoint(w - 100, 0) << QPoint(w - 100, 0);
+        QTest::newRow("past right edge") << QPoint(w - 99, 0) << QPoint(100, 0);
+        QTest::newRow("negative X") << QPoint(-15, 0) << QPoint(100, 0);
+        QTest::newRow("bottom edge accepted") << QPoint(0, h - 100) << QPoint(0, h - 100);
+        QTest::newRow("past bottom edge") << QPoint(0, h - 99) << QPoint(0, none);
+        QTest::newRow("negative Y") << QPoint(0, -15) << QPoint(0, none);
+        // clang-format on
+    }
+
+    void placementKeepsTheWindowOnScreen()
+    {
+        QFETCH(QPoint, stored);
+        QFETCH(QPoint, placed);
+        Bench bench;
+        if (stored.x() != INT_MIN)
+            bench.store.WriteValue(kBench, "X", stored.x());
+        if (stored.y() != INT_MIN)
+            bench.store.WriteValue(kBench, "Y", stored.y());
+        const int topBefore = bench.window.frameGeometry().top();
+        bench.start(3);
+        const TwipsScale scale = TwipsScale::primaryScreen();
+        QCOMPARE(bench.window.frameGeometry().topLeft(),
+                 QPoint(scale.toPixels(placed.x()),
+                        placed.y() == INT_MIN ? topBefore : scale.toPixels(placed.y())));
+    }
+
+    void positionButtonsComeFirstInTheTabOrder()
+    {
+        Bench bench;
+        bench.start(1);
+        QStringList chain;
+        QWidget *widget = bench.window.panel(0).Position[0];
+        for (int i = 0; i < 26; ++i, widget = widget->nextInFocusChain())
+            chain << QStringLiteral("%1%2")
+                         .arg(widget->property("item").toInt())
+                         .arg(widget->objectName());
+        QCOMPARE(chain.join(' '),
+                 QStringLiteral("0A1 0A2 0A3 0A4 0B1 0B2 0B3 0B4 1A1 1A2 1A3 1A4 1B1 1B2 1B3 "
+                                "1B4 2A1 2A2 2A3 2A4 2B1 2B2 2B3 2B4 0ATxt 0BTxt"));
+    }
+
+    void settingsFillThePanels()
+    {
+        Bench bench;
+        bench.store.WriteValue(kBench, "1.Board", -40000.0); // does not fit: the default
+        bench.store.WriteValue(kBench, "1.PAd", 70000.0);
+        bench.store.WriteValue(kBench, "1.SAd", -32768.0);
+        bench.store.WriteValue(kBench, "2.Board", 1.0);
+        bench.store.WriteValue(kBench, "2.PAd", 12.0);
+        bench.store.WriteValue(kBench, "2.SAd", 96.0);
+        bench.store.WriteValue(kBench, "2.A.title", "Input");
+        bench.store.WriteValue(kBench, "2.B3.label", "50 \xCE\xA9");
+        bench.store.WriteValue(kBench, "2.B4.label", ""); // no button
+        bench.store.WriteValue(kBench, "2.A4.label", "   "); // blanks are a label
+        storeRaw(bench.registry, kBench, "2.A1.label", 1, std::string("a\0b\0", 4)); // a NUL inside
+        storeRaw(bench.registry, kBench, "2.A3.label", 1,
+                 std::string(2000, 'x')); // too long to read
+        bench.store.WriteValue(kBench, "3.A.title", "never read");
+        bench.start(2);
+        QCOMPARE(bench.window.windowTitle(),
+                 QStringLiteral("SELVANE V" SELVANE_VERSION_TEXT " - Bench"));
+        const UnitPanel &second = bench.window.panel(1);
+        QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.-32768]"));
+        QCOMPARE(second.Frame->title(), QStringLiteral("Unit 2  [1.12.96]"));
+        QCOMPARE(second.ATxt->text(), QStringLiteral("Input"));
+        QCOMPARE(second.BTxt->text(), QStringLiteral("Device 2"));
+        QCOMPARE(second.Position[0]->text(), QString::fromUtf8("a\0b", 3));
+        QCOMPARE(second.Position[2]->text(), QStringLiteral("A3"));
+        QCOMPARE(second.Position[6]->text(), QStringLiteral("50 Ω"));
+        QVERIFY(!second.Position[7]->isVisible() && second.Position[3]->isVisible());
+        QCOMPARE(bench.window.panel(2).ATxt->text(), QStringLiteral("Device 1"));
+        QVERIFY(second.Edit->text() == "&Edit" && !second.BTxt->isEnabled() // in lock mode
+                && !second.PositionLbl[0]->isVisible());
+        QCOMPARE(captionColour(second.Frame), QColor(255, 0, 0)); // no board 1 on the bus
+    }
+
+    void longLabelIsShownWholeWhileTypingStopsAtTheLimit()
+    {
+        Bench bench;
+        const QString longLabel = QStringLiteral("Fifteen chars!!");
+        bench.store.WriteValue(kBench, "1.A1.label", longLabel.toStdString());
+        bench.start(1);
+        UnitPanel &panel = bench.window.panel(0);
+        QCOMPARE(panel.Position[0]->text(), longLabel);
+        QCOMPARE(panel.PositionLbl[0]->text(), longLabel);
+        QTest::mouseClick(panel.Edit, Qt::LeftButton);
+        const auto typeAtEnd = [](QLineEdit *edit, const QString &text) {
+            edit->setFocus();
+            edit->end(false);
+            QTest::keyClicks(edit, text);
+            return edit->text();
+        };
+        QCOMPARE(typeAtEnd(panel.PositionLbl[0], QStringLiteral("x")), longLabel);
+        QTest::keyClick(panel.PositionLbl[0], Qt::Key_Backspace);
+        QCOMPARE(panel.PositionLbl[0]->text(), longLabel.chopped(1)); // shortening is allowed
+        QCOMPARE(typeAtEnd(panel.PositionLbl[1], QStringLiteral("123456789012")),
+                 QStringLiteral("A212345678"));
+        QCOMPARE(typeAtEnd(panel.ATxt, QStringLiteral("xyz")), QStringLiteral("Device 1x"));
+        panel.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
+        QCOMPARE(panel.PositionLbl[2]->text(), QStringLiteral("A3"));
+    }
+
+    void missingDriverLibraryEndsStartUpWithItsMessage()
+    {
+        Bench bench("", {}, "/nonexistent/libgpib.so.0");
+        bench.start(3);
+        // The first opening ends start-up.
+        QCOMPARE(
+            bench.modals.seen,
+            QStringList {
+                "SELVANE (stop): "
+                "File not found: /nonexistent/libgpib.so.0\rInstall National Instruments drivers"});
+        QVERIFY(bench.window.hasClosed());
+        QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // never reached
+        QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(42)); // all saved
+    }
+
+    void sigtermDuringTheUnitsDialogEndsAfterStartUp()
+    {
+        Bench bench;
+        QuitSignals signalsToQuit;
+        connect(&signalsToQuit, &QuitSignals::quitRequested, &bench.window,
+                &MainWindow::requestQuit);
+        bench.modals.queue([](QWidget *) { ::raise(SIGTERM); }); // leaves the dialog open
+        bench.window.Load("Bench");
+        QCOMPARE(bench.modals.seen, QStringList {"Units"}); // only the signal can have closed it
+        QVERIFY(bench.window.hasClosed());
+        QCOMPARE(bench.window.UnitCount(), 1); // closed as if by its title bar
+        QCOMPARE(bench.window.panel(0).Frame->title(),
+                 QStringLiteral("Unit 1  [0.7.0]")); // start-up ran on
+    }
+
+    void everythingTheOperatorSetSurvivesARestart()
+    {
+        TemporaryFolder keep;
+        const std::string file = keep.file("registry.sqlite3");
+        const QPoint at(TwipsScale::primaryScreen().toPixels(1500),
+                        TwipsScale::primaryScreen().toPixels(3000));
+        {
+            Bench first("", file);
+            first.modals.queue([](QWidget *modal) { // first start: three units
+                QTest::mouseClick(static_cast<Units *>(modal)->Num[2], Qt::LeftButton);
+                modal->close();
+            });
+            first.start(0);
+            first.window.move(at);
+            UnitPanel &second = first.window.panel(1);
+            QTest::mouseClick(second.Edit, Qt::LeftButton);
+            QVERIFY(second.Edit->text() == "&Lock" && second.ATxt->isEnabled()
+                    && !second.Position[0]->isVisible() && second.PositionLbl[7]->isVisible());
+            QVERIFY(first.window.panel(0).Position[0]->isVisible()); // the others stay locked
+            retype(second.ATxt, QStringLiteral("Inputs"));
+            second.PositionLbl[2]->selectAll();
+            second.PositionLbl[2]->insert(QStringLiteral("50 Ω")); // as typed with a compose key
+            retype(second.PositionLbl[7], QString());
+            QTest::mouseClick(second.Edit, Qt::LeftButton);
+            QCOMPARE(second.Position[2]->text(), QStringLiteral("50 Ω"));
+            QVERIFY(!second.Position[7]->isVisible()
+                    && !second.ATxt->isEnabled()); // no label, no button
+            first.modals.queue(enter({"1", "12", "96"}));
+            QTest::mouseClick(first.window.panel(2).Config, Qt::LeftButton);
+        }
+        Bench restart("", file);
+        restart.start(0);
+        QVERIFY(restart.modals.seen.isEmpty()); // the count is known now
+        QCOMPARE(restart.window.UnitCount(), 3);
+        UnitPanel &second = restart.window.panel(1);
+        QCOMPARE(second.ATxt->text(), QStringLiteral("Inputs"));
+        QCOMPARE(second.Position[2]->text(), QStringLiteral("50 Ω"));
+        QVERIFY(!second.Position[7]->isVisible());
+        QCOMPARE(restart.window.panel(2).Frame->title(), QStringLiteral("Unit 3  [1.12.96]"));
+        QCOMPARE(restart.window.frameGeometry().topLeft(), at);
+        QTest::mouseClick(second.Edit, Qt::LeftButton); // a label again, a button again
+        retype(second.PositionLbl[7], QStringLiteral("Load"));
+        QTest::mouseClick(second.Edit, Qt::LeftButton);
+        QVERIFY(second.Position[7]->isVisible() && second.Position[7]->text() == "Load");
+        restart.window.close();
+        const auto values = contextValues(file, kBench);
+        QCOMPARE(std::get<1>(values.at("X")), (Bytes {0xDC, 0x05, 0, 0}));
+        QCOMPARE(std::get<1>(values.at("Y")), (Bytes {0xB8, 0x0B, 0, 0}));
+        QCOMPARE(values.size(), std::size_t(42));
+    }
+
+    void closeSavesWhatIsShownAndTakesOpenLinksOffline()
+    {
+        Bench bench;
+        bench.store.WriteValue(kBench, "2.PAd", 9.0); // nobody listens there: never linked
+        bench.store.WriteValue(kBench, "3.A.title", "third");
+        bench.store.WriteValue(kBench, "3.PAd", 9.0);
+        bench.start(2);
+        bench.modals.queue(
+            enter({QString(), "8"})); // the hidden third panel gets a link of its own
+        QTest::mouseClick(bench.window.panel(2).Config, Qt::LeftButton);
+        QVERIFY(bench.window.unit(2).Opened && !bench.window.unit(1).Opened);
+        UnitPanel &panel = bench.window.panel(0);
+        QTest::mouseClick(panel.Edit, Qt::LeftButton);
+        retype(panel.PositionLbl[0], QStringLiteral("typed"));
+        retype(panel.BTxt, QStringLiteral("Outputs"));
+        bench.clearTrace();
+        bench.window.close(); // still in edit mode
+        QCOMPARE(bench.trace().join(' '),
+                 QStringLiteral("ibloc(%1) ibonl(%1,0) ibloc(%2) ibonl(%2,0)")
+                     .arg(bench.window.unit(0).Device)
+                     .arg(bench.window.unit(2).Device));
+        QVERIFY(!bench.window.unit(0).Opened && !bench.window.unit(2).Opened);
+        QCOMPARE(bench.store.ReadValue(kBench, "1.A1.label", "none"),
+                 std::string("A1")); // not locked
+        QCOMPARE(bench.store.ReadValue(kBench, "1.B.title", "none"), std::string("Outputs"));
+        QCOMPARE(bench.store.ReadValue(kBench, "3.A.title", "none"), std::string("third"));
+        QCOMPARE(bench.store.ReadValue(kBench, "3.PAd", std::int32_t(0)), 9); // hidden: not saved
+        QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(3 + 2 * 13 + 2));
+    }
+};
 
 QTEST_MAIN(tst_MainWindow)
 #include "tst_MainWindow.moc"

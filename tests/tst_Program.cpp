@@ -146,78 +146,76 @@ class tst_Program : public QObject
 {
     Q_OBJECT
 private slots:
-    void copiesEndedTogetherSaveEverything();
-    void killDuringShutdownLeavesOldOrNewValues();
-};
-
-void tst_Program::copiesEndedTogetherSaveEverything()
-{
-    const struct
+    void copiesEndedTogetherSaveEverything()
     {
-        QStringList arguments;
-        std::string context;
-        int signal;
-    } copies[] = {
-        {{"Bench"}, "SELVANE - Bench", SIGTERM},
-        {{"Bench", "2"}, "SELVANE - Bench 2", SIGINT},
-        {{}, "SELVANE", SIGHUP},
-        {{"-platform", "foo"}, "SELVANE - -platform foo", SIGTERM},
-        {{"-reverse", "-style", "x"}, "SELVANE - -reverse -style x", SIGTERM},
-    };
-    TemporaryFolder folder;
-    const std::string file = folder.file("registry.sqlite3");
-    for (int round = 0; round < rounds("SELVANE_CONCURRENCY_ROUNDS", 50); ++round) {
-        std::map<std::string, Expected> expected;
-        for (const auto &copy : copies)
-            expected[copy.context] = seedContext(file, copy.context);
-        std::vector<std::unique_ptr<Program>> programs;
-        for (const auto &copy : copies)
-            programs.push_back(std::make_unique<Program>(
-                file, folder.file(std::to_string(programs.size()) + ".jsonl"), copy.arguments));
-        for (const auto &program : programs)
-            QVERIFY(program->startedUp());
-        for (std::size_t i = 0; i < programs.size(); ++i)
-            QVERIFY(programs[i]->signal(copies[i].signal));
-        for (const auto &program : programs) {
-            QVERIFY(program->process.waitForFinished(10000));
-            QCOMPARE(program->process.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(program->process.exitCode(), 0);
-            QCOMPARE(program->offlineCalls(), 3); // unit 1's open link too
-        }
-        const RegistryDump dump = dumpRegistry(file);
-        for (const auto &[context, values] : expected)
-            QCOMPARE(newValues(dump, context, values), int(values.size()) - 1);
-    }
-    QVERIFY(integrityOk(file));
-}
-
-void tst_Program::killDuringShutdownLeavesOldOrNewValues()
-{
-    std::mt19937 random(1206);
-    int allOld = 0;
-    int allNew = 0;
-    const int kills = rounds("SELVANE_CRASH_ROUNDS", 200);
-    for (int round = 0; round < kills; ++round) {
+        const struct
+        {
+            QStringList arguments;
+            std::string context;
+            int signal;
+        } copies[] = {
+            {{"Bench"}, "SELVANE - Bench", SIGTERM},
+            {{"Bench", "2"}, "SELVANE - Bench 2", SIGINT},
+            {{}, "SELVANE", SIGHUP},
+            {{"-platform", "foo"}, "SELVANE - -platform foo", SIGTERM},
+            {{"-reverse", "-style", "x"}, "SELVANE - -reverse -style x", SIGTERM},
+        };
         TemporaryFolder folder;
         const std::string file = folder.file("registry.sqlite3");
-        const Expected expected = seedContext(file, "SELVANE - Crash");
-        Program program(file, folder.file("trace.jsonl"), {"Crash"});
-        QVERIFY(program.startedUp());
-        // SIGTERM starts the shutdown writes; SIGKILL lands somewhere in or around them.
-        QVERIFY(program.signal(SIGTERM));
-        ::usleep(std::uniform_int_distribution<useconds_t>(0, 2500)(random));
-        program.signal(SIGKILL);
-        QVERIFY(program.process.waitForFinished(10000));
-        QVERIFY2(integrityOk(file), qPrintable(QStringLiteral("round %1").arg(round)));
-        const int changed = newValues(dumpRegistry(file), "SELVANE - Crash", expected);
-        QVERIFY2(changed >= 0,
-                 qPrintable(QStringLiteral("round %1: a value is neither old nor new").arg(round)));
-        allOld += changed == 0;
-        allNew += changed == int(expected.size()) - 1;
+        for (int round = 0; round < rounds("SELVANE_CONCURRENCY_ROUNDS", 50); ++round) {
+            std::map<std::string, Expected> expected;
+            for (const auto &copy : copies)
+                expected[copy.context] = seedContext(file, copy.context);
+            std::vector<std::unique_ptr<Program>> programs;
+            for (const auto &copy : copies)
+                programs.push_back(std::make_unique<Program>(
+                    file, folder.file(std::to_string(programs.size()) + ".jsonl"), copy.arguments));
+            for (const auto &program : programs)
+                QVERIFY(program->startedUp());
+            for (std::size_t i = 0; i < programs.size(); ++i)
+                QVERIFY(programs[i]->signal(copies[i].signal));
+            for (const auto &program : programs) {
+                QVERIFY(program->process.waitForFinished(10000));
+                QCOMPARE(program->process.exitStatus(), QProcess::NormalExit);
+                QCOMPARE(program->process.exitCode(), 0);
+                QCOMPARE(program->offlineCalls(), 3); // unit 1's open link too
+            }
+            const RegistryDump dump = dumpRegistry(file);
+            for (const auto &[context, values] : expected)
+                QCOMPARE(newValues(dump, context, values), int(values.size()) - 1);
+        }
+        QVERIFY(integrityOk(file));
     }
-    qInfo("%d kills: %d before any write, %d after the last, %d between writes", kills, allOld,
-          allNew, kills - allOld - allNew);
-}
+
+    void killDuringShutdownLeavesOldOrNewValues()
+    {
+        std::mt19937 random(1206);
+        int allOld = 0;
+        int allNew = 0;
+        const int kills = rounds("SELVANE_CRASH_ROUNDS", 200);
+        for (int round = 0; round < kills; ++round) {
+            TemporaryFolder folder;
+            const std::string file = folder.file("registry.sqlite3");
+            const Expected expected = seedContext(file, "SELVANE - Crash");
+            Program program(file, folder.file("trace.jsonl"), {"Crash"});
+            QVERIFY(program.startedUp());
+            // SIGTERM starts the shutdown writes; SIGKILL lands somewhere in or around them.
+            QVERIFY(program.signal(SIGTERM));
+            ::usleep(std::uniform_int_distribution<useconds_t>(0, 2500)(random));
+            program.signal(SIGKILL);
+            QVERIFY(program.process.waitForFinished(10000));
+            QVERIFY2(integrityOk(file), qPrintable(QStringLiteral("round %1").arg(round)));
+            const int changed = newValues(dumpRegistry(file), "SELVANE - Crash", expected);
+            QVERIFY2(
+                changed >= 0,
+                qPrintable(QStringLiteral("round %1: a value is neither old nor new").arg(round)));
+            allOld += changed == 0;
+            allNew += changed == int(expected.size()) - 1;
+        }
+        qInfo("%d kills: %d before any write, %d after the last, %d between writes", kills, allOld,
+              allNew, kills - allOld - allNew);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Program)
 #include "tst_Program.moc"

@@ -35,70 +35,68 @@ class tst_Switch : public QObject
 {
     Q_OBJECT
 private slots:
-    void pressesShowTheirOutcome_data();
-    void pressesShowTheirOutcome();
-    void screenReaderHearsLabelAndSelection();
-};
-
-void tst_Switch::pressesShowTheirOutcome_data()
-{
-    QTest::addColumn<QString>("steps"); // "2B3": unit 2's B3; "E1": unit 1's Edit button;
-                                        // "-7", "+7": the instrument at 7 leaves, comes back
-    QTest::addColumn<QString>("first"); // how each unit looks at the end
-    QTest::addColumn<QString>("second");
-    QTest::addColumn<QString>("calls");
-    const QString open = QStringLiteral("ibconfig(0,23,1) ibdev(0,7,0,12,1,0) ibclr(32)");
-    // clang-format off
-    QTest::newRow("the highlight moves within its section") << "1B2 1A1 1A2 1B3 1B3" << ".g.. ..g. G" << ".... .... G" << "ibwrt(32,2)=4232 ibwrt(32,2)=4131 ibwrt(32,2)=4132 ibwrt(32,2)=4233 ibwrt(32,2)=4233";
-    QTest::newRow("edit and lock keep it") << "1A2 1B3 E1 E1" << ".g.. ..g. G" << ".... .... G" << "ibwrt(32,2)=4132 ibwrt(32,2)=4233";
-    QTest::newRow("a failed press clears its section only") << "1A1 1B2 -7 1A3" << ".... .g.. R" << ".... .... G" << "ibwrt(32,2)=4131 ibwrt(32,2)=4232 ibwrt(32,2)=4133 ERR ibonl(32,0)";
-    QTest::newRow("the next press opens the link again") << "1B2 -7 1A3 +7 1A3" << "..g. .g.. G" << ".... .... G" << "ibwrt(32,2)=4232 ibwrt(32,2)=4133 ERR ibonl(32,0) " + open + " ibwrt(32,2)=5858 ibwrt(32,2)=4133";
-    QTest::newRow("one unit never touches another") << "2A4 2B2 -7 1A1 1B1" << ".... .... R" << "...g .g.. G" << "ibwrt(33,2)=4134 ibwrt(33,2)=4232 ibwrt(32,2)=4131 ERR ibonl(32,0) " + open + " ERR ibonl(32,0)";
-    // clang-format on
-}
-
-void tst_Switch::pressesShowTheirOutcome()
-{
-    QFETCH(QString, steps);
-    QFETCH(QString, first);
-    QFETCH(QString, second);
-    QFETCH(QString, calls);
-    Bench bench;
-    bench.store.WriteValue(kBench, "2.PAd", 8.0);
-    bench.start(2);
-    QStringList present {"0:7:0", "0:8:0"};
-    for (const QString &step : steps.split(' ')) {
-        const int unit = step[0].digitValue() - 1;
-        if (step[0] == '-' || step[0] == '+') {
-            const QString device = "0:" + step.mid(1) + ":0";
-            step[0] == '-' ? void(present.removeAll(device)) : present.append(device);
-            qputenv("SELVANE_SIM_DEVICES", present.isEmpty() ? " " : present.join(' ').toLatin1());
-        } else if (step[0] == 'E') {
-            QTest::mouseClick(bench.window.panel(step[1].digitValue() - 1).Edit, Qt::LeftButton);
-        } else {
-            bench.press(unit, (step[1] == 'B') * 4 + step[2].digitValue() - 1);
-        }
+    void pressesShowTheirOutcome_data()
+    {
+        QTest::addColumn<QString>("steps"); // "2B3": unit 2's B3; "E1": unit 1's Edit button;
+                                            // "-7", "+7": the instrument at 7 leaves, comes back
+        QTest::addColumn<QString>("first"); // how each unit looks at the end
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("calls");
+        const QString open = QStringLiteral("ibconfig(0,23,1) ibdev(0,7,0,12,1,0) ibclr(32)");
+        // clang-format off
+        QTest::newRow("the highlight moves within its section") << "1B2 1A1 1A2 1B3 1B3" << ".g.. ..g. G" << ".... .... G" << "ibwrt(32,2)=4232 ibwrt(32,2)=4131 ibwrt(32,2)=4132 ibwrt(32,2)=4233 ibwrt(32,2)=4233";
+        QTest::newRow("edit and lock keep it") << "1A2 1B3 E1 E1" << ".g.. ..g. G" << ".... .... G" << "ibwrt(32,2)=4132 ibwrt(32,2)=4233";
+        QTest::newRow("a failed press clears its section only") << "1A1 1B2 -7 1A3" << ".... .g.. R" << ".... .... G" << "ibwrt(32,2)=4131 ibwrt(32,2)=4232 ibwrt(32,2)=4133 ERR ibonl(32,0)";
+        QTest::newRow("the next press opens the link again") << "1B2 -7 1A3 +7 1A3" << "..g. .g.. G" << ".... .... G" << "ibwrt(32,2)=4232 ibwrt(32,2)=4133 ERR ibonl(32,0) " + open + " ibwrt(32,2)=5858 ibwrt(32,2)=4133";
+        QTest::newRow("one unit never touches another") << "2A4 2B2 -7 1A1 1B1" << ".... .... R" << "...g .g.. G" << "ibwrt(33,2)=4134 ibwrt(33,2)=4232 ibwrt(32,2)=4131 ERR ibonl(32,0) " + open + " ERR ibonl(32,0)";
+        // clang-format on
     }
-    QCOMPARE(looks(bench, 0), first);
-    QCOMPARE(looks(bench, 1), second);
-    QCOMPARE(bench.trace().join(' '), calls);
-}
 
-void tst_Switch::screenReaderHearsLabelAndSelection()
-{
-    Bench bench;
-    bench.store.WriteValue(kBench, "1.A2.label", "Antenna");
-    bench.start(1);
-    QAccessibleInterface *button =
-        QAccessible::queryAccessibleInterface(bench.window.panel(0).Position[1]);
-    QVERIFY(button);
-    QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Antenna"));
-    QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Not selected"));
-    bench.press(0, 1);
-    QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Selected position"));
-    bench.press(0, 0);
-    QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Not selected"));
-}
+    void pressesShowTheirOutcome()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, calls);
+        Bench bench;
+        bench.store.WriteValue(kBench, "2.PAd", 8.0);
+        bench.start(2);
+        QStringList present {"0:7:0", "0:8:0"};
+        for (const QString &step : steps.split(' ')) {
+            const int unit = step[0].digitValue() - 1;
+            if (step[0] == '-' || step[0] == '+') {
+                const QString device = "0:" + step.mid(1) + ":0";
+                step[0] == '-' ? void(present.removeAll(device)) : present.append(device);
+                qputenv("SELVANE_SIM_DEVICES",
+                        present.isEmpty() ? " " : present.join(' ').toLatin1());
+            } else if (step[0] == 'E') {
+                QTest::mouseClick(bench.window.panel(step[1].digitValue() - 1).Edit,
+                                  Qt::LeftButton);
+            } else {
+                bench.press(unit, (step[1] == 'B') * 4 + step[2].digitValue() - 1);
+            }
+        }
+        QCOMPARE(looks(bench, 0), first);
+        QCOMPARE(looks(bench, 1), second);
+        QCOMPARE(bench.trace().join(' '), calls);
+    }
+
+    void screenReaderHearsLabelAndSelection()
+    {
+        Bench bench;
+        bench.store.WriteValue(kBench, "1.A2.label", "Antenna");
+        bench.start(1);
+        QAccessibleInterface *button =
+            QAccessible::queryAccessibleInterface(bench.window.panel(0).Position[1]);
+        QVERIFY(button);
+        QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Antenna"));
+        QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Not selected"));
+        bench.press(0, 1);
+        QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Selected position"));
+        bench.press(0, 0);
+        QCOMPARE(button->text(QAccessible::Description), QStringLiteral("Not selected"));
+    }
+};
 
 QTEST_MAIN(tst_Switch)
 #include "tst_Switch.moc"
