@@ -9,7 +9,7 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libsqlite3-dev li
        libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 case "${1:-build}" in
     build) wanted=("${build[@]}") ;;
-    test) wanted=("${build[@]}" clang-format clang libclang-rt-14-dev valgrind xvfb xauth xdotool python3
+    test) wanted=("${build[@]}" clang-format clang libclang-rt-14-dev valgrind xvfb xauth xdotool python3 locales
                   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64) ;;
     windows) wanted=(cmake ninja-build libgtest-dev g++-mingw-w64-x86-64-posix
                      g++-mingw-w64-i686-posix wine wine64) ;;
@@ -24,22 +24,29 @@ for package in "${wanted[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
     [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
-
-if ! command -v apt-get >/dev/null 2>&1; then
-    echo "These packages are needed and this is not a Debian system: ${missing[*]}" >&2
-    exit 1
-fi
 if [[ $(id -u) -eq 0 ]]; then
     as_root=()
 elif command -v sudo >/dev/null 2>&1; then
     as_root=(sudo)
 else
-    echo "These packages are needed; install them as root:" >&2
-    echo "    apt-get install ${missing[*]}" >&2
-    exit 1
+    as_root=(false)
 fi
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [[ ${#missing[@]} -gt 0 ]]; then
+    if ! command -v apt-get >/dev/null 2>&1; then
+        echo "These packages are needed and this is not a Debian system: ${missing[*]}" >&2
+        exit 1
+    fi
+    if [[ ${as_root[0]:-} == false ]]; then
+        echo "These packages are needed; install them as root:" >&2
+        echo "    apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    "${as_root[@]}" apt-get update -qq
+    "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The number reading is also checked under a locale whose decimal separator is a comma.
+if [[ ${1:-build} == test ]] && ! locale -a | grep -qix 'de_DE\.utf-\?8'; then
+    "${as_root[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "deps.sh: no de_DE.UTF-8 locale" >&2
+fi

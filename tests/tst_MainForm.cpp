@@ -39,22 +39,6 @@ private slots:
         QVERIFY(qAbs(scale.toTwips(pixels) - twips) <= 1440 / dpi);
     }
 
-    void framesAreBoldAndTheirChildrenAreNot()
-    {
-        QWidget window;
-        const auto panels = MainForm::build(&window, TwipsScale(96));
-        QCOMPARE(panels[0].Frame->captionFont().weight(), QFont::Bold);
-        QCOMPARE(panels[0].ATxt->font().weight(), QFont::Bold);
-        QCOMPARE(panels[0].Position[0]->font().weight(), QFont::Normal);
-        QCOMPARE(panels[0].Position[0]->font().family(), FormBuilder::windowFont().family());
-        panels[0].Frame->setCaptionColour(forms::kLinkedGreen); // the colour stays with the frame
-        for (QWidget *child : {static_cast<QWidget *>(panels[0].Config),
-                               static_cast<QWidget *>(panels[0].PositionLbl[0])})
-            QCOMPARE(child->palette().color(QPalette::WindowText),
-                     QApplication::palette().color(QPalette::WindowText));
-        QCOMPARE(panels[2].Frame->captionColour(), QColor(192, 64, 0)); // 0x0040C0 as defined
-    }
-
     void buttonsPaintTheirBackColourExactly_data()
     {
         QTest::addColumn<QString>("style");

@@ -230,6 +230,12 @@ private slots:
         QVERIFY(second.Edit->text() == "&Edit" && !second.BTxt->isEnabled() // in lock mode
                 && !second.PositionLbl[0]->isVisible());
         QCOMPARE(captionColour(second.Frame), QColor(255, 0, 0)); // no board 1 on the bus
+        // The caption's bold font and colour stay with the frame; the hidden frame keeps its own.
+        QVERIFY(second.Frame->captionFont().bold() && second.ATxt->font().bold()
+                && !second.Position[0]->font().bold());
+        QCOMPARE(second.Config->palette().color(QPalette::WindowText),
+                 QApplication::palette().color(QPalette::WindowText));
+        QCOMPARE(bench.window.panel(2).Frame->captionColour(), QColor(192, 64, 0)); // 0x0040C0
     }
 
     void longLabelIsShownWholeWhileTypingStopsAtTheLimit()
