@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -84,18 +85,6 @@ TEST_F(GpibBindingTest, RefusedRegistrationTakesTheStatusFromWhereTheDriverTells
     EXPECT_EQ(GpibStatus.iberr, gpib::kEnol);
     gpib.GpibGoLocal(0); // registered now, success
     EXPECT_FALSE(GpibStatus.failed());
-    // Nothing tells: the failure mark stays although the driver answered success.
-    fault("RegisterGpibGlobalsForThread=7");
-    for (const char *name : {"ThreadIbsta", "ThreadIberr", "ThreadIbcntl"})
-        driver.hide(name);
-    driver.reset();
-    GpibStatus = {};
-    GpibBinding blind(driver);
-    blind.GpibGoLocal(0);
-    EXPECT_TRUE(GpibStatus.failed());
-    EXPECT_EQ(GpibStatus.ibsta, std::int16_t(-32768));
-    EXPECT_EQ(GpibStatus.iberr, 0);
-    EXPECT_EQ(GpibStatus.ibcntl, std::int32_t(0xDEAD37F0));
 }
 
 TEST_F(GpibBindingTest, TheSimulatedBusWritesOnlyTheCellsRegisteredWithIt)
@@ -234,15 +223,15 @@ TEST_F(GpibBindingTest, TheSimulatedBusTracesEveryCallAndReportsEachNewPosition)
         gpib.GpibWrite(ud, command, 2);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "gpib-sim: 0:7:0 A -> 3\ngpib-sim: 0:7:0 B -> 2\n");
-    std::ifstream file(trace);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);)
-        lines.push_back(line);
-    ASSERT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines[1], "{\"call\":\"ibdev\",\"args\":[0,7,0,12,1,0],\"ret\":32,\"ibsta\":256,"
-                        "\"iberr\":0,\"ibcntl\":0}");
-    EXPECT_EQ(lines[2], "{\"call\":\"ibwrt\",\"args\":[32,2],\"bytes\":\"4231\",\"ret\":0,"
-                        "\"ibsta\":8448,\"iberr\":0,\"ibcntl\":2}");
+    std::stringstream lines;
+    lines << std::ifstream(trace).rdbuf();
+    EXPECT_NE(
+        lines.str().find(
+            "{\"call\":\"ibdev\",\"args\":[0,7,0,12,1,0],\"ret\":32,\"ibsta\":256,\"iberr\":0,"
+            "\"ibcntl\":0}\n{\"call\":\"ibwrt\",\"args\":[32,2],\"bytes\":\"4231\",\"ret\":0,"
+            "\"ibsta\":8448,\"iberr\":0,\"ibcntl\":2}\n"),
+        std::string::npos);
+    EXPECT_EQ(readTrace(trace).size(), 7u);
 }
 
 // The real loader, on real files.

@@ -109,8 +109,7 @@ private slots:
         // clang-format on
     }
 
-    // and the count sets the width
-    void storedCountOutsideOneToThreeAsksForIt()
+    void storedCountOutsideOneToThreeAsksForIt() // and the count sets the width
     {
         QFETCH(uint, type);
         QFETCH(QByteArray, bytes);

@@ -19,11 +19,6 @@ protected:
     PlatformRegistry platform;
     Registry &registry = platform.registry;
     SettingsStore store {registry};
-
-    std::pair<std::uint32_t, std::vector<std::uint8_t>> stored(const std::string &name)
-    {
-        return platform.stored(kContext, name);
-    }
 };
 
 TEST_F(SettingsStoreTest, ReadsCreateNothingAndTheFirstWriteCreatesTheKeys)
@@ -33,7 +28,8 @@ TEST_F(SettingsStoreTest, ReadsCreateNothingAndTheFirstWriteCreatesTheKeys)
     EXPECT_FALSE(platform.keyExists(""));
     EXPECT_TRUE(store.WriteValue(kContext, "Units", "three"));
     EXPECT_TRUE(store.WriteValue(kContext, "Units", 2.0)); // replaces the text
-    EXPECT_EQ(stored("Units"), std::make_pair(4u, std::vector<std::uint8_t> {2, 0, 0, 0}));
+    EXPECT_EQ(platform.stored(kContext, "Units"),
+              std::make_pair(4u, std::vector<std::uint8_t> {2, 0, 0, 0}));
     ASSERT_TRUE(store.WriteValue("", "Units", 0.0)); // the empty context is the root key
     EXPECT_EQ(platform.stored("", "Units").first, Registry::kDword);
 }
