@@ -5,8 +5,8 @@
 // trace), a main window over both, and an operator who answers every modal window as it
 // appears. What the operator sees is read from painted pixels.
 
+#include "PlatformRegistry.h"
 #include "SimDriver.h"
-#include "TestRegistry.h"
 #include "app/MainWindow.h"
 #include "dialogs/Conf.h"
 #include "gpib/GpibBinding.h"

@@ -4,7 +4,7 @@
 // gpib-sim as the tests' driver: loaded through the real loader, with entry points a test can
 // hide, and its trace read back as "ibwrt(32,2)=4131 ERR" (bytes in hex, ERR when it failed).
 
-#include "Environment.h"
+#include "TemporaryFolder.h"
 #include "gpib/BindingFailure.h"
 #include "gpib/DynamicLibrary.h"
 

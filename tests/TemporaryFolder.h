@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -28,3 +29,16 @@ private:
     std::filesystem::path m_path;
     std::error_code m_error;
 };
+
+/** Sets (or, with null, removes) a variable of the test process's environment. */
+inline void setEnvironment(const char *name, const char *value)
+{
+#if defined(_WIN32)
+    _putenv_s(name, value ? value : "");
+#else
+    if (value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+#endif
+}

@@ -4,7 +4,7 @@
 // a close and lose nothing (Qt never sees their command lines), and a kill at any moment of
 // the shutdown writes leaves every value in its old or its new form.
 
-#include "TestRegistry.h"
+#include "PlatformRegistry.h"
 
 #include <QProcess>
 #include <QTest>

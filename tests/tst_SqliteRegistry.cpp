@@ -4,10 +4,10 @@
 // the Windows registry does where the store cannot tell; a file it cannot use never takes the
 // program down.
 
-#include "Environment.h"
 #include "MemoryRegistry.h"
+#include "PlatformRegistry.h"
 #include "StoreScenario.h"
-#include "TestRegistry.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
