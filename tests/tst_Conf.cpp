@@ -90,61 +90,55 @@ private slots:
         QCOMPARE(ReadNumber("&H10000"), 65536.0);
     }
 
-    void onlyOkGivesTheUnitItsNewAddress_data()
+    void onlyAnAcceptedOkGivesTheUnitItsNewAddress_data()
     {
+        QTest::addColumn<QString>("pad"); // typed into the PAD box
         QTest::addColumn<int>("close"); // OK (Enter on it), Escape, or 0: the title bar
         QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("refusal"); // the box that refuses the entry and keeps the
+                                              // dialog open for another try
         // clang-format off
-        QTest::newRow("OK") << int(Qt::Key_Return) << "0.8.0";
-        QTest::newRow("title bar") << 0 << "0.7.0";
-        QTest::newRow("Escape") << int(Qt::Key_Escape) << "0.7.0";
+        QTest::newRow("OK") << "8 " << int(Qt::Key_Return) << "0.8.0" << "";
+        QTest::newRow("title bar") << "8" << 0 << "0.7.0" << "";
+        QTest::newRow("Escape") << "8" << int(Qt::Key_Escape) << "0.7.0" << "";
+        QTest::newRow("OK out of range") << "32767.5" << int(Qt::Key_Return) << "0.7.0" << "SELVANE (stop): PAD must be a number from -32768 to 32767.";
         // clang-format on
     }
 
-    void onlyOkGivesTheUnitItsNewAddress()
+    void onlyAnAcceptedOkGivesTheUnitItsNewAddress()
     {
+        QFETCH(QString, pad);
         QFETCH(int, close);
         QFETCH(QString, address);
+        QFETCH(QString, refusal);
         Bench bench;
         bench.start(2);
         bench.modals.queue(enter({"1", "3", "96"})); // accepted for unit 1 first
         QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
         QStringList shown;
-        bench.modals.queue([&shown, close](QWidget *modal) {
+        bool stillOpen = false;
+        bench.modals.queue([&, close](QWidget *modal) {
             auto *conf = static_cast<Conf *>(modal);
             shown << conf->vVal[0]->text() << conf->vVal[1]->text() << conf->vVal[2]->text();
-            retype(conf->vVal[1], QStringLiteral("8 "));
+            retype(conf->vVal[1], pad);
             close ? QTest::keyClick(
                 close == Qt::Key_Return ? static_cast<QWidget *>(conf->OK) : conf, Qt::Key(close))
                   : void(conf->close());
+            stillOpen = conf->isVisible();
+            conf->close();
         });
         bench.clearTrace();
         QTest::mouseClick(bench.window.panel(1).Config, Qt::LeftButton);
         QCOMPARE(shown, (QStringList {"0", "7", "0"})); // its own values, not the last accepted
+        QCOMPARE(bench.modals.seen.mid(2),
+                 refusal.isEmpty() ? QStringList() : QStringList {refusal});
+        QCOMPARE(stillOpen, !refusal.isEmpty());
         QCOMPARE(bench.window.panel(1).Frame->title(), "Unit 2  [" + address + "]");
         QVERIFY(bench.window.unit(1).Opened);
         QCOMPARE(bench.trace().join(' '), "ibloc(33) ibonl(33,0) ibconfig(0,23,1) ibdev("
                                               + QString(address).replace('.', ',')
                                               + ",12,1,0) ibclr(32) ibwrt(32,2)=5858");
         QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [1.3.96]"));
-    }
-
-    void outOfRangeEntryIsRefused()
-    {
-        Bench bench;
-        bench.start(1);
-        bool stillOpen = false;
-        bench.modals.queue([&stillOpen](QWidget *modal) {
-            enter({"0", "32767.5", "0"})(modal); // refused in a box, which is answered
-            stillOpen = modal->isVisible();
-            modal->close();
-        });
-        QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-        QVERIFY(stillOpen);
-        QCOMPARE(bench.modals.seen,
-                 (QStringList {"Configuration", "SELVANE (stop): "
-                                                "PAD must be a number from -32768 to 32767."}));
-        QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
     }
 
     void testReportsThePresenceOfAnInstrument_data()

@@ -14,12 +14,6 @@
 
 namespace {
 
-Bytes dword(std::uint32_t value)
-{
-    return {Bytes::value_type(value), Bytes::value_type(value >> 8), Bytes::value_type(value >> 16),
-            Bytes::value_type(value >> 24)};
-}
-
 /** Value name -> its bytes as seeded, and as the program writes them back. */
 using Expected = std::map<std::string, std::pair<Bytes, Bytes>>;
 
@@ -32,26 +26,24 @@ Expected seedContext(const std::string &file, const std::string &context)
 {
     SqliteRegistry registry(file);
     Expected values;
-    const auto put = [&](const std::string &name, std::uint32_t type, const Bytes &before,
-                         const Bytes &after) {
-        storeRaw(registry, context, name, type, std::string(before.begin(), before.end()));
-        values[name] = {before, after};
+    const auto put = [&](const std::string &name, std::uint32_t type, const std::string &before) {
+        storeRaw(registry, context, name, type, before);
+        Bytes after(before.begin(), before.end());
+        type == 1 ? after.push_back(0) : after.resize(4); // a text's NUL, a number's four bytes
+        values[name] = {Bytes(before.begin(), before.end()), after};
     };
-    put("Units", 4, dword(3), dword(3));
-    for (int unit = 1; unit <= 3; ++unit) {
-        const std::string n = std::to_string(unit);
-        put(n + ".Board", 4, {0, 0}, dword(0));
-        put(n + ".PAd", 4, {Bytes::value_type(unit), 0}, dword(std::uint32_t(unit)));
-        put(n + ".SAd", 4, {0, 0}, dword(0));
+    put("Units", 4, std::string("\3\0\0\0", 4));
+    for (char unit = 1; unit <= 3; ++unit) {
+        const std::string n(1, char('0' + unit));
+        put(n + ".Board", 4, std::string(2, '\0'));
+        put(n + ".PAd", 4, {unit, '\0'});
+        put(n + ".SAd", 4, std::string(2, '\0'));
         for (const char *name : {".A.title", ".B.title", ".A1.label", ".A2.label", ".A3.label",
-                                 ".A4.label", ".B1.label", ".B2.label", ".B3.label", ".B4.label"}) {
-            const std::string text = "u" + n + name;
-            put(n + name, 1, Bytes(text.begin(), text.end()),
-                Bytes(text.c_str(), text.c_str() + text.size() + 1));
-        }
+                                 ".A4.label", ".B1.label", ".B2.label", ".B3.label", ".B4.label"})
+            put(n + name, 1, "u" + n + name);
     }
-    put("X", 4, {0x2C, 0x01}, dword(300)); // 300 twips: a whole pixel at 96 DPI
-    put("Y", 4, {0x2C, 0x01}, dword(300));
+    put("X", 4, "\x2C\x01"); // 300 twips: a whole pixel at 96 DPI
+    put("Y", 4, "\x2C\x01");
     return values;
 }
 
