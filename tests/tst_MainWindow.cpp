@@ -95,7 +95,8 @@ private slots:
         QTest::addColumn<uint>("type");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QList<int>>("presses"); // in the unit-count dialog
-        QTest::addColumn<int>("close"); // how it is closed: a key, or 0 for the title bar
+        QTest::addColumn<int>("close"); // how it is closed: a key, 0 for the title bar, or SIGTERM
+                                        // (start-up then goes on, and the window closes)
         QTest::addColumn<int>("count");
         const int ok = Qt::Key_Space; // on its OK button
         // clang-format off
@@ -105,6 +106,7 @@ private slots:
         QTest::newRow("four, 3 then title bar") << 4u << QByteArray("\4\0\0\0", 4) << QList<int> {2} << 0 << 3;
         QTest::newRow("65537 (1 in its low word), Escape") << 4u << QByteArray("\1\0\1\0", 4) << QList<int> {} << int(Qt::Key_Escape) << 1;
         QTest::newRow("a text, title bar") << 1u << QByteArray("3\0", 2) << QList<int> {} << 0 << 1;
+        QTest::newRow("missing, SIGTERM") << 0u << QByteArray() << QList<int> {} << -SIGTERM << 1;
         QTest::newRow("five bytes, first option then OK") << 4u << QByteArray("\3\0\0\0\0", 5) << QList<int> {0} << ok << 1;
         // clang-format on
     }
@@ -119,11 +121,16 @@ private slots:
         Bench bench;
         if (type != 0)
             QCOMPARE(storeRaw(bench.registry, kBench, "Units", type, bytes.toStdString()), 0L);
+        QuitSignals signalsToQuit;
+        connect(&signalsToQuit, &QuitSignals::quitRequested, &bench.window,
+                &MainWindow::requestQuit);
         bench.modals.queue([presses, close](QWidget *modal) {
             auto *dialog = static_cast<Units *>(modal);
             for (const int item : presses)
                 QTest::mouseClick(dialog->Num[item], Qt::LeftButton);
-            if (close == Qt::Key_Space)
+            if (close == -SIGTERM)
+                ::raise(SIGTERM); // leaves the dialog open: only the signal can close it
+            else if (close == Qt::Key_Space)
                 QTest::mouseClick(dialog->OK, Qt::LeftButton);
             else if (close)
                 QTest::keyClick(dialog, Qt::Key(close));
@@ -133,7 +140,9 @@ private slots:
         const int height = bench.window.height();
         bench.window.Load("Bench");
         QCOMPARE(bench.modals.seen, QStringList {"Units"});
-        QCOMPARE(bench.window.UnitCount(), count);
+        QCOMPARE(bench.window.UnitCount(), count); // with SIGTERM, as if closed by its title bar
+        QCOMPARE(bench.window.hasClosed(), close == -SIGTERM);
+        QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
         const int widthTwips[] = {0, 2415, 4815, 7215};
         QCOMPARE(bench.window.frameGeometry().width(),
                  TwipsScale::primaryScreen().toPixels(widthTwips[count])); // the outer width
@@ -268,21 +277,6 @@ private slots:
         QVERIFY(bench.window.hasClosed());
         QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // never reached
         QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(42)); // all saved
-    }
-
-    void sigtermDuringTheUnitsDialogEndsAfterStartUp()
-    {
-        Bench bench;
-        QuitSignals signalsToQuit;
-        connect(&signalsToQuit, &QuitSignals::quitRequested, &bench.window,
-                &MainWindow::requestQuit);
-        bench.modals.queue([](QWidget *) { ::raise(SIGTERM); }); // leaves the dialog open
-        bench.window.Load("Bench");
-        QCOMPARE(bench.modals.seen, QStringList {"Units"}); // only the signal can have closed it
-        QVERIFY(bench.window.hasClosed());
-        QCOMPARE(bench.window.UnitCount(), 1); // closed as if by its title bar
-        QCOMPARE(bench.window.panel(0).Frame->title(),
-                 QStringLiteral("Unit 1  [0.7.0]")); // start-up ran on
     }
 
     void everythingTheOperatorSetSurvivesARestart()
