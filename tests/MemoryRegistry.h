@@ -18,25 +18,11 @@ class MemoryRegistry : public Registry
 public:
     long openKey(Key parent, const std::string &subKey, std::uint32_t, Key *result) override
     {
-        std::string path;
-        if (const long error = resolve(parent, subKey, &path))
-            return error;
-        if (!m_keys.count(path))
-            return kFileNotFound;
-        *result = handleFor(path);
-        return kSuccess;
+        return handle(parent, subKey, false, result);
     }
     long createKey(Key parent, const std::string &subKey, Key *result) override
     {
-        std::string path;
-        if (const long error = resolve(parent, subKey, &path))
-            return error;
-        for (std::size_t end = path.find('\\'); end != std::string::npos;
-             end = path.find('\\', end + 1))
-            m_keys[path.substr(0, end)];
-        m_keys[path];
-        *result = handleFor(path);
-        return kSuccess;
+        return handle(parent, subKey, true, result);
     }
     long queryValue(Key key, const std::string &name, std::uint32_t *type, std::uint8_t *data,
                     std::uint32_t *size) override
@@ -122,10 +108,22 @@ private:
         }
         return kSuccess;
     }
-    Key handleFor(const std::string &path)
+    /** Opens the key, or creates it with its missing ancestors. */
+    long handle(Key parent, const std::string &subKey, bool create, Key *result)
     {
+        std::string path;
+        if (const long error = resolve(parent, subKey, &path))
+            return error;
+        for (std::size_t end = path.find('\\'); create && end != std::string::npos;
+             end = path.find('\\', end + 1))
+            m_keys[path.substr(0, end)];
+        if (create)
+            m_keys[path];
+        else if (!m_keys.count(path))
+            return kFileNotFound;
         m_handles[m_next] = path;
-        return m_next++;
+        *result = m_next++;
+        return kSuccess;
     }
 
     std::map<std::string, std::map<std::string, Value>> m_keys {{kRoot, {}}}; // by folded path

@@ -117,8 +117,10 @@ private slots:
         QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
         QStringList shown;
         bool stillOpen = false;
+        QRect placed;
         bench.modals.queue([&, close](QWidget *modal) {
             auto *conf = static_cast<Conf *>(modal);
+            placed = QRect(conf->frameGeometry().topLeft(), conf->size());
             shown << conf->vVal[0]->text() << conf->vVal[1]->text() << conf->vVal[2]->text();
             retype(conf->vVal[1], pad);
             close ? QTest::keyClick(
@@ -130,6 +132,8 @@ private slots:
         bench.clearTrace();
         QTest::mouseClick(bench.window.panel(1).Config, Qt::LeftButton);
         QCOMPARE(shown, (QStringList {"0", "7", "0"})); // its own values, not the last accepted
+        const QRect main = bench.window.frameGeometry(); // 100 twips in, 20 below; 1590 x 1830
+        QCOMPARE(placed, QRect(main.left() + 7, main.bottom() + 1 + 1, 106, 122));
         QCOMPARE(bench.modals.seen.mid(2),
                  refusal.isEmpty() ? QStringList() : QStringList {refusal});
         QCOMPARE(stillOpen, !refusal.isEmpty());
@@ -185,24 +189,6 @@ private slots:
                 "GPIB Test (stop): "
                 "File not found: /nonexistent/Gpib-32.so\rInstall National Instruments drivers"});
         QVERIFY(conf.isVisible()); // the program goes on
-    }
-
-    void dialogIsPlacedUnderTheMainWindow()
-    {
-        Bench bench;
-        bench.start(1);
-        QRect placed;
-        QSize size;
-        bench.modals.queue([&placed, &size](QWidget *modal) {
-            placed = modal->frameGeometry();
-            size = modal->size();
-            modal->close();
-        });
-        QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-        const QRect main = bench.window.frameGeometry();
-        QCOMPARE(placed.left(), main.left() + 7); // 100 twips
-        QCOMPARE(placed.top(), main.bottom() + 1 + 1); // 20 twips below (rounded to a pixel)
-        QCOMPARE(size, QSize(106, 122)); // 1590 x 1830 twips
     }
 
     void positionUnder_data()

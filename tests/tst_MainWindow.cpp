@@ -207,6 +207,8 @@ private slots:
         storeRaw(bench.registry, kBench, "2.A3.label", 1,
                  std::string(2000, 'x')); // too long to read
         bench.store.WriteValue(kBench, "3.A.title", "never read");
+        const QString longLabel = QStringLiteral("Fifteen chars!!"); // over the typing limit
+        bench.store.WriteValue(kBench, "1.A1.label", longLabel.toStdString());
         bench.start(2);
         QCOMPARE(bench.window.windowTitle(),
                  QStringLiteral("SELVANE V" SELVANE_VERSION_TEXT " - Bench"));
@@ -236,32 +238,25 @@ private slots:
         QCOMPARE(tabs.join(' '), QStringLiteral("0A1 0A2 0A3 0A4 0B1 0B2 0B3 0B4 1A1 1A2 1A3 1A4 "
                                                 "1B1 1B2 1B3 1B4 2A1 2A2 2A3 2A4 2B1 2B2 2B3 "
                                                 "2B4 0ATxt 0BTxt"));
-    }
-
-    void longLabelIsShownWholeWhileTypingStopsAtTheLimit()
-    {
-        Bench bench;
-        const QString longLabel = QStringLiteral("Fifteen chars!!");
-        bench.store.WriteValue(kBench, "1.A1.label", longLabel.toStdString());
-        bench.start(1);
-        UnitPanel &panel = bench.window.panel(0);
-        QCOMPARE(panel.Position[0]->text(), longLabel);
-        QCOMPARE(panel.PositionLbl[0]->text(), longLabel);
-        QTest::mouseClick(panel.Edit, Qt::LeftButton);
+        // A long stored label is shown whole; typing stops at the limit, shortening does not.
+        UnitPanel &first = bench.window.panel(0);
+        QTest::mouseClick(first.Edit, Qt::LeftButton);
+        QVERIFY(first.Position[0]->text() == longLabel
+                && first.PositionLbl[0]->text() == longLabel);
         const auto typeAtEnd = [](QLineEdit *edit, const QString &text) {
             edit->setFocus();
             edit->end(false);
             QTest::keyClicks(edit, text);
             return edit->text();
         };
-        QCOMPARE(typeAtEnd(panel.PositionLbl[0], QStringLiteral("x")), longLabel);
-        QTest::keyClick(panel.PositionLbl[0], Qt::Key_Backspace);
-        QCOMPARE(panel.PositionLbl[0]->text(), longLabel.chopped(1)); // shortening is allowed
-        QCOMPARE(typeAtEnd(panel.PositionLbl[1], QStringLiteral("123456789012")),
+        QCOMPARE(typeAtEnd(first.PositionLbl[0], QStringLiteral("x")), longLabel);
+        QTest::keyClick(first.PositionLbl[0], Qt::Key_Backspace);
+        QCOMPARE(first.PositionLbl[0]->text(), longLabel.chopped(1));
+        QCOMPARE(typeAtEnd(first.PositionLbl[1], QStringLiteral("123456789012")),
                  QStringLiteral("A212345678"));
-        QCOMPARE(typeAtEnd(panel.ATxt, QStringLiteral("xyz")), QStringLiteral("Device 1x"));
-        panel.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
-        QCOMPARE(panel.PositionLbl[2]->text(), QStringLiteral("A3"));
+        QCOMPARE(typeAtEnd(first.ATxt, QStringLiteral("xyz")), QStringLiteral("Device 1x"));
+        first.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
+        QCOMPARE(first.PositionLbl[2]->text(), QStringLiteral("A3"));
     }
 
     void missingDriverLibraryEndsStartUpWithItsMessage()
