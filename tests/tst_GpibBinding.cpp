@@ -114,14 +114,10 @@ TEST_F(GpibBindingTest, LinuxGpibStatusComesFromThreadFunctions)
     EXPECT_TRUE(GpibStatus.failed());
     EXPECT_EQ(GpibStatus.iberr, gpib::kEnol);
     gpib.GpibSetOnline(ud, 0);
-    EXPECT_EQ(calls(), "ibdev(0,7,0,12,1,0) ibwrt(32,2)=5858 ibclr(32) ERR ibonl(32,0) ");
-}
-
-TEST_F(GpibBindingTest, ArgumentsAreWidenedWithTheirSign)
-{
-    gpib.GpibConfigure(-1, 23, 1);
+    gpib.GpibConfigure(-1, 23, 1); // arguments are widened with their sign
     gpib.GpibSetOnline(-5, 0);
-    EXPECT_EQ(calls(), "R ibconfig(-1,23,1) ERR ibonl(-5,0) ERR ");
+    EXPECT_EQ(calls(), "ibdev(0,7,0,12,1,0) ibwrt(32,2)=5858 ibclr(32) ERR ibonl(32,0) "
+                       "ibconfig(-1,23,1) ERR ibonl(-5,0) ERR ");
 }
 
 struct Open

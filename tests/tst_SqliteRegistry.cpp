@@ -89,9 +89,10 @@ TEST_P(Unusable, EveryCallFailsCleanly)
     TemporaryFolder folder;
     const std::string file = folder.file("registry.sqlite3");
     GetParam().make(file);
-    const auto sizeBefore =
-        std::filesystem::is_regular_file(file) ? std::filesystem::file_size(file) : 0;
-
+    const auto fileSize = [&file] {
+        return std::filesystem::is_regular_file(file) ? std::filesystem::file_size(file) : 0;
+    };
+    const auto sizeBefore = fileSize();
     SqliteRegistry registry(file);
     EXPECT_FALSE(registry.usable());
     Key key = 0;
@@ -102,9 +103,7 @@ TEST_P(Unusable, EveryCallFailsCleanly)
     EXPECT_NE(registry.queryValue(key, "v", nullptr, nullptr, &size), Registry::kSuccess);
     EXPECT_NE(registry.setValue(key, "v", 1, nullptr, 0), Registry::kSuccess);
     EXPECT_NE(registry.deleteKey(Registry::kLocalMachine, "SOFTWARE"), Registry::kSuccess);
-    if (std::filesystem::is_regular_file(file)) {
-        EXPECT_EQ(std::filesystem::file_size(file), sizeBefore) << "nothing was added";
-    }
+    EXPECT_EQ(fileSize(), sizeBefore) << "nothing was added";
 }
 
 void sqlite(const std::string &file, const char *sql)
