@@ -14,21 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string &name = choice.InstanceName;
     if (!name.empty() && (name.front() == ' ' || name.back() == ' '))
         std::abort(); // blanks around the name are always removed
-    switch (choice.path) {
-    case CommandLine::Path::Usage:
-        if (!name.empty())
-            std::abort();
-        break;
-    case CommandLine::Path::Clean:
-        if (name.find('-') != std::string::npos || text.find("-clean") == std::string_view::npos)
-            std::abort();
-        break;
-    case CommandLine::Path::Normal:
-        if (text.find("-?") != std::string_view::npos
-            || text.find("-clean") != std::string_view::npos)
-            std::abort();
-        break;
-    }
+    const bool usage = text.find("-?") != std::string_view::npos;
+    const bool clean = text.find("-clean") != std::string_view::npos;
+    if ((choice.path == CommandLine::Path::Usage && !name.empty())
+        || (choice.path == CommandLine::Path::Clean
+            && (name.find('-') != std::string::npos || !clean))
+        || (choice.path == CommandLine::Path::Normal && (usage || clean)))
+        std::abort(); // usage names no instance; a clean names one that keeps no hyphen
     const std::string suffix = CommandLine::contextSuffix(name);
     if (name.empty() != suffix.empty())
         std::abort();

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The registry the settings store runs on here, emptied for each test: an SQLite file of the
-// test's own, or on Windows the registry itself with the store's root key removed. What is
-// stored is written and read back through the registry interface, so the same checks run on
-// both. Off Windows, a dump of everything in a registry file.
+// The registry the store runs on here, empty for each test: an SQLite file of the test's own,
+// or the Windows registry without the store's root key. Values are stored and read back
+// through the registry interface, so the same checks run on both; off Windows, files are dumped.
 
 #include "TemporaryFolder.h"
 #include "settings/Registry.h"
@@ -57,9 +56,7 @@ public:
     bool keyExists(const std::string &context)
     {
         Registry::Key key = 0;
-        const bool exists = open(context, &key);
-        registry.closeKey(key);
-        return exists;
+        return open(context, &key) && registry.closeKey(key) == Registry::kSuccess;
     }
     bool open(const std::string &context, Registry::Key *key)
     {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The Config button and the configuration dialog: how a box's text reads as a number, what
-// the boxes show, what OK, Test and a close without OK do to the unit and on the bus, and
-// where the dialog stands.
+// The configuration dialog: how a box's text reads as a number, what the boxes show, where the
+// dialog stands, and what OK, Test and a close without OK do to the unit and on the bus.
 
 #include "Bench.h"
 #include "dialogs/NumberReading.h"

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The binding over gpib-sim: lazy registration of the status cells and every result of it,
-// the status every caller reads, addresses refused before the driver, the failures of a
-// missing library or entry point; and gpib-sim behaving as a driver: its errors, descriptor
-// table, timeout rule, trace and position reports.
+// The binding over gpib-sim: the status cells' registration and its results, the status every
+// caller reads, addresses refused before the driver, libraries that cannot serve; and gpib-sim
+// as a driver: its errors, descriptor table, timeout rule, trace and position reports.
 
 #include "SimDriver.h"
 #include "TemporaryFolder.h"
@@ -34,7 +33,6 @@ protected:
             text += (call[0] == 'R' ? "R" : call[0] == 'U' ? "U" : call) + " ";
         return text;
     }
-    void fault(const char *faults) { setEnvironment("SELVANE_SIM_FAULTS", faults); }
 
     TemporaryFolder folder;
     std::string trace = folder.file("trace.jsonl");
@@ -60,7 +58,7 @@ using RegistrationResults = WithRows<Registration>;
 
 TEST_P(RegistrationResults, AreHandledAsTheDriverDefinesThem)
 {
-    fault(GetParam().faults);
+    setEnvironment("SELVANE_SIM_FAULTS", GetParam().faults);
     gpib.GpibGoLocal(0);
     EXPECT_EQ(GpibStatus.cellsRegistered, GetParam().registeredAfter);
     gpib.GpibGoLocal(0);
@@ -79,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(Results, RegistrationResults, ::testing::Values(
 
 TEST_F(GpibBindingTest, RefusedRegistrationTakesTheStatusFromWhereTheDriverTellsIt)
 {
-    fault("RegisterGpibGlobalsForThread#1=2 ibloc#1=2");
+    setEnvironment("SELVANE_SIM_FAULTS", "RegisterGpibGlobalsForThread#1=2 ibloc#1=2");
     gpib.GpibGoLocal(0);
     EXPECT_TRUE(GpibStatus.failed());
     EXPECT_EQ(GpibStatus.iberr, gpib::kEnol);
@@ -155,30 +153,6 @@ INSTANTIATE_TEST_SUITE_P(Values, Opens, ::testing::Values(
     Open {"board_negative", -1, 7, 0, 12, gpib::kEneb, true}),
     rowName);
 // clang-format on
-
-using MissingEntryPoints = WithRows<const char *>;
-
-TEST_P(MissingEntryPoints, ThrowWithTheNameOfTheEntryPoint)
-{
-    driver.hide(GetParam());
-    try {
-        gpib.GpibConfigure(0, 23, 1);
-        gpib.GpibSetOnline(gpib.GpibOpenDevice(0, 7, 0, 12, 1, 0), 1);
-        gpib.GpibClear(32);
-        gpib.GpibWrite(32, "XX", 2);
-        gpib.GpibGoLocal(32);
-        gpib.GpibSetOnline(32, 0);
-        FAIL() << "no BindingFailure";
-    } catch (const BindingFailure &failure) {
-        EXPECT_EQ(failure.number(), 453);
-        EXPECT_EQ(failure.description(), std::string("Can't find DLL entry point ") + GetParam()
-                                             + " in " + SELVANE_SIM_LIBRARY);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Names, MissingEntryPoints,
-                         ::testing::Values("ibconfig", "ibdev", "ibclr", "ibwrt", "ibloc",
-                                           "ibonl"));
 
 TEST_F(GpibBindingTest, TheTableOf64DescriptorsStaysBoundedUnderFailedPresses)
 {

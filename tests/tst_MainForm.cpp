@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The widgets built from the window definitions: twips become pixels, the frames' bold
-// caption stays with the frame, and graphical buttons paint their back colour exactly.
+// The widgets built from the window definitions: twips become pixels, and graphical buttons
+// paint their back colour exactly.
 
 #include "Bench.h"
 #include "forms/Colours.h"

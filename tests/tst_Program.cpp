@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The real program as the operator starts it, on the offscreen platform, over a registry file
-// of the test's own and the simulated bus: copies ended together by any quit signal save like
-// a close and lose nothing (Qt never sees their command lines), and a kill at any moment of
-// the shutdown writes leaves every value in its old or its new form.
+// The real program as the operator starts it: copies ended together by any quit signal save
+// like a close and lose nothing (Qt never sees their command lines), and a kill at any moment
+// of the shutdown writes leaves every value in its old or its new form.
 
 #include "PlatformRegistry.h"
 

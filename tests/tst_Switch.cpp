@@ -66,7 +66,6 @@ private slots:
         bench.start(2);
         QStringList present {"0:7:0", "0:8:0"};
         for (const QString &step : steps.split(' ')) {
-            const int unit = step[0].digitValue() - 1;
             if (step[0] == '-' || step[0] == '+') {
                 const QString device = "0:" + step.mid(1) + ":0";
                 step[0] == '-' ? void(present.removeAll(device)) : present.append(device);
@@ -76,7 +75,8 @@ private slots:
                 QTest::mouseClick(bench.window.panel(step[1].digitValue() - 1).Edit,
                                   Qt::LeftButton);
             } else {
-                bench.press(unit, (step[1] == 'B') * 4 + step[2].digitValue() - 1);
+                bench.press(step[0].digitValue() - 1,
+                            (step[1] == 'B') * 4 + step[2].digitValue() - 1);
             }
         }
         QCOMPARE(looks(bench, 0), first);
