@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds and runs every test: the formatting check; the whole suite in the release build and
-# under AddressSanitizer + UndefinedBehaviorSanitizer, on Qt's offscreen platform; a session
-# of the real program under valgrind memcheck; each fuzz target for a minute; and the Qt-free
-# core built for Windows, its tests run under Wine.
+# Builds and runs every test: the formatting check and the tests' share of the code; the
+# whole suite in the release build and under AddressSanitizer + UndefinedBehaviorSanitizer, on
+# Qt's offscreen platform; a session of the real program under valgrind memcheck; each fuzz
+# target for a minute; and the Qt-free core built for Windows, its tests run under Wine.
 # Warnings in our own code are errors.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +15,8 @@ echo "== formatting"
 mapfile -t sources < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null \
     || find src sim tests bench fuzz -name '*.cpp' -o -name '*.h')
 clang-format --dry-run --Werror "${sources[@]}"
+echo "== size of the tests"
+scripts/line-ratio.sh
 
 export QT_QPA_PLATFORM=offscreen
 for preset in release asan; do
