@@ -9,7 +9,6 @@
 #include "gpib/DynamicLibrary.h"
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -51,16 +50,21 @@ private:
 /** The calls in a trace file; the status queries of linux-gpib style are left out. */
 inline std::vector<std::string> readTrace(const std::string &file)
 {
-    static const std::regex line(R"re(\{"call":"(\w+)","args":\[([^\]]*)\])re"
-                                 R"re((,"bytes":"(\w*)")?,"ret":-?\d+,"ibsta":(-?\d+),)re");
     std::vector<std::string> calls;
     std::ifstream in(file);
-    std::smatch field;
-    for (std::string text; std::getline(in, text);) {
-        if (std::regex_search(text, field, line) && field.str(1).rfind("Thread", 0) != 0)
-            calls.push_back(field.str(1) + "(" + field.str(2) + ")"
-                            + (field[3].matched ? "=" + field.str(4) : "")
-                            + (std::stoi(field.str(5)) & 0x8000 ? " ERR" : ""));
+    for (std::string line; std::getline(in, line);) {
+        // {"call":"ibwrt","args":[32,2],"bytes":"4131","ret":0,"ibsta":8448,...}
+        const auto field = [&line](const std::string &name, char end) {
+            const std::size_t at = line.find(name);
+            const std::size_t start = at == std::string::npos ? line.size() : at + name.size();
+            return line.substr(start, line.find(end, start) - start);
+        };
+        const std::string call = field("\"call\":\"", '"');
+        const std::string bytes = field("\"bytes\":\"", '"');
+        if (call.rfind("Thread", 0) != 0)
+            calls.push_back(call + "(" + field("\"args\":[", ']') + ")"
+                            + (bytes.empty() ? "" : "=" + bytes)
+                            + (std::stoi(field("\"ibsta\":", ',')) & 0x8000 ? " ERR" : ""));
     }
     return calls;
 }

@@ -204,8 +204,7 @@ private slots:
         bench.store.WriteValue(kBench, "2.B4.label", ""); // no button
         bench.store.WriteValue(kBench, "2.A4.label", "   "); // blanks are a label
         storeRaw(bench.registry, kBench, "2.A1.label", 1, std::string("a\0b\0", 4)); // a NUL inside
-        storeRaw(bench.registry, kBench, "2.A3.label", 1,
-                 std::string(2000, 'x')); // too long to read
+        storeRaw(bench.registry, kBench, "2.A3.label", 1, std::string(2000, 'x')); // too long
         bench.store.WriteValue(kBench, "3.A.title", "never read");
         const QString longLabel = QStringLiteral("Fifteen chars!!"); // over the typing limit
         bench.store.WriteValue(kBench, "1.A1.label", longLabel.toStdString());

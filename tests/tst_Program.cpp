@@ -116,12 +116,6 @@ struct Program
     QProcess process;
 };
 
-int rounds(const char *variable, int fallback)
-{
-    const int asked = qEnvironmentVariableIntValue(variable);
-    return asked > 0 ? asked : fallback;
-}
-
 } // namespace
 
 class tst_Program : public QObject
@@ -144,7 +138,8 @@ private slots:
         };
         TemporaryFolder folder;
         const std::string file = folder.file("registry.sqlite3");
-        for (int round = 0; round < rounds("SELVANE_CONCURRENCY_ROUNDS", 50); ++round) {
+        const int rounds = qEnvironmentVariableIntValue("SELVANE_CONCURRENCY_ROUNDS");
+        for (int round = 0; round < (rounds > 0 ? rounds : 50); ++round) {
             std::map<std::string, Expected> expected;
             for (const auto &copy : copies)
                 expected[copy.context] = seedContext(file, copy.context);
@@ -174,7 +169,8 @@ private slots:
         std::mt19937 random(1206);
         int allOld = 0;
         int allNew = 0;
-        const int kills = rounds("SELVANE_CRASH_ROUNDS", 200);
+        const int asked = qEnvironmentVariableIntValue("SELVANE_CRASH_ROUNDS");
+        const int kills = asked > 0 ? asked : 200;
         for (int round = 0; round < kills; ++round) {
             TemporaryFolder folder;
             const std::string file = folder.file("registry.sqlite3");
