@@ -8,6 +8,7 @@
 #include "PlatformRegistry.h"
 #include "SimDriver.h"
 #include "app/MainWindow.h"
+#include "app/UnitSettings.h"
 #include "dialogs/Conf.h"
 #include "gpib/GpibBinding.h"
 #include "gpib/GpibStatus.h"

@@ -5,6 +5,7 @@
 #include "Bench.h"
 #include "Version.h"
 #include "app/CommandLine.h"
+#include "app/OrderlyEnd.h"
 #include "app/QuitSignals.h"
 #include "dialogs/Units.h"
 
@@ -122,8 +123,8 @@ private slots:
         if (type != 0)
             QCOMPARE(storeRaw(bench.registry, kBench, "Units", type, bytes.toStdString()), 0L);
         QuitSignals signalsToQuit;
-        connect(&signalsToQuit, &QuitSignals::quitRequested, &bench.window,
-                &MainWindow::requestQuit);
+        connect(&signalsToQuit, &QuitSignals::quitRequested, &bench.window.orderlyEnd(),
+                &OrderlyEnd::requestQuit);
         bench.modals.queue([presses, close](QWidget *modal) {
             auto *dialog = static_cast<Units *>(modal);
             for (const int item : presses)
@@ -270,7 +271,8 @@ private slots:
                 "File not found: /nonexistent/libgpib.so.0\rInstall National Instruments drivers"});
         QVERIFY(bench.window.hasClosed());
         QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // never reached
-        QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(42)); // all saved
+        QCOMPARE(contextValues(bench.file, kBench).size(),
+                 UnitSettings::storedCount(3)); // all saved
     }
 
     void everythingTheOperatorSetSurvivesARestart()
@@ -321,7 +323,7 @@ private slots:
         const auto values = contextValues(file, kBench);
         QCOMPARE(std::get<1>(values.at("X")), (Bytes {0xDC, 0x05, 0, 0}));
         QCOMPARE(std::get<1>(values.at("Y")), (Bytes {0xB8, 0x0B, 0, 0}));
-        QCOMPARE(values.size(), std::size_t(42));
+        QCOMPARE(values.size(), UnitSettings::storedCount(3));
     }
 
     void closeSavesWhatIsShownAndTakesOpenLinksOffline()
@@ -351,7 +353,8 @@ private slots:
         QCOMPARE(bench.store.ReadValue(kBench, "1.B.title", "none"), std::string("Outputs"));
         QCOMPARE(bench.store.ReadValue(kBench, "3.A.title", "none"), std::string("third"));
         QCOMPARE(bench.store.ReadValue(kBench, "3.PAd", std::int32_t(0)), 9); // hidden: not saved
-        QCOMPARE(contextValues(bench.file, kBench).size(), std::size_t(3 + 2 * 13 + 2));
+        QCOMPARE(contextValues(bench.file, kBench).size(),
+                 UnitSettings::storedCount(2) + 2); // and unit 3's
     }
 };
 

@@ -2,6 +2,8 @@
 #include "MainWindow.h"
 
 #include "CommandLine.h"
+#include "OrderlyEnd.h"
+#include "UnitSettings.h"
 #include "Version.h"
 #include "dialogs/Conf.h"
 #include "dialogs/Units.h"
@@ -19,12 +21,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -34,70 +34,14 @@ constexpr int kWindowBorder = 60; // twips each side of the last shown frame
 constexpr int kEdgeMargin = 100; // twips kept free at the screen's right and bottom
 constexpr int kDefaultX = 100;
 
-constexpr std::string_view kTitleDefaults[2] = {"Device 1", "Device 2"};
-
-QString fromBytes(const std::string &text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string toBytes(const QString &text)
-{
-    return text.toStdString();
-}
-
-/** Value name of a unit setting: the unit number, then the rest (unit 1's board: "1.Board"). */
-std::string unitValue(int index, std::string_view rest)
-{
-    std::string name(1, static_cast<char>('1' + index));
-    name.append(rest);
-    return name;
-}
-
-/** Value name of a position label: "1.A1.label" .. "3.B4.label". */
-std::string labelValue(int index, std::string_view position)
-{
-    std::string name = unitValue(index, ".");
-    name.append(position).append(".label");
-    return name;
-}
-
-/** A stored number that does not fit its 16-bit field counts as unreadable. */
-std::int16_t field16(std::int32_t stored, std::int16_t fallback)
-{
-    if (stored < std::numeric_limits<std::int16_t>::min()
-        || stored > std::numeric_limits<std::int16_t>::max())
-        return fallback;
-    return static_cast<std::int16_t>(stored);
-}
-
 } // namespace
-
-class MainWindow::Busy
-{
-public:
-    explicit Busy(MainWindow &window)
-        : m_window(window)
-    {
-        ++m_window.m_busy;
-    }
-    ~Busy()
-    {
-        if (--m_window.m_busy == 0)
-            m_window.closeWhenIdle();
-    }
-    Busy(const Busy &) = delete;
-    Busy &operator=(const Busy &) = delete;
-
-private:
-    MainWindow &m_window;
-};
 
 MainWindow::MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent)
     : QWidget(parent)
     , m_store(store)
     , m_gpib(gpib)
     , m_scale(TwipsScale::primaryScreen())
+    , m_end(new OrderlyEnd(*this))
 {
     setWindowIcon(QIcon(QStringLiteral(":/selvane/selvane.png")));
     m_panels = MainForm::build(this, m_scale);
@@ -122,17 +66,17 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::Load(const std::string &commandText)
 {
-    Busy busy(*this);
+    const OrderlyEnd::Busy busy(*m_end);
     const CommandLine::Choice choice = CommandLine::parse(commandText);
     switch (choice.path) {
     case CommandLine::Path::Usage:
-        showMessage(CommandLine::usageMessage());
+        showBox(QMessageBox::NoIcon, CommandLine::usageMessage());
         close();
         return;
     case CommandLine::Path::Clean:
         m_contextSuffix = CommandLine::contextSuffix(choice.InstanceName);
         m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
-        showMessage(CommandLine::cleanMessage(choice.InstanceName));
+        showBox(QMessageBox::NoIcon, CommandLine::cleanMessage(choice.InstanceName));
         m_store.DeleteContext(m_contextName);
         close();
         return;
@@ -148,14 +92,15 @@ void MainWindow::normalStart(const std::string &instanceName)
     m_contextSuffix = CommandLine::contextSuffix(instanceName);
     m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
     setWindowTitle(QStringLiteral("%1 V%2.%3.%4%5")
-                       .arg(fromBytes(std::string(CommandLine::kProject)))
+                       .arg(UnitSettings::fromBytes(std::string(CommandLine::kProject)))
                        .arg(SELVANE_VERSION_MAJOR)
                        .arg(SELVANE_VERSION_MINOR)
                        .arg(SELVANE_VERSION_PATCH)
-                       .arg(fromBytes(m_contextSuffix)));
+                       .arg(UnitSettings::fromBytes(m_contextSuffix)));
 
     // Any stored count but 1, 2 or 3 counts as not chosen yet.
-    const std::int32_t stored = m_store.ReadValue(m_contextName, "Units", std::int32_t(0));
+    const std::int32_t stored =
+        m_store.ReadValue(m_contextName, UnitSettings::kUnits, std::int32_t(0));
     m_unitCount = stored >= 1 && stored <= 3 ? static_cast<std::int16_t>(stored) : 0;
     if (m_unitCount == 0) {
         Units dialog(this);
@@ -163,38 +108,12 @@ void MainWindow::normalStart(const std::string &instanceName)
     }
 
     for (int i = 0; i < m_unitCount; ++i) {
-        readUnit(i);
+        UnitSettings::read(m_store, m_contextName, i, unit(i), panel(i));
         preparePanel(i);
     }
     sizeAndPlace();
     orderTabsAndDisableHidden();
     openShownUnits();
-}
-
-void MainWindow::readUnit(int index)
-{
-    UnitState &state = unit(index);
-    const UnitLink defaults {0, 0, 7, 0, false};
-    state.Board = field16(
-        m_store.ReadValue(m_contextName, unitValue(index, ".Board"), std::int32_t(defaults.Board)),
-        defaults.Board);
-    state.PAd = field16(
-        m_store.ReadValue(m_contextName, unitValue(index, ".PAd"), std::int32_t(defaults.PAd)),
-        defaults.PAd);
-    state.SAd = field16(
-        m_store.ReadValue(m_contextName, unitValue(index, ".SAd"), std::int32_t(defaults.SAd)),
-        defaults.SAd);
-
-    UnitPanel &controls = panel(index);
-    controls.ATxt->setText(fromBytes(
-        m_store.ReadValue(m_contextName, unitValue(index, ".A.title"), kTitleDefaults[0])));
-    controls.BTxt->setText(fromBytes(
-        m_store.ReadValue(m_contextName, unitValue(index, ".B.title"), kTitleDefaults[1])));
-    for (int p = 0; p < UnitPanel::kPositions; ++p) {
-        const std::string_view position = forms::kPositions[p];
-        controls.Position[p]->setText(
-            fromBytes(m_store.ReadValue(m_contextName, labelValue(index, position), position)));
-    }
 }
 
 void MainWindow::preparePanel(int index)
@@ -220,8 +139,8 @@ void MainWindow::sizeAndPlace()
     }
 
     const int currentTop = m_scale.toTwips(frameGeometry().top());
-    std::int32_t x = m_store.ReadValue(m_contextName, "X", std::int32_t(kDefaultX));
-    std::int32_t y = m_store.ReadValue(m_contextName, "Y", std::int32_t(currentTop));
+    std::int32_t x = m_store.ReadValue(m_contextName, UnitSettings::kX, std::int32_t(kDefaultX));
+    std::int32_t y = m_store.ReadValue(m_contextName, UnitSettings::kY, std::int32_t(currentTop));
     const QSize screen = TwipsScale::screenSizeTwips();
     if (x > screen.width() - kEdgeMargin || x < 0)
         x = kDefaultX;
@@ -270,7 +189,7 @@ bool MainWindow::OpenUnit(std::int16_t index)
         result = UnitDeviceLink::OpenUnit(unit(index), m_gpib);
     }
     if (result.failure) {
-        showFailure(UnitDeviceLink::failureMessage(*result.failure));
+        showBox(QMessageBox::Critical, UnitDeviceLink::failureMessage(*result.failure));
         m_quitRequested = true;
     }
     return result.ok;
@@ -293,14 +212,14 @@ void MainWindow::ShowLinkState(std::int16_t index, bool linked)
 
 void MainWindow::PositionPress(int index, int position)
 {
-    Busy busy(*this);
+    const OrderlyEnd::Busy busy(*m_end);
     UnitDeviceLink::Result result;
     {
         const BusyCursor waiting;
         result = PressPosition(panel(index), unit(index), m_gpib, position);
     }
     if (result.failure) {
-        showFailure(UnitDeviceLink::failureMessage(*result.failure));
+        showBox(QMessageBox::Critical, UnitDeviceLink::failureMessage(*result.failure));
         // Only an opening raises the quit request; nothing reads it after start-up.
         if (result.duringOpen)
             m_quitRequested = true;
@@ -310,7 +229,7 @@ void MainWindow::PositionPress(int index, int position)
 
 void MainWindow::EditPress(int index)
 {
-    Busy busy(*this);
+    const OrderlyEnd::Busy busy(*m_end);
     UnitState &state = unit(index);
     state.Editing = !state.Editing;
     SetEditMode(panel(index), state.Editing);
@@ -318,7 +237,7 @@ void MainWindow::EditPress(int index)
 
 void MainWindow::ConfigPress(int index)
 {
-    Busy busy(*this);
+    const OrderlyEnd::Busy busy(*m_end);
     const auto unitIndex = static_cast<std::int16_t>(index);
     CloseUnit(unitIndex);
     if (!m_conf)
@@ -344,34 +263,12 @@ void MainWindow::CloseUnit(std::int16_t index)
     UnitDeviceLink::CloseUnit(unit(index), m_gpib);
 }
 
-void MainWindow::showMessage(const std::string &text)
+void MainWindow::showBox(QMessageBox::Icon icon, const std::string &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, fromBytes(std::string(CommandLine::kProject)),
-                    fromBytes(text), QMessageBox::Ok, this);
+    QMessageBox box(icon, UnitSettings::fromBytes(std::string(CommandLine::kProject)),
+                    UnitSettings::fromBytes(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
-}
-
-void MainWindow::showFailure(const std::string &message)
-{
-    QMessageBox box(QMessageBox::Critical, fromBytes(std::string(CommandLine::kProject)),
-                    fromBytes(message), QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-}
-
-void MainWindow::requestQuit()
-{
-    m_quitPending = true;
-    if (QWidget *modal = QApplication::activeModalWidget(); modal && modal != this)
-        modal->close();
-    closeWhenIdle();
-}
-
-void MainWindow::closeWhenIdle()
-{
-    if (m_quitPending && m_busy == 0 && !m_closed)
-        close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -391,23 +288,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::saveSettings()
 {
-    // Every setting is written before any link is closed; a write that fails is skipped.
-    m_store.WriteValue(m_contextName, "Units", double(m_unitCount));
-    for (int i = 0; i < m_unitCount; ++i) {
-        const UnitState &state = unit(i);
-        const UnitPanel &controls = panel(i);
-        m_store.WriteValue(m_contextName, unitValue(i, ".Board"), double(state.Board));
-        m_store.WriteValue(m_contextName, unitValue(i, ".PAd"), double(state.PAd));
-        m_store.WriteValue(m_contextName, unitValue(i, ".SAd"), double(state.SAd));
-        m_store.WriteValue(m_contextName, unitValue(i, ".A.title"), toBytes(controls.ATxt->text()));
-        m_store.WriteValue(m_contextName, unitValue(i, ".B.title"), toBytes(controls.BTxt->text()));
-        // Labels from the buttons: a label typed but not locked is not saved.
-        for (int p = 0; p < UnitPanel::kPositions; ++p) {
-            m_store.WriteValue(m_contextName, labelValue(i, forms::kPositions[p]),
-                               toBytes(controls.Position[p]->text()));
-        }
-    }
+    // Every setting is written before any link is closed.
+    m_store.WriteValue(m_contextName, UnitSettings::kUnits, double(m_unitCount));
+    for (int i = 0; i < m_unitCount; ++i)
+        UnitSettings::write(m_store, m_contextName, i, unit(i), panel(i));
     const QRect outer = frameGeometry();
-    m_store.WriteValue(m_contextName, "X", double(m_scale.toTwips(outer.left())));
-    m_store.WriteValue(m_contextName, "Y", double(m_scale.toTwips(outer.top())));
+    m_store.WriteValue(m_contextName, UnitSettings::kX, double(m_scale.toTwips(outer.left())));
+    m_store.WriteValue(m_contextName, UnitSettings::kY, double(m_scale.toTwips(outer.top())));
 }

@@ -5,6 +5,7 @@
 #include "forms/TwipsScale.h"
 #include "forms/UnitPanel.h"
 
+#include <QMessageBox>
 #include <QWidget>
 
 #include <array>
@@ -13,6 +14,7 @@
 
 class Conf;
 class GpibBinding;
+class OrderlyEnd;
 class SettingsStore;
 
 /**
@@ -54,34 +56,25 @@ public:
     /** Frame caption colour: dark green when linked, red otherwise. */
     void ShowLinkState(std::int16_t index, bool linked);
 
-    /**
-     * An orderly end (a signal, the session's end): closes an open modal dialog as if by its
-     * title bar, and the window itself as soon as the running step or handler has returned.
-     */
-    void requestQuit();
+    /** Ends the window in order when a signal or the session's end asks for it. */
+    OrderlyEnd &orderlyEnd() { return *m_end; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    /** Marks a start-up step or handler as running, so a quit waits for its end. */
-    class Busy;
-    friend class Busy;
-
     void normalStart(const std::string &instanceName);
-    void readUnit(int index);
     void preparePanel(int index);
     void sizeAndPlace();
     void orderTabsAndDisableHidden();
     void openShownUnits();
     bool OpenUnit(std::int16_t index);
-    void showFailure(const std::string &message);
     void PositionPress(int index, int position);
     void EditPress(int index);
     void ConfigPress(int index);
     void CloseUnit(std::int16_t index);
-    void showMessage(const std::string &text);
-    void closeWhenIdle();
+    /** A box titled "SELVANE" with an OK button. */
+    void showBox(QMessageBox::Icon icon, const std::string &text);
     void saveSettings();
 
     SettingsStore &m_store;
@@ -93,9 +86,8 @@ private:
     std::string m_contextName;
     std::string m_contextSuffix;
     bool m_quitRequested = false;
-    bool m_quitPending = false;
     bool m_closed = false;
     bool m_saveOnClose = false;
-    int m_busy = 0;
+    OrderlyEnd *m_end; ///< a child of the window
     Conf *m_conf = nullptr; ///< created on the first Config press, kept for the run
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CommandLine.h"
 #include "MainWindow.h"
+#include "OrderlyEnd.h"
 #include "QuitSignals.h"
 #include "Version.h"
 #include "forms/FormBuilder.h"
@@ -32,8 +33,9 @@ int main(int argc, char **argv)
     MainWindow window(store, gpib);
 
     QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &window, &MainWindow::requestQuit);
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, &MainWindow::requestQuit);
+    OrderlyEnd &end = window.orderlyEnd();
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &end, &OrderlyEnd::requestQuit);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &end, &OrderlyEnd::requestQuit);
 
     window.Load(commandText);
     if (window.hasClosed())

@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: MIT
+#include "UnitSettings.h"
+
+#include "forms/GraphicalButton.h"
+#include "forms/UnitPanel.h"
+#include "settings/SettingsStore.h"
+
+#include <QLineEdit>
+
+#include <limits>
+
+namespace UnitSettings {
+namespace {
+
+template<typename State>
+auto &number(State &state, const Value &value)
+{
+    return value.field == Field::Board ? state.Board
+           : value.field == Field::PAd ? state.PAd
+                                       : state.SAd;
+}
+
+QString text(const UnitPanel &panel, const Value &value)
+{
+    return value.field == Field::ATitle   ? panel.ATxt->text()
+           : value.field == Field::BTitle ? panel.BTxt->text()
+                                          : panel.Position[value.position]->text();
+}
+
+void setText(UnitPanel &panel, const Value &value, const QString &text)
+{
+    if (value.field == Field::Label)
+        panel.Position[value.position]->setText(text);
+    else
+        (value.field == Field::ATitle ? panel.ATxt : panel.BTxt)->setText(text);
+}
+
+std::int16_t field16(std::int32_t stored, std::int16_t fallback)
+{
+    if (stored < std::numeric_limits<std::int16_t>::min()
+        || stored > std::numeric_limits<std::int16_t>::max())
+        return fallback;
+    return static_cast<std::int16_t>(stored);
+}
+
+} // namespace
+
+QString fromBytes(const std::string &text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toBytes(const QString &text)
+{
+    return text.toStdString();
+}
+
+void read(const SettingsStore &store, const std::string &context, int index, UnitState &state,
+          UnitPanel &panel)
+{
+    for (const Value &value : kUnit) {
+        const std::string name = value.name(index);
+        if (value.isText())
+            setText(panel, value, fromBytes(store.ReadValue(context, name, value.text)));
+        else
+            number(state, value) =
+                field16(store.ReadValue(context, name, std::int32_t(value.number)), value.number);
+    }
+}
+
+void write(const SettingsStore &store, const std::string &context, int index,
+           const UnitState &state, const UnitPanel &panel)
+{
+    for (const Value &value : kUnit) {
+        if (value.isText())
+            store.WriteValue(context, value.name(index), toBytes(text(panel, value)));
+        else
+            store.WriteValue(context, value.name(index), double(number(state, value)));
+    }
+}
+
+} // namespace UnitSettings
