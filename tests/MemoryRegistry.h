@@ -3,6 +3,7 @@
 
 #include "settings/Registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -92,6 +93,12 @@ private:
             c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         return text;
     }
+    /** UTF-8 characters: every byte but those that continue a character. */
+    static std::size_t characters(const std::string &text)
+    {
+        return std::size_t(
+            std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    }
     /** The registry's rules: a key is named by its parent's path and the subkey; a backslash
         separates the names of nested keys; no name may be empty or over 255 characters. */
     long resolve(Key parent, const std::string &subKey, std::string *path) const
@@ -102,7 +109,7 @@ private:
         std::string name;
         std::istringstream names(subKey + '\\');
         while (!subKey.empty() && std::getline(names, name, '\\')) {
-            if (name.empty() || name.size() > kMaxKeyNameLength)
+            if (name.empty() || characters(name) > kMaxKeyNameLength)
                 return kInvalidParameter;
             *path += '\\' + fold(name);
         }

@@ -11,7 +11,7 @@
 
 namespace scenario {
 
-inline const std::array<std::string, 11> kContexts {
+inline const std::array<std::string, 12> kContexts {
     "SELVANE - a\\b", // nested: deleted before its parent
     "SELVANE",
     "selvane",
@@ -23,6 +23,12 @@ inline const std::array<std::string, 11> kContexts {
     "SELVANE - \xCF\x89",
     std::string(255, 'n'),
     std::string(256, 'n'),
+    [] { // 255 characters in 500 bytes
+        std::string name = "SELVANE - ";
+        for (int i = 0; i < 245; ++i)
+            name += "\xC3\xA9";
+        return name;
+    }(),
 };
 
 inline const std::array<std::string, 7> kNames {"Units",      "units", "X",       "1.A1.label",

@@ -80,8 +80,11 @@ private slots:
         QFETCH(QString, context);
         QFETCH(QString, message);
         Bench bench;
-        for (const char *name : {"SELVANE", "SELVANE - Bench", "SELVANE - Bench2"})
-            bench.store.WriteValue(name, "Units", 2.0);
+        const bool fresh = context.isEmpty(); // the usage message, on a fresh machine
+        for (const char *name : {"SELVANE", "SELVANE - Bench", "SELVANE - Bench2"}) {
+            if (!fresh)
+                bench.store.WriteValue(name, "Units", 2.0);
+        }
         RegistryDump expected = dumpRegistry(bench.file);
         expected.erase(kContextPath + context.toStdString());
         bench.window.Load(command.toStdString());
@@ -89,6 +92,7 @@ private slots:
         QCOMPARE(bench.modals.seen, QStringList {"SELVANE: " + message});
         QCOMPARE(QString::fromStdString(bench.window.ContextName()), context);
         QVERIFY(dumpRegistry(bench.file) == expected); // nothing else deleted, nothing written
+        QCOMPARE(std::filesystem::exists(bench.file), !fresh); // nor a settings file made
     }
 
     void storedCountOutsideOneToThreeAsksForIt_data()

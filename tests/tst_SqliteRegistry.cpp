@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace {
@@ -74,7 +75,8 @@ TEST(SqliteRegistryPath, FollowsTheEnvironment)
     setEnvironment("SELVANE_REGISTRY", nullptr);
 }
 
-// Files the registry cannot use: every call fails, nothing crashes, nothing is added.
+// Files the registry cannot use: every call fails, nothing crashes, nothing is changed (not
+// even the journal mode of another program's database).
 struct UnusableFile
 {
     const char *name;
@@ -88,10 +90,12 @@ TEST_P(Unusable, EveryCallFailsCleanly)
     TemporaryFolder folder;
     const std::string file = folder.file("registry.sqlite3");
     GetParam().make(file);
-    const auto fileSize = [&file] {
-        return std::filesystem::is_regular_file(file) ? std::filesystem::file_size(file) : 0;
+    const auto bytes = [&file] {
+        std::stringstream content;
+        content << std::ifstream(file, std::ios::binary).rdbuf();
+        return content.str();
     };
-    const auto sizeBefore = fileSize();
+    const std::string before = bytes();
     SqliteRegistry registry(file);
     EXPECT_FALSE(registry.usable());
     Key key = 0;
@@ -102,7 +106,7 @@ TEST_P(Unusable, EveryCallFailsCleanly)
     EXPECT_NE(registry.queryValue(key, "v", nullptr, nullptr, &size), Registry::kSuccess);
     EXPECT_NE(registry.setValue(key, "v", 1, nullptr, 0), Registry::kSuccess);
     EXPECT_NE(registry.deleteKey(Registry::kLocalMachine, "SOFTWARE"), Registry::kSuccess);
-    EXPECT_EQ(fileSize(), sizeBefore) << "nothing was added";
+    EXPECT_TRUE(bytes() == before) << "not a byte of it changed";
 }
 
 void sqlite(const std::string &file, const char *sql)
@@ -117,7 +121,7 @@ void sqlite(const std::string &file, const char *sql)
 INSTANTIATE_TEST_SUITE_P(Files, Unusable, ::testing::Values(
     UnusableFile {"not_a_database", [](const std::string &file) { std::ofstream(file) << std::string(8192, 'x'); }},
     UnusableFile {"truncated_header", [](const std::string &file) {
-        SqliteRegistry(file).closeKey(0);
+        SqliteRegistry(file).usable(); // makes the file
         std::filesystem::resize_file(file, 50);
     }},
     UnusableFile {"another_schema", [](const std::string &file) { sqlite(file, "CREATE TABLE notes(text TEXT)"); }},

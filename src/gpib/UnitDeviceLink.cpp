@@ -9,14 +9,17 @@ namespace {
 constexpr std::string_view kLinkProof = "XX";
 
 /**
- * The link failed after the driver gave its descriptor: the unit counts as closed and the
- * descriptor goes offline, so the driver's table does not fill (never 0: that is board 0).
+ * The link failed, perhaps after the driver gave its descriptor: the unit counts as closed and
+ * a descriptor goes offline, so the driver's table does not fill (never 0: that is board 0).
+ * A library without ibonl keeps it; that alone is no reason to end the program.
  */
 UnitDeviceLink::Result drop(UnitLink &unit, GpibBinding &gpib)
 {
     unit.Opened = false;
-    if (unit.Device > 0)
-        gpib.GpibSetOnline(unit.Device, 0);
+    try {
+        if (unit.Device > 0)
+            gpib.GpibSetOnline(unit.Device, 0);
+    } catch (const BindingFailure &) { }
     return {};
 }
 
@@ -28,10 +31,8 @@ UnitDeviceLink::Result UnitDeviceLink::OpenUnit(UnitLink &unit, GpibBinding &gpi
     try {
         gpib.GpibConfigure(unit.Board, gpib::kOptionSendLlo, 1); // status not examined
         unit.Device = gpib.GpibOpenDevice(unit.Board, unit.PAd, unit.SAd, gpib::kTimeout3s, 1, 0);
-        if (GpibStatus.failed() || unit.Device <= 0) {
-            unit.Opened = false;
-            return {};
-        }
+        if (GpibStatus.failed() || unit.Device <= 0)
+            return drop(unit, gpib); // a driver whose status cannot be read may still give one
         gpib.GpibClear(unit.Device);
         if (!GpibStatus.failed()) {
             gpib.GpibWrite(unit.Device, kLinkProof, static_cast<std::int32_t>(kLinkProof.size()));

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -147,10 +148,19 @@ std::string environment(const char *name)
 
 } // namespace
 
-SqliteRegistry::SqliteRegistry(const std::string &path)
+SqliteRegistry::SqliteRegistry(std::string path)
+    : m_path(std::move(path))
+{ }
+
+bool SqliteRegistry::ready()
 {
-    if (!open(path))
-        closeDatabase();
+    // Opened by the first call, so that a run that never uses its settings makes no file.
+    if (!m_tried) {
+        m_tried = true;
+        if (!open(m_path))
+            closeDatabase();
+    }
+    return m_db != nullptr;
 }
 
 SqliteRegistry::~SqliteRegistry()
@@ -210,9 +220,6 @@ bool SqliteRegistry::open(const std::string &path)
     // Off by default, and without it the cascade to a deleted key's values does nothing.
     if (!exec(m_db, "PRAGMA foreign_keys=ON"))
         return false;
-    // A read-only file keeps its journal mode; only a writable one is switched.
-    exec(m_db, "PRAGMA journal_mode=WAL");
-    exec(m_db, "PRAGMA synchronous=NORMAL");
 
     Statement tables(prepared("SELECT name FROM sqlite_master WHERE type = 'table'"));
     if (!tables.ok())
@@ -231,10 +238,17 @@ bool SqliteRegistry::open(const std::string &path)
             transaction.commit();
         }
     }
-    // Someone else's database, or ours damaged: it is not used, and nothing is added to it.
-    Statement check(prepared("SELECT k.path, v.key, v.name, v.type, v.data"
-                             " FROM registry_key AS k, registry_value AS v LIMIT 0"));
-    return check.ok() && check.step() == SQLITE_DONE;
+    // Someone else's database, or ours damaged: it is not used, and nothing in it changes.
+    {
+        Statement check(prepared("SELECT k.path, v.key, v.name, v.type, v.data"
+                                 " FROM registry_key AS k, registry_value AS v LIMIT 0"));
+        if (!check.ok() || check.step() != SQLITE_DONE)
+            return false;
+    }
+    // Ours: switched to the write-ahead log, where the file is writable.
+    exec(m_db, "PRAGMA journal_mode=WAL");
+    exec(m_db, "PRAGMA synchronous=NORMAL");
+    return true;
 }
 
 long SqliteRegistry::path(Key key, const std::string &subKey, std::string *full) const
@@ -253,7 +267,11 @@ long SqliteRegistry::path(Key key, const std::string &subKey, std::string *full)
     while (start <= subKey.size()) {
         const std::size_t end = std::min(subKey.find('\\', start), subKey.size());
         const std::size_t length = end - start;
-        if (length == 0 || length > kMaxKeyNameLength)
+        // The limit counts characters, as Windows does: UTF-8 continuation bytes are not one.
+        const auto characters = std::count_if(subKey.begin() + std::ptrdiff_t(start),
+                                              subKey.begin() + std::ptrdiff_t(end),
+                                              [](char c) { return (c & 0xC0) != 0x80; });
+        if (length == 0 || std::size_t(characters) > kMaxKeyNameLength)
             return kInvalidParameter;
         full->push_back('\\');
         full->append(subKey, start, length);
@@ -285,7 +303,7 @@ Registry::Key SqliteRegistry::newHandle(const std::string &full)
 
 long SqliteRegistry::openKey(Key parent, const std::string &subKey, std::uint32_t, Key *result)
 {
-    if (!m_db)
+    if (!ready())
         return kBadDb;
     std::string full;
     if (const long error = path(parent, subKey, &full); error != kSuccess)
@@ -302,7 +320,7 @@ long SqliteRegistry::openKey(Key parent, const std::string &subKey, std::uint32_
 
 long SqliteRegistry::createKey(Key parent, const std::string &subKey, Key *result)
 {
-    if (!m_db)
+    if (!ready())
         return kBadDb;
     std::string full;
     if (const long error = path(parent, subKey, &full); error != kSuccess)
@@ -333,7 +351,7 @@ long SqliteRegistry::createKey(Key parent, const std::string &subKey, Key *resul
 long SqliteRegistry::queryValue(Key key, const std::string &name, std::uint32_t *type,
                                 std::uint8_t *data, std::uint32_t *size)
 {
-    if (!m_db)
+    if (!ready())
         return kBadDb;
     const auto it = m_handles.find(key);
     if (it == m_handles.end())
@@ -365,7 +383,7 @@ long SqliteRegistry::queryValue(Key key, const std::string &name, std::uint32_t 
 long SqliteRegistry::setValue(Key key, const std::string &name, std::uint32_t type,
                               const std::uint8_t *data, std::uint32_t size)
 {
-    if (!m_db)
+    if (!ready())
         return kBadDb;
     const auto it = m_handles.find(key);
     if (it == m_handles.end())
@@ -390,7 +408,7 @@ long SqliteRegistry::setValue(Key key, const std::string &name, std::uint32_t ty
 
 long SqliteRegistry::deleteKey(Key key, const std::string &subKey)
 {
-    if (!m_db)
+    if (!ready())
         return kBadDb;
     std::string full;
     if (const long error = path(key, subKey, &full); error != kSuccess)

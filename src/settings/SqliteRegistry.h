@@ -19,8 +19,9 @@ struct sqlite3_stmt;
 class SqliteRegistry : public Registry
 {
 public:
-    /** Opens (and if needed creates) the database at `path`, creating its folder. */
-    explicit SqliteRegistry(const std::string &path);
+    /** The database at `path`, opened (and if needed created, with its folder) by the first
+        call that needs it. */
+    explicit SqliteRegistry(std::string path);
     ~SqliteRegistry() override;
     SqliteRegistry(const SqliteRegistry &) = delete;
     SqliteRegistry &operator=(const SqliteRegistry &) = delete;
@@ -31,8 +32,8 @@ public:
      */
     static std::string defaultPath();
 
-    /** False when the file could not be opened as a registry; every call then fails. */
-    bool usable() const { return m_db != nullptr; }
+    /** False when the file cannot be opened as a registry; every call then fails. */
+    bool usable() { return ready(); }
 
     long openKey(Key parent, const std::string &subKey, std::uint32_t access, Key *result) override;
     long createKey(Key parent, const std::string &subKey, Key *result) override;
@@ -44,6 +45,7 @@ public:
     long closeKey(Key key) override;
 
 private:
+    bool ready();
     bool open(const std::string &path);
     void closeDatabase();
     /** The prepared statement of `sql` (a string literal: cached by its address). */
@@ -52,6 +54,8 @@ private:
     long existing(const std::string &full, std::string *stored) const;
     Key newHandle(const std::string &full);
 
+    std::string m_path;
+    bool m_tried = false;
     sqlite3 *m_db = nullptr;
     mutable std::map<const char *, sqlite3_stmt *> m_statements;
     std::map<Key, std::string> m_handles;
