@@ -140,6 +140,21 @@ private:
     bool m_done = false;
 };
 
+/** A URI that opens `path` read-only and immutable; "%", "?" and "#" are escaped. */
+std::string readOnlyUri(const std::string &path)
+{
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            uri += {'%', kHex[(c >> 4) & 0xF], kHex[c & 0xF]};
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
 std::string environment(const char *name)
 {
     const char *value = std::getenv(name);
@@ -215,6 +230,16 @@ bool SqliteRegistry::open(const std::string &path)
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
         != SQLITE_OK)
         return false;
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        // Read-only to this user, perhaps in a folder where the write-ahead log's shared
+        // memory cannot be made: read as a file nobody changes meanwhile.
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        if (sqlite3_open_v2(readOnlyUri(path).c_str(), &m_db,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr)
+            != SQLITE_OK)
+            return false;
+    }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     // Off by default, and without it the cascade to a deleted key's values does nothing.
