@@ -107,9 +107,11 @@ private slots:
         QStringList shown;
         bool stillOpen = false;
         QRect placed;
+        bool iconless = false;
         bench.modals.queue([&, close](QWidget *modal) {
             auto *conf = static_cast<Conf *>(modal);
             placed = QRect(conf->frameGeometry().topLeft(), conf->size());
+            iconless = conf->windowIcon().isNull(); // it has none of its own
             shown << conf->vVal[0]->text() << conf->vVal[1]->text() << conf->vVal[2]->text();
             retype(conf->vVal[1], pad);
             close ? QTest::keyClick(
@@ -123,6 +125,7 @@ private slots:
         QCOMPARE(shown, (QStringList {"0", "7", "0"})); // its own values, not the last accepted
         const QRect main = bench.window.frameGeometry(); // 100 twips in, 20 below; 1590 x 1830
         QCOMPARE(placed, QRect(main.left() + 7, main.bottom() + 1 + 1, 106, 122));
+        QVERIFY(iconless);
         QCOMPARE(bench.modals.seen.mid(2),
                  refusal.isEmpty() ? QStringList() : QStringList {refusal});
         QCOMPARE(stillOpen, !refusal.isEmpty());

@@ -129,8 +129,10 @@ private slots:
         QuitSignals signalsToQuit;
         connect(&signalsToQuit, &QuitSignals::quitRequested, &bench.window.orderlyEnd(),
                 &OrderlyEnd::requestQuit);
-        bench.modals.queue([presses, close](QWidget *modal) {
+        QIcon icon;
+        bench.modals.queue([presses, close, &icon](QWidget *modal) {
             auto *dialog = static_cast<Units *>(modal);
+            icon = dialog->windowIcon();
             for (const int item : presses)
                 QTest::mouseClick(dialog->Num[item], Qt::LeftButton);
             if (close == -SIGTERM)
@@ -145,12 +147,13 @@ private slots:
         const int height = bench.window.height();
         bench.window.Load("Bench");
         QCOMPARE(bench.modals.seen, QStringList {"Units"});
+        QVERIFY(icon.cacheKey() == bench.window.windowIcon().cacheKey()); // the application's:
+        QCOMPARE(icon.availableSizes(), QList<QSize> {QSize(32, 32)});
         QCOMPARE(bench.window.UnitCount(), count); // with SIGTERM, as if closed by its title bar
         QCOMPARE(bench.window.hasClosed(), close == -SIGTERM);
         QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
-        const int widthTwips[] = {0, 2415, 4815, 7215};
-        QCOMPARE(bench.window.frameGeometry().width(),
-                 TwipsScale::primaryScreen().toPixels(widthTwips[count])); // the outer width
+        const int clientTwips[] = {0, 2295, 4695, 7095}; // to the last shown frame's right edge
+        QCOMPARE(bench.window.width(), TwipsScale::primaryScreen().toPixels(clientTwips[count]));
         QCOMPARE(bench.window.height(), height);
         for (int item = 0; item < 3; ++item) { // in force at once
             for (QPushButton *button : bench.window.panel(item).Position)

@@ -30,7 +30,6 @@ namespace {
 
 constexpr int kTitleLimit = 9;
 constexpr int kLabelLimit = 10;
-constexpr int kWindowBorder = 60; // twips each side of the last shown frame
 constexpr int kEdgeMargin = 100; // twips kept free at the screen's right and bottom
 constexpr int kDefaultX = 100;
 
@@ -132,10 +131,9 @@ void MainWindow::preparePanel(int index)
 void MainWindow::sizeAndPlace()
 {
     if (m_unitCount >= 1) {
-        const forms::FrameDef &last = forms::kFrames[m_unitCount - 1];
-        const int widthTwips = last.rect.left + kWindowBorder + last.rect.width + kWindowBorder;
-        const int decoration = frameGeometry().width() - width();
-        resize(m_scale.toPixels(widthTwips) - decoration, height());
+        // The client ends with the last shown frame; the 60 twips each side that the outer
+        // width adds to it are the window's border, which the platform draws.
+        resize(panel(m_unitCount - 1).Frame->geometry().right() + 1, height());
     }
 
     const int currentTop = m_scale.toTwips(frameGeometry().top());

@@ -30,6 +30,7 @@ Conf::Conf(QWidget *owner, GpibBinding &gpib)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setWindowTitle(QStringLiteral("Configuration"));
+    setWindowIcon(QIcon()); // none of its own, and not its owner's either
     const FormBuilder builder(TwipsScale::primaryScreen());
     builder.sizeWindow(this, forms::kConfWindow);
     setFixedSize(size());
