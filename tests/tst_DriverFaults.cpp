@@ -5,7 +5,6 @@
 
 #include "Bench.h"
 
-#include <QPushButton>
 
 namespace {
 

@@ -4,8 +4,6 @@
 
 #include "Bench.h"
 #include "forms/Colours.h"
-#include "forms/FormBuilder.h"
-#include "forms/FormDefinitions.h"
 #include "forms/MainForm.h"
 
 #include <QStyle>

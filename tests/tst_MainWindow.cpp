@@ -10,6 +10,7 @@
 #include "dialogs/Units.h"
 
 #include <QPushButton>
+#include <QColorSpace>
 #include <QRadioButton>
 
 #include <csignal>
@@ -148,7 +149,10 @@ private slots:
         bench.window.Load("Bench");
         QCOMPARE(bench.modals.seen, QStringList {"Units"});
         QVERIFY(icon.cacheKey() == bench.window.windowIcon().cacheKey()); // the application's:
-        QCOMPARE(icon.availableSizes(), QList<QSize> {QSize(32, 32)});
+        QImage png(QT_TESTCASE_SOURCEDIR "/../src/app/resources/selvane.png"); // installed beside
+        png.setColorSpace({});
+        QCOMPARE(icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32),
+                 png.convertToFormat(QImage::Format_ARGB32));
         QCOMPARE(bench.window.UnitCount(), count); // with SIGTERM, as if closed by its title bar
         QCOMPARE(bench.window.hasClosed(), close == -SIGTERM);
         QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
