@@ -9,7 +9,7 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libsqlite3-dev li
        libbenchmark-dev fonts-dejavu-core fonts-liberation2)
 case "${1:-build}" in
     build) wanted=("${build[@]}") ;;
-    test) wanted=("${build[@]}" clang-format clang libclang-rt-14-dev valgrind xvfb xauth xdotool twm python3 locales
+    test) wanted=("${build[@]}" clang-format clang libclang-rt-14-dev valgrind xvfb xauth xdotool python3 locales
                   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64) ;;
     windows) wanted=(cmake ninja-build libgtest-dev g++-mingw-w64-x86-64-posix
                      g++-mingw-w64-i686-posix wine wine64) ;;

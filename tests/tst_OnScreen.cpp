@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The windows on a real X server (Xvfb with twm, run with -platform xcb), framed by a window
-// manager: the main window's client ends with its last shown frame, and a dialog placed above
-// the main window counts its own frame.
+// The main window on a real X server (Xvfb, run with -platform xcb): its client ends with its
+// last shown frame, so no hidden frame shows.
 
 #include "Bench.h"
 
 #include <QScreen>
-#include <QWindow>
 
 class tst_OnScreen : public QObject
 {
@@ -34,30 +32,6 @@ private slots:
         const QImage shown = bench.window.screen()->grabWindow(bench.window.winId()).toImage();
         QWidget *last = bench.window.panel(units - 1).Frame;
         QCOMPARE(shown.width(), last->geometry().right() + 1); // no column of a hidden frame
-    }
-
-    void aDialogAboveTheMainWindowCountsItsFrame()
-    {
-        Bench bench;
-        bench.start(1);
-        QWindow *window = bench.window.windowHandle();
-        QTRY_VERIFY(!window->frameMargins().isNull()); // framed by the window manager
-        // No room below: the configuration dialog goes 20 twips above, its frame counted.
-        const QPoint low(window->frameGeometry().left(), bench.window.screen()->geometry().bottom()
-                                                             - window->frameGeometry().height()
-                                                             - 20);
-        bench.window.move(low);
-        QTRY_COMPARE(window->frameGeometry().topLeft(), low);
-        QRect dialog;
-        bench.modals.queue([&dialog](QWidget *modal) {
-            QWindow *shown = modal->windowHandle(); // once it is framed too
-            if (QTest::qWaitFor([shown] { return !shown->frameMargins().isNull(); }))
-                dialog = shown->frameGeometry();
-            modal->close();
-        });
-        QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-        QCOMPARE(dialog.bottom() + 1 + 1, low.y());
-        QCOMPARE(dialog.left(), low.x() + 7);
     }
 };
 
