@@ -6,7 +6,6 @@
 #include "dialogs/NumberReading.h"
 #include "dialogs/PositionUnder.h"
 
-
 #include <clocale>
 
 class tst_Conf : public QObject

@@ -5,7 +5,6 @@
 
 #include "Bench.h"
 
-
 namespace {
 
 enum Action { StartUp, Press, Close, LinkTest };

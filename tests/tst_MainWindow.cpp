@@ -9,8 +9,8 @@
 #include "app/QuitSignals.h"
 #include "dialogs/Units.h"
 
-#include <QPushButton>
 #include <QColorSpace>
+#include <QPushButton>
 #include <QRadioButton>
 
 #include <csignal>
