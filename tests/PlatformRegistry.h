@@ -56,7 +56,9 @@ public:
     bool keyExists(const std::string &context)
     {
         Registry::Key key = 0;
-        return open(context, &key) && registry.closeKey(key) == Registry::kSuccess;
+        const bool exists = open(context, &key);
+        registry.closeKey(key);
+        return exists;
     }
     bool open(const std::string &context, Registry::Key *key)
     {

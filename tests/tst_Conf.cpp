@@ -61,6 +61,7 @@ private slots:
         QTest::newRow("huge exponent") << "1e400" << INT_MIN;
         QTest::newRow("huge negative") << "-1D999" << INT_MIN;
         QTest::newRow("more than 32 bits of hex") << "&H123456789" << INT_MIN;
+        QTest::newRow("more than 64 bits of hex") << "&H123456789ABCDEF01" << INT_MIN;
         QTest::newRow("octal over 16 bits") << "&O200000" << INT_MIN;
         // clang-format on
     }

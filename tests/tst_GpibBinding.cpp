@@ -85,6 +85,21 @@ TEST_F(GpibBindingTest, RefusedRegistrationTakesTheStatusFromWhereTheDriverTells
     EXPECT_FALSE(GpibStatus.failed());
 }
 
+TEST_F(GpibBindingTest, TheSimulatedBusWritesOnlyTheCellsRegisteredWithIt)
+{
+    using Register = int (*)(std::int32_t *, std::int32_t *, std::int32_t *, std::int32_t *);
+    const auto registerCells =
+        reinterpret_cast<Register>(driver.entryPoint("RegisterGpibGlobalsForThread"));
+    std::int32_t cells[4] = {};
+    EXPECT_EQ(registerCells(&cells[0], &cells[1], &cells[2], &cells[3]), 0);
+    EXPECT_EQ(registerCells(&cells[0], &cells[1], &cells[2], &cells[3]), 1) << "these cells again";
+    EXPECT_FALSE(gpib.RegisterStatusCells()) << "other cells: 2, and unregistered";
+    gpib.GpibClear(gpib.GpibOpenDevice(0, 9, 0, 12, 1, 0)); // registers them now
+    EXPECT_TRUE(GpibStatus.failed() && GpibStatus.iberr == gpib::kEnol);
+    EXPECT_EQ(calls(), "R R R U R ibdev(0,9,0,12,1,0) ibclr(32) ERR ");
+    EXPECT_EQ(cells[0], 0) << "no longer written";
+}
+
 TEST_F(GpibBindingTest, LinuxGpibStatusComesFromThreadFunctions)
 {
     driver.hide("RegisterGpibGlobalsForThread");

@@ -8,6 +8,7 @@
 #include "app/OrderlyEnd.h"
 #include "app/QuitSignals.h"
 #include "dialogs/Units.h"
+#include "forms/FormBuilder.h"
 
 #include <QColorSpace>
 #include <QPushButton>
@@ -237,6 +238,7 @@ private slots:
         // The caption's bold font and colour stay with the frame; the hidden frame keeps its own.
         QVERIFY(second.Frame->captionFont().bold() && second.ATxt->font().bold()
                 && !second.Position[0]->font().bold());
+        QCOMPARE(second.Config->font().family(), FormBuilder::windowFont().family());
         QCOMPARE(second.Config->palette().color(QPalette::WindowText),
                  QApplication::palette().color(QPalette::WindowText));
         QCOMPARE(bench.window.panel(2).Frame->captionColour(), QColor(192, 64, 0)); // 0x0040C0
@@ -263,7 +265,10 @@ private slots:
         QCOMPARE(first.PositionLbl[0]->text(), longLabel.chopped(1));
         QCOMPARE(typeAtEnd(first.PositionLbl[1], QStringLiteral("123456789012")),
                  QStringLiteral("A212345678"));
-        QCOMPARE(typeAtEnd(first.ATxt, QStringLiteral("xyz")), QStringLiteral("Device 1x"));
+        UnitPanel &typed =
+            bench.window.panel(1); // a title of item 1 (8 in the definitions) takes 9
+        QTest::mouseClick(typed.Edit, Qt::LeftButton);
+        QCOMPARE(typeAtEnd(typed.ATxt, QStringLiteral("xyzwv")), QStringLiteral("Inputxyzw"));
         first.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
         QCOMPARE(first.PositionLbl[2]->text(), QStringLiteral("A3"));
     }

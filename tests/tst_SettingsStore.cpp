@@ -30,6 +30,7 @@ TEST_F(SettingsStoreTest, ReadsCreateNothingAndTheFirstWriteCreatesTheKeys)
     EXPECT_TRUE(store.WriteValue(kContext, "Units", 2.0)); // replaces the text
     EXPECT_EQ(platform.stored(kContext, "Units"),
               std::make_pair(4u, std::vector<std::uint8_t> {2, 0, 0, 0}));
+    EXPECT_TRUE(platform.keyExists(kContext));
     ASSERT_TRUE(store.WriteValue("", "Units", 0.0)); // the empty context is the root key
     EXPECT_EQ(platform.stored("", "Units").first, Registry::kDword);
 }

@@ -58,6 +58,7 @@ TEST_F(SqliteRegistryTest, EveryAncestorHasItsRowAndKeepsItsFirstCase)
     char header[20] = {};
     std::ifstream(file, std::ios::binary).read(header, sizeof header);
     EXPECT_EQ(header[18] * 10 + header[19], 22) << "write-ahead log";
+    EXPECT_FALSE(SettingsStore(registry).WriteValue(std::string(256, 'n'), "Units", 1.0));
 }
 
 TEST(SqliteRegistryPath, FollowsTheEnvironment)
