@@ -23,7 +23,11 @@ function(selvane_add_test)
             target_link_libraries(${T_NAME} PRIVATE gtest gtest_main) # built from source
         endif()
     endif()
-    add_test(NAME ${T_NAME} COMMAND ${T_LAUNCHER} $<TARGET_FILE:${T_NAME}> ${T_ARGS})
+    if(T_LAUNCHER)
+        add_test(NAME ${T_NAME} COMMAND ${T_LAUNCHER} $<TARGET_FILE:${T_NAME}> ${T_ARGS})
+    else() # the target's name, so that a cross build runs it through its emulator (Wine)
+        add_test(NAME ${T_NAME} COMMAND ${T_NAME} ${T_ARGS})
+    endif()
     set_tests_properties(${T_NAME} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C;${T_ENVIRONMENT}")
