@@ -269,6 +269,7 @@ private slots:
             bench.window.panel(1); // a title of item 1 (8 in the definitions) takes 9
         QTest::mouseClick(typed.Edit, Qt::LeftButton);
         QCOMPARE(typeAtEnd(typed.ATxt, QStringLiteral("xyzwv")), QStringLiteral("Inputxyzw"));
+        QCOMPARE(typeAtEnd(typed.BTxt, QStringLiteral("xy")), QStringLiteral("Device 2x"));
         first.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
         QCOMPARE(first.PositionLbl[2]->text(), QStringLiteral("A3"));
     }
