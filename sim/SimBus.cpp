@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -18,16 +17,15 @@ std::string environment(const char *name, const char *fallback)
 }
 
 /** The items of a list separated by commas or blanks. */
-std::vector<std::string> items(std::string text)
+std::vector<std::string> items(const std::string &text)
 {
-    for (char &c : text) {
-        if (c == ',')
-            c = ' ';
-    }
-    std::istringstream stream(text);
+    static constexpr const char *kSeparators = ", \t\n";
     std::vector<std::string> all;
-    for (std::string item; stream >> item;)
-        all.push_back(item);
+    for (auto begin = text.find_first_not_of(kSeparators); begin != std::string::npos;) {
+        const auto end = text.find_first_of(kSeparators, begin);
+        all.push_back(text.substr(begin, end - begin));
+        begin = text.find_first_not_of(kSeparators, end);
+    }
     return all;
 }
 
