@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Instruction counts (valgrind callgrind), which stay put on a noisy machine: one position
 # press (1000 presses through bench_selvane, counted inside the press handler) and one
-# start-up of the real program (counted inside MainWindow::Load, and for the whole process).
+# start-up of the real program (counted inside MainWindow::Load, and for the whole process),
+# and one run of the floor program up to its window shown.
 #   bench/callgrind.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -39,6 +40,18 @@ run_startup() { # $1: output file, further arguments for valgrind
 }
 run_startup "$work/load.out" --toggle-collect='MainWindow::Load*'
 run_startup "$work/process.out"
+# The floor program (bench/floor) says "shown" once its window is up, and has no orderly end.
+valgrind --tool=callgrind --callgrind-out-file="$work/floor.out" "$build/bin/floor_window" \
+    >"$work/floor.txt" 2>/dev/null &
+pid=$!
+for _ in $(seq 600); do
+    grep -q shown "$work/floor.txt" && break
+    sleep 0.1
+done
+sleep 2
+kill -TERM "$pid"
+wait "$pid" || true
 echo "instructions per press (handler):        $press"
 echo "instructions per start-up (Load):        $(total "$work/load.out")"
 echo "instructions per run (whole process):    $(total "$work/process.out")"
+echo "instructions per run of the floor:        $(total "$work/floor.out")"

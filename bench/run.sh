@@ -38,7 +38,7 @@ show("press: with its repaint", medians["BM_PressWithRepaint"], None, "us")
 show("command line", medians["BM_CommandLine"], None, "ns")
 PY
 
-echo "== start-up, whole process (goal: within 1.15x the floor)"
+echo "== start-up, whole process (goal: within 1.10x the floor)"
 QT_QPA_PLATFORM=offscreen python3 bench/startup.py build/release 21
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" \
     python3 bench/startup.py build/release 21

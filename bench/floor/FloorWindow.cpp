@@ -7,6 +7,9 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -35,5 +38,9 @@ int main(int argc, char **argv)
         }
     }
     window.show();
+    QTimer::singleShot(0, [] {
+        std::puts("shown");
+        std::fflush(stdout);
+    });
     return QApplication::exec();
 }
