@@ -76,7 +76,8 @@ struct Bench
     TemporaryFolder folder;
     std::string file, traceFile = folder.file("trace.jsonl");
     SimSettings sim;
-    SqliteRegistry registry {file};
+    std::unique_ptr<Registry> opened = openTestRegistry(file);
+    Registry &registry = *opened;
     SettingsStore store {registry};
     SimDriver driver;
     GpibBinding gpib {driver};

@@ -1,44 +1,74 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The registry the store runs on here, empty for each test: an SQLite file of the test's own,
-// or the Windows registry without the store's root key. Values are stored and read back
-// through the registry interface, so the same checks run on both; off Windows, files are dumped.
+// The registry the store runs on here, reached as the program reaches it: an SQLite file of
+// the test's own, or the Windows registry without the store's root key. Values are stored and
+// read back through the registry interface, so the same checks run on both.
 
 #include "TemporaryFolder.h"
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
+#include "settings/SystemRegistry.h"
 
 #if defined(_WIN32)
-#include "settings/Win32Registry.h"
 #include <windows.h>
 #else
-#include "settings/SqliteRegistry.h"
 #include <sqlite3.h>
 #endif
 
 #include <cstdint>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
+
+inline constexpr const char *kContextPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\";
+
+/**
+ * The system registry for a test's settings `file`: that file, or on Windows the machine's
+ * registry, emptied of the store's root key when `file` is new (a restart names it again).
+ */
+inline std::unique_ptr<Registry> openTestRegistry(const std::string &file)
+{
+#if defined(_WIN32)
+    HKEY software = nullptr;
+    if (!std::filesystem::exists(file)
+        && !RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                          &software)) {
+        RegDeleteTreeA(software, "Talvern Software");
+        RegDeleteKeyExA(software, "Talvern Software", KEY_WOW64_32KEY, 0);
+        RegCloseKey(software);
+        std::ofstream {file};
+    }
+#else
+    setEnvironment("SELVANE_REGISTRY", file.c_str());
+#endif
+    return openSystemRegistry();
+}
+
+/** UTF-8 `text` as any other program of this system stores it: converted to the ANSI code page
+    with the Win32 calls on Windows, as it is elsewhere. */
+inline std::string systemText(const std::string &text)
+{
+#if defined(_WIN32)
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(),
+                                    int(wide.size())));
+    std::string ansi(wide.size() * 2, '\0');
+    ansi.resize(WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), ansi.data(),
+                                    int(ansi.size()), nullptr, nullptr));
+    return ansi;
+#else
+    return text;
+#endif
+}
 
 class PlatformRegistry
 {
 public:
-    PlatformRegistry()
-    {
-#if defined(_WIN32)
-        HKEY software = nullptr;
-        const REGSAM view = sizeof(void *) == 8 ? KEY_WOW64_32KEY : 0;
-        if (!RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view, &software)) {
-            RegDeleteTreeA(software, "Talvern Software");
-            RegDeleteKeyExA(software, "Talvern Software", view, 0);
-            RegCloseKey(software);
-        }
-#endif
-    }
-
     /** Type and bytes of a stored value; type 0 when it is not there. */
     std::pair<std::uint32_t, std::vector<std::uint8_t>> stored(const std::string &context,
                                                                const std::string &name)
@@ -70,13 +100,9 @@ public:
         return std::string(SettingsStore::kRootKey) + (context.empty() ? "" : "\\" + context);
     }
 
-#if defined(_WIN32)
-    Win32Registry registry;
-#else
     TemporaryFolder folder;
-    std::string file = folder.file("registry.sqlite3");
-    SqliteRegistry registry {file};
-#endif
+    std::unique_ptr<Registry> opened = openTestRegistry(folder.file("registry.sqlite3"));
+    Registry &registry = *opened;
 };
 
 /** Stores `bytes` of any type under a context, as another program might have. */
@@ -94,13 +120,41 @@ inline long storeRaw(Registry &registry, const std::string &context, const std::
     return result;
 }
 
-#if !defined(_WIN32)
 using Bytes = std::vector<unsigned char>;
-/** Every key and value of a registry file: key path -> (value name -> (type, bytes)). */
+/** Every key and value of a registry: key path -> (value name -> (type, bytes)). */
 using RegistryDump = std::map<std::string, std::map<std::string, std::tuple<long, Bytes>>>;
 
-inline constexpr const char *kContextPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\";
+#if defined(_WIN32)
+/** The store's keys in the machine's registry (32-bit view), from its root key down. */
+inline void dumpKey(const std::string &path, RegistryDump &dump)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key))
+        return;
+    auto &values = dump["HKEY_LOCAL_MACHINE\\" + path];
+    std::vector<std::string> subKeys;
+    char name[256];
+    Bytes data(65536);
+    for (DWORD i = 0, size = sizeof name, type = 0, bytes = DWORD(data.size());
+         !RegEnumValueA(key, i, name, &size, nullptr, &type, data.data(), &bytes);
+         ++i, size = sizeof name, bytes = DWORD(data.size()))
+        values[name] = {long(type), Bytes(data.begin(), data.begin() + bytes)};
+    for (DWORD i = 0, size = sizeof name;
+         !RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+         ++i, size = sizeof name)
+        subKeys.emplace_back(name);
+    RegCloseKey(key);
+    for (const std::string &subKey : subKeys)
+        dumpKey(path + "\\" + subKey, dump);
+}
 
+inline RegistryDump dumpRegistry(const std::string &)
+{
+    RegistryDump dump;
+    dumpKey("SOFTWARE\\Talvern Software", dump);
+    return dump;
+}
+#else
 inline RegistryDump dumpRegistry(const std::string &file)
 {
     RegistryDump dump;
@@ -125,10 +179,10 @@ inline RegistryDump dumpRegistry(const std::string &file)
     sqlite3_close(db);
     return dump;
 }
+#endif
 
 /** The values of one context, empty when it is not there. */
 inline auto contextValues(const std::string &file, const std::string &context)
 {
     return dumpRegistry(file)[kContextPath + context];
 }
-#endif

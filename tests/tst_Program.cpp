@@ -5,6 +5,7 @@
 
 #include "PlatformRegistry.h"
 #include "app/UnitSettings.h"
+#include "settings/SqliteRegistry.h"
 
 #include <QProcess>
 #include <QTest>

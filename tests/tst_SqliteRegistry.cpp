@@ -7,6 +7,7 @@
 #include "PlatformRegistry.h"
 #include "StoreScenario.h"
 #include "TemporaryFolder.h"
+#include "settings/SqliteRegistry.h"
 
 #include <gtest/gtest.h>
 

@@ -47,12 +47,14 @@ std::int16_t field16(std::int32_t stored, std::int16_t fallback)
 
 QString fromBytes(const std::string &text)
 {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // Qt's 8-bit local encoding is the ANSI code page on Windows and UTF-8 elsewhere.
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 std::string toBytes(const QString &text)
 {
-    return text.toStdString();
+    const QByteArray bytes = text.toLocal8Bit(); // a letter outside the code page becomes '?'
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
 void read(const SettingsStore &store, const std::string &context, int index, UnitState &state,

@@ -67,7 +67,8 @@ constexpr std::size_t storedCount(int units)
     return 3 + static_cast<std::size_t>(units) * kUnit.size();
 }
 
-/** Text as the store holds it: the platform's 8-bit encoding (UTF-8 here). */
+/** Text as the store, the command line and the environment hold it: the platform's 8-bit
+    encoding, the ANSI code page on Windows and UTF-8 elsewhere. */
 QString fromBytes(const std::string &text);
 std::string toBytes(const QString &text);
 

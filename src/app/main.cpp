@@ -8,7 +8,7 @@
 #include "gpib/DynamicLibrary.h"
 #include "gpib/GpibBinding.h"
 #include "settings/SettingsStore.h"
-#include "settings/SqliteRegistry.h"
+#include "settings/SystemRegistry.h"
 
 #include <QApplication>
 
@@ -26,8 +26,8 @@ int main(int argc, char **argv)
     // Every window and message box in the windows' face: no other face is loaded at start.
     QApplication::setFont(FormBuilder::windowFont());
 
-    SqliteRegistry registry(SqliteRegistry::defaultPath());
-    SettingsStore store(registry);
+    const std::unique_ptr<Registry> registry = openSystemRegistry();
+    SettingsStore store(*registry);
     DynamicLibrary driver(DynamicLibrary::defaultName());
     GpibBinding gpib(driver);
     MainWindow window(store, gpib);
