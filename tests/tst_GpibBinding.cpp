@@ -239,11 +239,16 @@ const std::string kNotALibrary = [] {
     return file.string();
 }();
 
+#if defined(_WIN32)
+// NI's driver DLL for a program of this bitness.
+const char *const kDriverDll = sizeof(void *) == 8 ? "ni4882.dll" : "Gpib-32.dll";
+#endif
+
 // clang-format off
 #if defined(_WIN32)
 // The simulated bus under the driver's own name, loaded with LoadLibraryA as NI's is.
 std::vector<LoadCase> cases {
-    {"gpib_32_dll", "Gpib-32.dll", 0},
+    {"driver_dll", kDriverDll, 0},
     {"missing_gives_126", "Gpib-32-missing.dll", 53},
     {"not_a_dll_gives_193", kNotALibrary, 48},
     {"missing_dependency_gives_126", SELVANE_BROKEN_LIBRARY, 53}, // ERROR_MOD_NOT_FOUND too
@@ -272,7 +277,7 @@ TEST(LoadingEntryPoints, LibraryNameComesFromTheEnvironment)
     EXPECT_EQ(DynamicLibrary::defaultName(), "/opt/gpib/libgpib.so");
     setEnvironment("SELVANE_GPIB_LIBRARY", "");
 #if defined(_WIN32)
-    EXPECT_EQ(DynamicLibrary::defaultName(), "Gpib-32.dll");
+    EXPECT_EQ(DynamicLibrary::defaultName(), kDriverDll);
 #else
     EXPECT_EQ(DynamicLibrary::defaultName(), "libgpib.so.0");
 #endif

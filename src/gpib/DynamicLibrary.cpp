@@ -25,7 +25,9 @@ std::string DynamicLibrary::defaultName()
 {
     if (const char *name = std::getenv("SELVANE_GPIB_LIBRARY"); name && *name)
         return name;
-#if defined(_WIN32)
+#if defined(_WIN64)
+    return "ni4882.dll"; // NI's 64-bit DLL: a process loads only DLLs of its own bitness
+#elif defined(_WIN32)
     return "Gpib-32.dll";
 #else
     return "libgpib.so.0";
