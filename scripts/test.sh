@@ -3,7 +3,9 @@
 # Builds and runs every test: the formatting check and the tests' share of the code; the
 # whole suite in the release build and under AddressSanitizer + UndefinedBehaviorSanitizer, on
 # Qt's offscreen platform; a session of the real program under valgrind memcheck; each fuzz
-# target for a minute; and the Qt-free core built for Windows, its tests run under Wine.
+# target for a minute; the Qt-free core built for Windows, its tests run under Wine; and, where
+# Qt base for mingw is at hand, the whole program and its Qt Test suite built for Windows and
+# run under Wine.
 # Warnings in our own code are errors.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,4 +35,9 @@ echo "== fuzzing"
 scripts/fuzz.sh 60
 echo "== windows"
 scripts/windows-core.sh
+if scripts/windows-app.sh --check; then
+    scripts/windows-app.sh
+else
+    echo "== windows-app: skipped, no Qt base for mingw at hand (scripts/windows-app.sh builds it once from Debian's source, about 40 minutes)"
+fi
 echo "All tests passed."

@@ -24,11 +24,16 @@ struct Fault
 };
 
 const char *const kThread = "ThreadIbsta ThreadIberr ThreadIbcntl";
+#if defined(SELVANE_WRONG_ARCH_LIBRARY) // Windows finds no file where a dependency is missing
+const char *const kUnloadable = SELVANE_WRONG_ARCH_LIBRARY;
+#else
+const char *const kUnloadable = SELVANE_BROKEN_LIBRARY;
+#endif
 
 // clang-format off
 const Fault kFaults[] = {
     {"library missing", "/nonexistent/libgpib.so.0", "", "", StartUp, "File not found: /nonexistent/libgpib.so.0\rInstall National Instruments drivers", Failed, "", 0},
-    {"library cannot load", SELVANE_BROKEN_LIBRARY, "", "", StartUp, "Error in loading DLL: ", Failed, "", 0},
+    {"library cannot load", kUnloadable, "", "", StartUp, "Error in loading DLL: ", Failed, "", 0},
     {"no way to read the status", "", "RegisterGpibGlobalsForThread ThreadIbsta", "", StartUp, "Can't find DLL entry point RegisterGpibGlobalsForThread", Failed, "", 0},
     {"unregistration missing on result 1", "", "UnregisterGpibGlobalsForThread", "RegisterGpibGlobalsForThread#1=1", StartUp, "Can't find DLL entry point UnregisterGpibGlobalsForThread", Failed, "", 0},
     {"ibonl missing when an open fails", "", "ibonl", "ibclr=2", StartUp, "", Failed, "ibclr(32) ERR", 1},

@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The whole program for 64-bit Windows: Qt base for mingw-w64 provided in a cache outside the
+# tree, then the panel, gpib-sim.dll and the Qt Test suite built against it, the suite run
+# under Wine on an Xvfb display.
+#   scripts/windows-app.sh          provide Qt, build, run the suite
+#   scripts/windows-app.sh --qt     provide Qt only
+#   scripts/windows-app.sh --check  exit 0 when Qt is in the cache or its archive is at hand
+#   scripts/windows-app.sh --screenshot  provide Qt, build, and save the panel under Wine as
+#                                        docs/windows-main-window.png
+# SELVANE_QT_CACHE names the cache (default ~/.cache/selvane); SELVANE_QT_ARCHIVE a prebuilt
+# archive of Qt base whose folder install/ is the prefix (default ../shared/qt-mingw/ beside
+# the checkout). Without either, Qt base is built from Debian's source (about 40 minutes).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+cache=${SELVANE_QT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/selvane}
+archive=${SELVANE_QT_ARCHIVE:-$top/../shared/qt-mingw/qt-6.4.2-mingw-x86_64.tar.xz}
+export SELVANE_QT_MINGW=$cache/qt-6.4.2-mingw-x86_64
+provided=$SELVANE_QT_MINGW/lib/cmake/Qt6/Qt6Config.cmake
+
+if [[ ${1:-} == --check ]]; then
+    [[ -f $provided || -f $archive ]]
+    exit
+fi
+
+# Debian's source package, configured for what the panel and its tests use.
+build_qt() {
+    scripts/deps.sh qt-source
+    if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
+        # A deb-src entry beside each deb entry, with the same URIs.
+        local list=/etc/apt/sources.list.d/selvane-deb-src
+        for f in /etc/apt/sources.list.d/*.sources; do
+            [[ -f $f ]] && awk 'BEGIN { RS = ""; ORS = "\n\n" }
+                /(^|\n)Types:[^\n]*deb/ { sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
+        done >"$list.sources"
+        grep -hs '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' >"$list.list" || true
+        apt-get update -qq
+    fi
+    local work=$cache/qt-build
+    rm -rf "$work" && mkdir -p "$work"
+    (cd "$work" && apt-get source -qq qt6-base >/dev/null)
+    local source
+    source=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*')
+    # Tablets are left out: Debian's source lacks the wintab header that support needs. With
+    # Direct2D left out, the DirectWrite 3 font database is too (the plugin would need it).
+    cmake -S "$source" -B "$work/build" -G Ninja -Wno-dev \
+        -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
+        -DCMAKE_INSTALL_PREFIX="$SELVANE_QT_MINGW" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+        -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+        -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DINPUT_opengl=no \
+        -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
+        -DFEATURE_vulkan=OFF -DFEATURE_icu=OFF -DFEATURE_jpeg=OFF \
+        -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF -DFEATURE_tabletevent=OFF \
+        -DFEATURE_system_zlib=OFF -DFEATURE_system_png=OFF -DFEATURE_system_freetype=OFF \
+        -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF
+    cmake --build "$work/build"
+    cmake --install "$work/build" >/dev/null
+    rm -rf "$work"
+}
+
+if [[ ! -f $provided ]]; then
+    mkdir -p "$cache"
+    if [[ -f $archive ]]; then
+        echo "== Qt base for mingw: unpacking $(basename "$archive")"
+        unpacked=$(mktemp -d "$cache/unpack.XXXXXX")
+        tar -xJf "$archive" -C "$unpacked"
+        mv "$unpacked/install" "$SELVANE_QT_MINGW"
+        rm -rf "$unpacked"
+    else
+        echo "== Qt base for mingw: building it from Debian's source into $cache (about 40 minutes)"
+        build_qt
+    fi
+fi
+[[ ${1:-} == --qt ]] && exit 0
+
+# The panel as the operator starts it, on the simulated bus loaded under NI's name from beside
+# the program, with three units stored as another program stores them; A2 and B1 of the
+# first unit pressed, each press waited for on the screen's pixels; then closed as Windows
+# closes a program, which saves.
+run_panel() {
+    local out=$1 key='HKLM\SOFTWARE\Talvern Software\SELVANE - Bench'
+    wine reg add "$key" /reg:32 /f /v Units /t REG_DWORD /d 3 >/dev/null
+    for value in X=300 Y=300 2.PAd=8 3.PAd=9; do
+        wine reg add "$key" /reg:32 /f /v "${value%=*}" /t REG_DWORD /d "${value#*=}" >/dev/null
+    done
+    for value in 1.A.title=Input 1.B.title=Output 1.A1.label=Antenna 1.A2.label=Prüfling \
+            1.B1.label=Analyser 1.B2.label=Meter 1.B3.label= 1.B4.label=; do
+        wine reg add "$key" /reg:32 /f /v "${value%%=*}" /t REG_SZ /d "${value#*=}" >/dev/null
+    done
+    SELVANE_SIM_DEVICES="0:7:0 0:8:0" wine build/windows-app/bin/selvane.exe Bench &
+    panel=$!
+    trap 'kill $panel 2>/dev/null || true' EXIT
+    poll shown || fail "the main window did not appear: $(xwininfo -root -tree | grep -i selvane)"
+    for press in 38,57 110,41; do
+        xdotool mousemove --window "$window" "${press%,*}" "${press#*,}" click 1
+        poll painted "${press%,*}" "${press#*,}" '#00FF00' || fail "$press stayed $seen"
+    done
+    xdotool mousemove 0 0
+    poll painted 38 57 '#00FF00' || fail "38,57 stayed $seen" # the pointer's highlight gone
+    read -r left top width height < <(client_area)
+    import -window root -crop "$((left + width + 20))x$((top + height + 20))+0+0" +repage "$out"
+    wine taskkill /im selvane.exe >/dev/null
+    wait "$panel"
+    # reg query prints in the console's code page; an export file is UTF-16.
+    wine reg export "$key" "$out.reg" /reg:32 /y >/dev/null
+    iconv -f UTF-16 -t UTF-8 "$out.reg" | grep -q '^"1.A2.label"="Prüfling"' \
+        || fail "the label did not survive the close"
+    rm "$out.reg"
+}
+
+fail() {
+    echo "windows-app: $*" >&2
+    exit 1
+}
+
+# Runs the command until it succeeds, for three minutes at most (Wine starts slowly on a busy
+# machine).
+poll() {
+    for _ in $(seq 1800); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+shown() {
+    window=$(xdotool search --onlyvisible --name '^SELVANE V[0-9.]+ - Bench$' | head -1)
+    [[ -n $window ]]
+}
+
+# The window's client area on the screen: left, top, width and height (xwininfo's; xdotool
+# adds the manager's frame to the position).
+client_area() {
+    xwininfo -id "$window" | awk '/Absolute upper-left X/ { x = $NF }
+        /Absolute upper-left Y/ { y = $NF } /Width:/ { w = $NF } /Height:/ { h = $NF }
+        END { print x, y, w, h }'
+}
+
+# Whether the pixel at (x, y) of the client area has the colour; `seen` holds the one it has.
+painted() {
+    read -r left top _ < <(client_area)
+    seen=$(import -window root -crop "1x1+$((left + $1))+$((top + $2))" -depth 8 txt:- |
+        grep -o '#[0-9A-F]\{6\}')
+    [[ $seen == "$3" ]]
+}
+if [[ ${1:-} == --run-panel ]]; then # on the display and in the prefix of the caller
+    run_panel "$2"
+    exit
+fi
+
+scripts/deps.sh windows-app
+echo "== windows-app: build"
+cmake --preset windows-app >/dev/null
+cmake --build --preset windows-app
+
+export WINEPREFIX WINEDEBUG=-all
+WINEPREFIX=$(mktemp -d)
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+# The prefix first, quietly: a wineserver started by a test would keep CTest's pipes open.
+wineboot -i >/dev/null 2>&1
+
+screen=(xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" scripts/with-window-manager.sh)
+if [[ ${1:-} == --screenshot ]]; then
+    "${screen[@]}" "$0" --run-panel docs/windows-main-window.png
+    echo "screenshot: docs/windows-main-window.png"
+    exit 0
+fi
+echo "== windows-app: tests (under Wine)"
+"${screen[@]}" ctest --preset windows-app
+echo "== windows-app: the program under Wine"
+"${screen[@]}" "$0" --run-panel build/windows-app/panel.png
+echo "the panel ran under Wine, pressed and closed with its settings kept"
