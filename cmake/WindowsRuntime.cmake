@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: MIT
-# A Windows build against Qt's DLLs: those DLLs, the platform and style plugins, and the one
+# A Windows build against Qt's DLLs: those DLLs, the platform plugins, and the one
 # compiler runtime that Qt and the programs share (libstdc++, libgcc, winpthread), copied
 # beside the programs, where the loader and Qt look first. Two runtimes in one process would
 # each keep their own heap and exception state.
@@ -21,11 +21,9 @@ endforeach()
 
 set(out ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
 add_custom_target(selvane_windows_runtime ALL
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}/platforms ${out}/styles
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}/platforms
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${runtime_files} ${out}
     COMMAND ${CMAKE_COMMAND} -E copy_if_different
         $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>
         $<TARGET_FILE:Qt6::QOffscreenIntegrationPlugin> ${out}/platforms
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different
-        $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> ${out}/styles
     VERBATIM)

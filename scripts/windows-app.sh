@@ -163,14 +163,19 @@ trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 # The prefix first, quietly: a wineserver started by a test would keep CTest's pipes open.
 wineboot -i >/dev/null 2>&1
 
-screen=(xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" scripts/with-window-manager.sh)
+# Each display gets a wineserver of its own: one that outlived its display (or started with
+# none) keeps a desktop where no window can be made.
+on_screen() {
+    wineserver -w
+    xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" scripts/with-window-manager.sh "$@"
+}
 if [[ ${1:-} == --screenshot ]]; then
-    "${screen[@]}" "$0" --run-panel docs/windows-main-window.png
+    on_screen "$0" --run-panel docs/windows-main-window.png
     echo "screenshot: docs/windows-main-window.png"
     exit 0
 fi
 echo "== windows-app: tests (under Wine)"
-"${screen[@]}" ctest --preset windows-app
+on_screen ctest --preset windows-app
 echo "== windows-app: the program under Wine"
-"${screen[@]}" "$0" --run-panel build/windows-app/panel.png
+on_screen "$0" --run-panel build/windows-app/panel.png
 echo "the panel ran under Wine, pressed and closed with its settings kept"

@@ -25,6 +25,11 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(QStringLiteral(SELVANE_VERSION_TEXT));
     // Every window and message box in the windows' face: no other face is loaded at start.
     QApplication::setFont(FormBuilder::windowFont());
+#if defined(_WIN32)
+    // Classic controls, which the windows were sized for: the themed style's wider button
+    // margins cut the descenders of captions such as "Config".
+    QApplication::setStyle(QStringLiteral("windows"));
+#endif
 
     const std::unique_ptr<Registry> registry = openSystemRegistry();
     SettingsStore store(*registry);
