@@ -14,6 +14,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+source scripts/screen.sh
 
 cache=${SELVANE_QT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/selvane}
 archive=${SELVANE_QT_ARCHIVE:-$top/../shared/qt-mingw/qt-6.4.2-mingw-x86_64.tar.xz}
@@ -94,13 +95,12 @@ run_panel() {
     SELVANE_SIM_DEVICES="0:7:0 0:8:0" wine build/windows-app/bin/selvane.exe Bench &
     panel=$!
     trap 'kill $panel 2>/dev/null || true' EXIT
-    poll shown || fail "the main window did not appear: $(xwininfo -root -tree | grep -i selvane)"
-    for press in 38,57 110,41; do
-        xdotool mousemove --window "$window" "${press%,*}" "${press#*,}" click 1
-        poll painted "${press%,*}" "${press#*,}" '#00FF00' || fail "$press stayed $seen"
-    done
+    poll shown '^SELVANE V[0-9.]+ - Bench$' || fail "the main window did not appear"
+    press_until 38 57 '#00FF00'
+    press_until 110 41 '#00FF00'
     xdotool mousemove 0 0
-    poll painted 38 57 '#00FF00' || fail "38,57 stayed $seen" # the pointer's highlight gone
+    poll painted 38 57 '#00FF00' || fail "(38, 57) stayed $seen" # the pointer's highlight gone
+    local left top width height
     read -r left top width height < <(client_area)
     import -window root -crop "$((left + width + 20))x$((top + height + 20))+0+0" +repage "$out"
     wine taskkill /im selvane.exe >/dev/null
@@ -112,41 +112,6 @@ run_panel() {
     rm "$out.reg"
 }
 
-fail() {
-    echo "windows-app: $*" >&2
-    exit 1
-}
-
-# Runs the command until it succeeds, for three minutes at most (Wine starts slowly on a busy
-# machine).
-poll() {
-    for _ in $(seq 1800); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-shown() {
-    window=$(xdotool search --onlyvisible --name '^SELVANE V[0-9.]+ - Bench$' | head -1)
-    [[ -n $window ]]
-}
-
-# The window's client area on the screen: left, top, width and height (xwininfo's; xdotool
-# adds the manager's frame to the position).
-client_area() {
-    xwininfo -id "$window" | awk '/Absolute upper-left X/ { x = $NF }
-        /Absolute upper-left Y/ { y = $NF } /Width:/ { w = $NF } /Height:/ { h = $NF }
-        END { print x, y, w, h }'
-}
-
-# Whether the pixel at (x, y) of the client area has the colour; `seen` holds the one it has.
-painted() {
-    read -r left top _ < <(client_area)
-    seen=$(import -window root -crop "1x1+$((left + $1))+$((top + $2))" -depth 8 txt:- |
-        grep -o '#[0-9A-F]\{6\}')
-    [[ $seen == "$3" ]]
-}
 if [[ ${1:-} == --run-panel ]]; then # on the display and in the prefix of the caller
     run_panel "$2"
     exit
@@ -154,6 +119,8 @@ fi
 
 scripts/deps.sh windows-app
 echo "== windows-app: build"
+# A build made against another Qt starts afresh: CMake keeps the toolchain it was set up with.
+grep -qF "$SELVANE_QT_MINGW/" build/windows-app/CMakeCache.txt 2>/dev/null || rm -rf build/windows-app
 cmake --preset windows-app >/dev/null
 cmake --build --preset windows-app
 
