@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Installs the Debian 12 packages a task needs, when they are missing (as root, or through
 # sudo). Safe to run again: installed packages are left alone.
-#   scripts/deps.sh build|test|fuzz|memcheck|windows|windows-app|qt-source|screenshot
+#   scripts/deps.sh build|test|fuzz|memcheck|windows|windows-app|qt-source|package|screenshot
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libsqlite3-dev libgtest-dev
@@ -17,12 +17,14 @@ case "${1:-build}" in
     windows-app) wanted=(cmake ninja-build qt6-base-dev g++-mingw-w64-x86-64-posix
                          g++-mingw-w64-i686-posix wine wine64 xvfb xauth xdotool imagemagick
                          openbox x11-utils) ;;
+    package) wanted=("${build[@]}" dpkg-dev lintian desktop-file-utils appstream xvfb xauth
+                     xdotool x11-utils imagemagick python3) ;;
     qt-source) wanted=(cmake ninja-build dpkg-dev xz-utils perl qt6-base-dev qt6-base-dev-tools
                        g++-mingw-w64-x86-64-posix) ;;
     fuzz) wanted=("${build[@]}" clang libclang-rt-14-dev) ;;
     memcheck) wanted=("${build[@]}" valgrind xvfb xauth xdotool python3) ;;
-    screenshot) wanted=("${build[@]}" xvfb xauth imagemagick python3 xdotool) ;;
-    *) echo "deps.sh: unknown task '$1' (build, test, fuzz, memcheck, windows, windows-app, qt-source or screenshot)" >&2; exit 2 ;;
+    screenshot) wanted=("${build[@]}" xvfb xauth imagemagick python3 xdotool openbox x11-utils) ;;
+    *) echo "deps.sh: unknown task '$1' (build, test, fuzz, memcheck, windows, windows-app, qt-source, package or screenshot)" >&2; exit 2 ;;
 esac
 
 missing=()

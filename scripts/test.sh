@@ -2,10 +2,10 @@
 # SPDX-License-Identifier: MIT
 # Builds and runs every test: the formatting check and the tests' share of the code; the
 # whole suite in the release build and under AddressSanitizer + UndefinedBehaviorSanitizer, on
-# Qt's offscreen platform; a session of the real program under valgrind memcheck; each fuzz
-# target for a minute; the Qt-free core built for Windows, its tests run under Wine; and, where
-# Qt base for mingw is at hand, the whole program and its Qt Test suite built for Windows and
-# run under Wine.
+# Qt's offscreen platform; the Debian package built, checked, installed and started; a session
+# of the real program under valgrind memcheck; each fuzz target for a minute; the Qt-free core
+# built for Windows, its tests run under Wine; and, where Qt base for mingw is at hand, the
+# whole program and its Qt Test suite built for Windows and run under Wine.
 # Warnings in our own code are errors.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,6 +29,8 @@ for preset in release asan; do
     ctest --preset "$preset"
 done
 
+echo "== package"
+scripts/package.sh
 echo "== memcheck"
 scripts/memcheck.sh
 echo "== fuzzing"

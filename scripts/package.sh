@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The Debian package: built with CPack from the release build, its menu entry and metainfo
+# validated, its file list and lintian's verdict checked; then installed (with apt-get when
+# run as root, else unpacked into a throw-away root) and the installed launcher started on
+# the installed simulated bus under Xvfb, where a press must turn its button green.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+source scripts/screen.sh
+
+# On the display of the caller: the launcher started, A1 of the unit pressed, then an orderly
+# end on SIGTERM.
+if [[ ${1:-} == --press ]]; then
+    "$2" &
+    panel=$!
+    poll shown "^SELVANE V$3\$" || fail "no window captioned SELVANE V$3"
+    press_until 14 41 '#00FF00' # beside its caption
+    kill -TERM "$panel"
+    wait "$panel" || fail "the panel ended with status $?"
+    exit
+fi
+
+scripts/deps.sh package
+cmake --preset release >/dev/null
+cmake --build --preset release
+rm -rf build/release/package
+(cd build/release && cpack >/dev/null)
+deb=$(echo build/release/package/selvane_*_amd64.deb)
+version=$(dpkg-deb -f "$deb" Version)
+echo "== package: $deb"
+
+desktop-file-validate packaging/com.talvern.selvane.desktop
+appstreamcli validate --no-net build/release/packaging/com.talvern.selvane.metainfo.xml >/dev/null
+expected="usr/bin/selvane
+usr/bin/selvane-demo
+usr/lib/selvane/libgpib-sim.so
+usr/share/applications/com.talvern.selvane.desktop
+usr/share/doc/selvane/changelog.gz
+usr/share/doc/selvane/copyright
+usr/share/icons/hicolor/32x32/apps/com.talvern.selvane.png
+usr/share/icons/hicolor/scalable/apps/com.talvern.selvane.svg
+usr/share/man/man1/selvane-demo.1.gz
+usr/share/man/man1/selvane.1.gz
+usr/share/metainfo/com.talvern.selvane.metainfo.xml"
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)
+[[ $files == "$expected" ]] || fail "the package holds other files: $(diff <(echo "$expected") <(echo "$files"))"
+dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks Qt: $(dpkg-deb -f "$deb" Depends)"
+verdict=$(lintian "$deb" || true)
+echo "${verdict:-lintian: no remarks}"
+grep -q '^E:' <<<"$verdict" && fail "lintian reports errors"
+
+work=$(mktemp -d)
+if [[ $(id -u) -eq 0 ]]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
+    trap 'dpkg --purge selvane >/dev/null; rm -rf "$work"' EXIT
+    launcher=/usr/bin/selvane-demo
+else
+    dpkg -x "$deb" "$work/root"
+    trap 'rm -rf "$work"' EXIT
+    launcher=$work/root/usr/bin/selvane-demo
+fi
+echo "== package: $launcher, on the installed simulated bus"
+scripts/seed_registry.py "$work/registry.sqlite3" SELVANE Units=1 X=300 Y=300
+export SELVANE_REGISTRY=$work/registry.sqlite3 QT_QPA_PLATFORM=xcb
+xvfb-run -a -s "-screen 0 640x480x24 -dpi 96" "$0" --press "$launcher" "$version"
+echo "the installed panel started and a press turned its button green"
