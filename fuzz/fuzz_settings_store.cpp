@@ -4,6 +4,7 @@
 
 #include "MemoryRegistry.h"
 #include "StoreScenario.h"
+#include "settings/SqliteRegistry.h"
 
 #include <cstdio>
 #include <cstdlib>
