@@ -19,7 +19,7 @@ source scripts/screen.sh
 cache=${SELVANE_QT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/selvane}
 archive=${SELVANE_QT_ARCHIVE:-$top/../shared/qt-mingw/qt-6.4.2-mingw-x86_64.tar.xz}
 export SELVANE_QT_MINGW=$cache/qt-6.4.2-mingw-x86_64
-provided=$SELVANE_QT_MINGW/lib/cmake/Qt6/Qt6Config.cmake
+provided=$SELVANE_QT_MINGW/.complete # written last: an interrupted unpack or build starts again
 
 if [[ ${1:-} == --check ]]; then
     [[ -f $provided || -f $archive ]]
@@ -31,13 +31,17 @@ build_qt() {
     scripts/deps.sh qt-source
     if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
         # A deb-src entry beside each deb entry, with the same URIs.
-        local list=/etc/apt/sources.list.d/selvane-deb-src
+        local list=/etc/apt/sources.list.d/selvane-deb-src as_root=()
+        [[ $(id -u) -eq 0 ]] || as_root=(sudo)
         for f in /etc/apt/sources.list.d/*.sources; do
-            [[ -f $f ]] && awk 'BEGIN { RS = ""; ORS = "\n\n" }
-                /(^|\n)Types:[^\n]*deb/ { sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
-        done >"$list.sources"
-        grep -hs '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' >"$list.list" || true
-        apt-get update -qq
+            if [[ -f $f && $f != "$list.sources" ]]; then
+                awk 'BEGIN { RS = ""; ORS = "\n\n" }
+                    /(^|\n)Types:[^\n]*deb/ { sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
+            fi
+        done | "${as_root[@]}" tee "$list.sources" >/dev/null
+        { grep -hs '^deb ' /etc/apt/sources.list || true; } | sed 's/^deb /deb-src /' |
+            "${as_root[@]}" tee "$list.list" >/dev/null
+        "${as_root[@]}" apt-get update -qq
     fi
     local work=$cache/qt-build
     rm -rf "$work" && mkdir -p "$work"
@@ -65,6 +69,7 @@ build_qt() {
 
 if [[ ! -f $provided ]]; then
     mkdir -p "$cache"
+    rm -rf "$SELVANE_QT_MINGW"
     if [[ -f $archive ]]; then
         echo "== Qt base for mingw: unpacking $(basename "$archive")"
         unpacked=$(mktemp -d "$cache/unpack.XXXXXX")
@@ -75,6 +80,7 @@ if [[ ! -f $provided ]]; then
         echo "== Qt base for mingw: building it from Debian's source into $cache (about 40 minutes)"
         build_qt
     fi
+    touch "$provided"
 fi
 [[ ${1:-} == --qt ]] && exit 0
 
