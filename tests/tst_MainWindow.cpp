@@ -213,7 +213,7 @@ private slots:
         bench.store.WriteValue(kBench, "1.SAd", -32768.0);
         bench.store.WriteValue(kBench, "2.Board", 1.0);
         bench.store.WriteValue(kBench, "2.PAd", 12.0);
-        bench.store.WriteValue(kBench, "2.SAd", 96.0);
+        bench.store.WriteValue(kBench, "2.SAd", 32767.0); // the largest that fits
         bench.store.WriteValue(kBench, "2.A.title", "Input");
         bench.store.WriteValue(kBench, "2.B3.label",
                                systemText("\xC3\x9C"
@@ -230,7 +230,7 @@ private slots:
                  QStringLiteral("SELVANE V" SELVANE_VERSION_TEXT " - Bench"));
         const UnitPanel &second = bench.window.panel(1);
         QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.-32768]"));
-        QCOMPARE(second.Frame->title(), QStringLiteral("Unit 2  [1.12.96]"));
+        QCOMPARE(second.Frame->title(), QStringLiteral("Unit 2  [1.12.32767]"));
         QCOMPARE(second.ATxt->text(), QStringLiteral("Input"));
         QCOMPARE(second.BTxt->text(), QStringLiteral("Device 2"));
         QCOMPARE(second.Position[0]->text(), QString::fromUtf8("a\0b", 3));
