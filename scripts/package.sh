@@ -12,12 +12,9 @@ source scripts/screen.sh
 # On the display of the caller: the launcher started, A1 of the unit pressed, then an orderly
 # end on SIGTERM.
 if [[ ${1:-} == --press ]]; then
-    "$2" &
-    panel=$!
-    poll shown "^SELVANE V$3\$" || fail "no window captioned SELVANE V$3"
+    start "^SELVANE V$3\$" "$2"
     press_until 14 41 '#00FF00' # beside its caption
-    kill -TERM "$panel"
-    wait "$panel" || fail "the panel ended with status $?"
+    end
     exit
 fi
 

@@ -9,29 +9,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 source scripts/screen.sh
 
-# The whole screen, cut down to the windows on it.
-take() {
-    import -window root png:- | convert - -trim +repage "docs/$1.png"
-    echo "screenshot: docs/$1.png"
-}
-
-# Starts the panel on an instance and waits for a window captioned as the pattern says.
-start() {
-    build/release/bin/selvane "$1" &
-    panel=$!
-    poll shown "$2" || fail "no window captioned $2"
-}
-
-end() {
-    kill -TERM "$panel"
-    wait "$panel" || fail "the panel ended with status $?"
-}
-
 # Whether the text in the client area's box (x, y, width, height) reaches past column `right`.
 inked_past() {
-    local left top
-    read -r left top _ < <(client_area)
-    local ink
+    local left top ink width offset
+    read -r left top < <(client_origin)
     ink=$(import -window root -crop "$3x$4+$((left + $1))+$((top + $2))" png:- |
         convert - -fuzz 40% -trim -format '%w %X' info:)
     read -r width offset <<<"$ink"
@@ -49,33 +30,34 @@ opened_twice() {
 
 if [[ ${1:-} == --take ]]; then # on the display of the caller
     main='^SELVANE V[0-9.]+ - Bench$'
-    start Bench "$main"
+    start "$main" build/release/bin/selvane Bench
     press_until 14 57 '#00FF00' # A2 and B1 of the first unit, each beside its caption
     press_until 86 41 '#00FF00'
     xdotool mousemove 0 0
-    take lock-mode
+    take docs/lock-mode.png
 
-    xdotool mousemove --window "$window" 112 112 click 1 # Edit: the label boxes, white as Fusion paints them
+    # Edit: label boxes in place of the buttons, white as Fusion paints them.
+    xdotool mousemove --window "$window" 112 112 click 1
     poll painted 14 41 '#FEFEFE' || fail "no label boxes: (14, 41) is $seen"
     xdotool mousemove --window "$window" 40 73 click 1 key ctrl+a type 'Load 50'
     poll inked_past 8 64 65 19 30 || fail "the typed label did not appear"
-    take edit-mode
+    take docs/edit-mode.png
 
     xdotool mousemove --window "$window" 200 112 click 1 # Config of the second unit
     poll shown '^Configuration$' || fail "no configuration dialog"
-    take configuration
+    take docs/configuration.png
     xdotool key Escape
     poll gone '^Configuration$' || fail "the configuration dialog did not close"
     end
 
-    start Spare '^SELVANE V[0-9.]+ - Spare$' # its instrument is not on the bus
+    start '^SELVANE V[0-9.]+ - Spare$' build/release/bin/selvane Spare # no instrument there
     xdotool mousemove --window "$window" 14 41 click 1 mousemove 0 0
     poll opened_twice 12 || fail "the press did not try the link again"
-    take no-instrument
+    take docs/no-instrument.png
     end
 
-    start 'New bench' '^Units$'
-    take unit-count
+    start '^Units$' build/release/bin/selvane 'New bench'
+    take docs/unit-count.png
     end
     exit
 fi

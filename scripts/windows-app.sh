@@ -98,17 +98,13 @@ run_panel() {
             1.B1.label=Analyser 1.B2.label=Meter 1.B3.label= 1.B4.label=; do
         wine reg add "$key" /reg:32 /f /v "${value%%=*}" /t REG_SZ /d "${value#*=}" >/dev/null
     done
-    SELVANE_SIM_DEVICES="0:7:0 0:8:0" wine build/windows-app/bin/selvane.exe Bench &
-    panel=$!
-    trap 'kill $panel 2>/dev/null || true' EXIT
-    poll shown '^SELVANE V[0-9.]+ - Bench$' || fail "the main window did not appear"
+    start '^SELVANE V[0-9.]+ - Bench$' \
+        env SELVANE_SIM_DEVICES="0:7:0 0:8:0" wine build/windows-app/bin/selvane.exe Bench
     press_until 38 57 '#00FF00'
     press_until 110 41 '#00FF00'
     xdotool mousemove 0 0
     poll painted 38 57 '#00FF00' || fail "(38, 57) stayed $seen" # the pointer's highlight gone
-    local left top width height
-    read -r left top width height < <(client_area)
-    import -window root -crop "$((left + width + 20))x$((top + height + 20))+0+0" +repage "$out"
+    take "$out"
     wine taskkill /im selvane.exe >/dev/null
     wait "$panel"
     # reg query prints in the console's code page; an export file is UTF-16.
@@ -144,7 +140,6 @@ on_screen() {
 }
 if [[ ${1:-} == --screenshot ]]; then
     on_screen "$0" --run-panel docs/windows-main-window.png
-    echo "screenshot: docs/windows-main-window.png"
     exit 0
 fi
 echo "== windows-app: tests (under Wine)"
