@@ -111,6 +111,13 @@ SIM_EXPORT int SIM_CALL ibonl(int ud, int value)
     return finish(status);
 }
 
+SIM_EXPORT int SIM_CALL ibln(int ud, int pad, int sad, short *listen)
+{
+    const SimBus::Status status = SimBus::instance().ibln(ud, pad, sad, listen);
+    SimBus::instance().trace("ibln", {ud, pad, sad}, status);
+    return finish(status);
+}
+
 SIM_EXPORT int SIM_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta, std::int32_t *iberr,
                                                      std::int32_t *ibcnt, std::int32_t *ibcntl)
 {

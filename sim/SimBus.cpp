@@ -279,6 +279,30 @@ SimBus::Status SimBus::ibonl(int ud, int value)
     return fail(gpib::kEdvr);
 }
 
+SimBus::Status SimBus::ibln(int ud, int pad, int sad, short *listen)
+{
+    std::lock_guard lock(m_mutex);
+    readEnvironment();
+    if (const auto error = fault("ibln"))
+        return fail(*error);
+    spendTime(0);
+    int board = ud;
+    if (const Device *dev = device(ud))
+        board = std::get<0>(dev->address);
+    else if (ud < 0 || ud >= kBoards)
+        return fail(gpib::kEdvr);
+    if (!boardExists(board))
+        return fail(gpib::kEneb);
+    if (pad < 0 || pad > 30 || (sad != 0 && sad != -1 && (sad < 96 || sad > 126)) || !listen)
+        return fail(gpib::kEarg);
+    *listen = 0;
+    for (const auto &[atBoard, atPad, atSad] : m_present) {
+        if (atBoard == board && atPad == pad && (atSad == sad || sad == -1))
+            *listen = 1;
+    }
+    return done(0);
+}
+
 int SimBus::descriptorsInUse()
 {
     std::lock_guard lock(m_mutex);

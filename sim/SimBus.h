@@ -48,6 +48,9 @@ public:
     Status ibwrt(int ud, const void *buffer, long count);
     Status ibloc(int ud);
     Status ibonl(int ud, int value);
+    /** Sets `*listen` when an instrument is at `pad`/`sad` on the board of `ud` (sad 0: no
+        secondary address, -1: any). */
+    Status ibln(int ud, int pad, int sad, short *listen);
 
     int descriptorsInUse();
     /** Frees every descriptor, as a restart of the driver would; for tests. */

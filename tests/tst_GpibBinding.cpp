@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -202,6 +204,72 @@ TEST_F(GpibBindingTest, TheSimulatedBusTracesEveryCallAndReportsEachNewPosition)
             "\"ibsta\":8448,\"iberr\":0,\"ibcntl\":2}\n"),
         std::string::npos);
     EXPECT_EQ(readTrace(trace).size(), 7u);
+}
+
+/** The lines of a trace file, those of the status queries of linux-gpib style left out. */
+std::vector<std::string> traceLines(const std::string &file)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("\"call\":\"Thread") == std::string::npos)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+struct TraceStyle
+{
+    const char *name;
+    bool threadStatus; ///< linux-gpib style: no RegisterGpibGlobalsForThread
+};
+
+using BindingTraces = WithRows<TraceStyle>;
+
+TEST_P(BindingTraces, AreTheSimulatedBussLinesWithTheTimeAdded)
+{
+    const std::string own = folder.file("binding.jsonl");
+    setEnvironment("SELVANE_GPIB_TRACE", own.c_str());
+    GpibBinding traced(driver);
+    setEnvironment("SELVANE_GPIB_TRACE", nullptr);
+    if (GetParam().threadStatus)
+        driver.hide("RegisterGpibGlobalsForThread");
+    UnitLink unit {0, 0, 7, 0, false};
+    UnitDeviceLink::SendToUnit(unit, traced, "A2");
+    bool listen = false;
+    traced.GpibFindListener(0, 9, 0, &listen);
+    traced.GpibFindListener(3, 7, 0, &listen); // no such board
+    traced.GpibOpenDevice(0, 31, 0, 12, 1, 0); // refused before the driver: no line
+    UnitDeviceLink::CloseUnit(unit, traced);
+
+    const std::regex time(R"(,"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z"\}$)");
+    std::vector<std::string> lines = traceLines(own);
+    for (std::string &line : lines) {
+        EXPECT_TRUE(std::regex_search(line, time)) << line;
+        line = std::regex_replace(line, time, "}");
+    }
+    EXPECT_EQ(lines, traceLines(trace));
+    EXPECT_EQ(lines.size(), GetParam().threadStatus ? 9u : 10u); // 9 calls, the registration
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, BindingTraces,
+                         ::testing::Values(TraceStyle {"status_cells", false},
+                                           TraceStyle {"thread_status", true}),
+                         rowName);
+
+TEST_F(GpibBindingTest, ATraceFileThatCannotBeOpenedIsOneWarning)
+{
+    setEnvironment("SELVANE_GPIB_TRACE", folder.file("missing/trace.jsonl").c_str());
+    ::testing::internal::CaptureStderr();
+    GpibBinding traced(driver);
+    traced.GpibGoLocal(0);
+    traced.GpibGoLocal(0);
+    setEnvironment("SELVANE_GPIB_TRACE", nullptr);
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1) << warning;
+    EXPECT_NE(warning.find("SELVANE_GPIB_TRACE"), std::string::npos);
+    EXPECT_FALSE(GpibStatus.failed());
+    EXPECT_EQ(calls(), "R ibloc(0) ibloc(0) ");
 }
 
 // The real loader, on real files.

@@ -6,6 +6,8 @@
 // 32-bit Windows the functions are __stdcall with undecorated names.
 
 #include <cstdint>
+#include <iterator>
+#include <string>
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define SELVANE_GPIB_CALL __stdcall
@@ -30,6 +32,18 @@ inline constexpr int kEarg = 4; ///< invalid argument
 inline constexpr int kEabo = 6; ///< aborted: timeout
 inline constexpr int kEneb = 7; ///< no such board
 
+/** The driver's name of an error code ("EDVR"), or "error N" for a code it does not name. */
+inline std::string errorName(int iberr)
+{
+    static constexpr const char *kNames[] = {
+        "EDVR", "ECIC", "ENOL", "EADR",  "EARG",  "ESAC",  "EABO", "ENEB",  "EDMA",  nullptr,
+        "EOIP", "ECAP", "EFSO", nullptr, "EBUS",  "ESTB",  "ESRQ", nullptr, nullptr, nullptr,
+        "ETAB", "ELCK", "EARM", "EHDL",  nullptr, nullptr, "EWIP", "ERST",  "EPWR"};
+    if (iberr >= 0 && iberr < static_cast<int>(std::size(kNames)) && kNames[iberr])
+        return kNames[iberr];
+    return "error " + std::to_string(iberr);
+}
+
 inline constexpr int kOptionSendLlo = 23; ///< ibconfig option: send Local Lockout
 inline constexpr int kTimeout3s = 12; ///< timeout code of 3 seconds
 
@@ -39,6 +53,7 @@ using IbClr = int(SELVANE_GPIB_CALL *)(int ud);
 using IbWrt = int(SELVANE_GPIB_CALL *)(int ud, const void *buffer, long count);
 using IbLoc = int(SELVANE_GPIB_CALL *)(int ud);
 using IbOnl = int(SELVANE_GPIB_CALL *)(int ud, int value);
+using IbLn = int(SELVANE_GPIB_CALL *)(int ud, int pad, int sad, short *listen);
 using RegisterGlobals = int(SELVANE_GPIB_CALL *)(std::int32_t *ibsta, std::int32_t *iberr,
                                                  std::int32_t *ibcnt, std::int32_t *ibcntl);
 using UnregisterGlobals = int(SELVANE_GPIB_CALL *)();

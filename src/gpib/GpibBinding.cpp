@@ -27,6 +27,7 @@ bool addressFits(std::int16_t pad, std::int16_t sad)
 
 GpibBinding::GpibBinding(DriverLibrary &library)
     : m_library(library)
+    , m_trace(GpibTrace::fromEnvironment())
 { }
 
 template<typename Function>
@@ -39,22 +40,32 @@ Function GpibBinding::entry(Function &cache, const char *name)
 
 bool GpibBinding::RegisterStatusCells()
 {
-    auto registerCells = entry(m_register, "RegisterGpibGlobalsForThread");
-    const int result = registerCells(&GpibStatus.ibstaCell, &GpibStatus.iberrCell,
-                                     &GpibStatus.ibcntCell, &GpibStatus.ibcntl);
+    auto registerCells = [this] {
+        const int result = entry(m_register, "RegisterGpibGlobalsForThread")(
+            &GpibStatus.ibstaCell, &GpibStatus.iberrCell, &GpibStatus.ibcntCell,
+            &GpibStatus.ibcntl);
+        if (m_trace)
+            m_trace->write("RegisterGpibGlobalsForThread", {}, result, 0, 0, 0);
+        return result;
+    };
+    auto unregisterCells = [this] {
+        const int result = entry(m_unregister, "UnregisterGpibGlobalsForThread")();
+        if (m_trace)
+            m_trace->write("UnregisterGpibGlobalsForThread", {}, result, 0, 0, 0);
+    };
+    const int result = registerCells();
     if (result == 0) {
         GpibStatus.cellsRegistered = 1;
         return true;
     }
     if (result == 1) {
-        entry(m_unregister, "UnregisterGpibGlobalsForThread")();
-        registerCells(&GpibStatus.ibstaCell, &GpibStatus.iberrCell, &GpibStatus.ibcntCell,
-                      &GpibStatus.ibcntl);
+        unregisterCells();
+        registerCells();
         GpibStatus.cellsRegistered = 1;
         return true;
     }
     if (result == 2 || result == 3)
-        entry(m_unregister, "UnregisterGpibGlobalsForThread")();
+        unregisterCells();
     markRegistrationFailed();
     return false;
 }
@@ -105,12 +116,21 @@ void GpibBinding::finishStatus()
     CopyStatus();
 }
 
+void GpibBinding::traceCall(const char *name, std::initializer_list<long long> args, int result,
+                            std::string_view bytes, bool withBytes)
+{
+    m_trace->write(name, args, result, static_cast<std::uint16_t>(GpibStatus.ibsta),
+                   GpibStatus.iberr, GpibStatus.ibcntl, bytes, withBytes);
+}
+
 template<typename Function, typename... Args>
 std::int16_t GpibBinding::invoke(Function &cache, const char *name, Args... args)
 {
     prepareStatus();
     const int result = entry(cache, name)(args...);
     finishStatus();
+    if (m_trace)
+        traceCall(name, {args...}, result);
     return LowWordSigned(result);
 }
 
@@ -134,6 +154,8 @@ std::int16_t GpibBinding::GpibOpenDevice(std::int16_t board, std::int16_t pad, s
     }
     const int result = ibdev(board, pad, sad, tmo, eot, eos);
     finishStatus();
+    if (m_trace)
+        traceCall("ibdev", {board, pad, sad, tmo, eot, eos}, result);
     return LowWordSigned(result);
 }
 
@@ -151,6 +173,8 @@ std::int16_t GpibBinding::GpibWrite(std::int16_t ud, std::string_view text, std:
         count = static_cast<std::int32_t>(text.size());
     const int result = ibwrt(ud, text.data(), static_cast<long>(count));
     finishStatus();
+    if (m_trace)
+        traceCall("ibwrt", {ud, count}, result, text.substr(0, std::size_t(count)), true);
     return LowWordSigned(result);
 }
 
@@ -162,4 +186,17 @@ std::int16_t GpibBinding::GpibGoLocal(std::int16_t ud)
 std::int16_t GpibBinding::GpibSetOnline(std::int16_t ud, std::int16_t value)
 {
     return invoke(m_ibonl, "ibonl", int(ud), int(value));
+}
+
+std::int16_t GpibBinding::GpibFindListener(std::int16_t ud, std::int16_t pad, std::int16_t sad,
+                                           bool *listen)
+{
+    prepareStatus();
+    short found = 0;
+    const int result = entry(m_ibln, "ibln")(ud, pad, sad, &found);
+    finishStatus();
+    if (m_trace)
+        traceCall("ibln", {ud, pad, sad}, result);
+    *listen = !GpibStatus.failed() && found != 0;
+    return LowWordSigned(result);
 }

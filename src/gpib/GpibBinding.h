@@ -2,8 +2,10 @@
 #pragma once
 
 #include "GpibApi.h"
+#include "GpibTrace.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,9 @@ class DriverLibrary;
  *
  * A library without RegisterGpibGlobalsForThread (linux-gpib) reports each call's status
  * through ThreadIbsta, ThreadIberr and ThreadIbcntl instead.
+ *
+ * With `SELVANE_GPIB_TRACE` set, every call into the driver (registration included) is
+ * traced with the status it left in `GpibStatus` (see GpibTrace).
  */
 class GpibBinding
 {
@@ -38,6 +43,10 @@ public:
     std::int16_t GpibWrite(std::int16_t ud, std::string_view text, std::int32_t count);
     std::int16_t GpibGoLocal(std::int16_t ud);
     std::int16_t GpibSetOnline(std::int16_t ud, std::int16_t value);
+    /** Asks the board (or a device's board) whether a listener is at `pad`/`sad`; `listen`
+        is set to whether one answered, and left false when the call failed. */
+    std::int16_t GpibFindListener(std::int16_t ud, std::int16_t pad, std::int16_t sad,
+                                  bool *listen);
 
     /** Registers the cells for this thread; false when the driver refused. */
     bool RegisterStatusCells();
@@ -56,6 +65,8 @@ private:
     void prepareStatus();
     void finishStatus();
     void readThreadStatus();
+    void traceCall(const char *name, std::initializer_list<long long> args, int result,
+                   std::string_view bytes = {}, bool withBytes = false);
 
     DriverLibrary &m_library;
     StatusSource m_source = StatusSource::Unknown;
@@ -68,9 +79,11 @@ private:
     gpib::IbWrt m_ibwrt = nullptr;
     gpib::IbLoc m_ibloc = nullptr;
     gpib::IbOnl m_ibonl = nullptr;
+    gpib::IbLn m_ibln = nullptr;
     gpib::RegisterGlobals m_register = nullptr;
     gpib::UnregisterGlobals m_unregister = nullptr;
     gpib::ThreadInt m_threadIbsta = nullptr;
     gpib::ThreadInt m_threadIberr = nullptr;
     gpib::ThreadLong m_threadIbcntl = nullptr;
+    std::unique_ptr<GpibTrace> m_trace;
 };
