@@ -78,6 +78,13 @@ public:
     {
         return key == kLocalMachine || m_handles.erase(key) == 1 ? kSuccess : kInvalidHandle;
     }
+    // Names are kept folded, so enumeration is not modelled.
+    long enumKey(Key, std::uint32_t, std::string *) override { return kCallNotImplemented; }
+    long enumValue(Key, std::uint32_t, std::string *, std::uint32_t *,
+                   std::vector<std::uint8_t> *) override
+    {
+        return kCallNotImplemented;
+    }
 
 private:
     struct Value

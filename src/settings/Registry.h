@@ -3,9 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 /**
- * The six registry calls the settings store makes, with the Windows registry's contract:
+ * The registry calls the settings store and its tools make, with the Windows registry's contract:
  * each returns 0 (ERROR_SUCCESS) or a Windows error code; names are case-insensitive and
  * case-preserving; a backslash in a subkey name nests keys; an empty subkey name means the
  * key itself. Handles are opaque; the caller closes every handle it was given.
@@ -25,6 +26,8 @@ public:
     static constexpr long kInvalidParameter = 87; ///< ERROR_INVALID_PARAMETER: name too long
     static constexpr long kMoreData = 234; ///< ERROR_MORE_DATA: value larger than the buffer
     static constexpr long kBadDb = 1009; ///< ERROR_BADDB: the store itself cannot be used
+    static constexpr long kCallNotImplemented = 120; ///< ERROR_CALL_NOT_IMPLEMENTED
+    static constexpr long kNoMoreItems = 259; ///< ERROR_NO_MORE_ITEMS: enumeration's end
     static constexpr long kKeyDeleted = 1018; ///< ERROR_KEY_DELETED: handle to a deleted key
 
     static constexpr std::uint32_t kString = 1; ///< REG_SZ
@@ -55,4 +58,21 @@ public:
     virtual long deleteKey(Key key, const std::string &subKey) = 0;
     /** RegCloseKey. */
     virtual long closeKey(Key key) = 0;
+
+    /** RegEnumKeyExA: the name of the key's subkey number `index`; kNoMoreItems past the last. */
+    virtual long enumKey(Key key, std::uint32_t index, std::string *name) = 0;
+    /** RegEnumValueA: the name, type and bytes of the key's value number `index`, in the order
+        the values were first stored; kNoMoreItems past the last. */
+    virtual long enumValue(Key key, std::uint32_t index, std::string *name, std::uint32_t *type,
+                           std::vector<std::uint8_t> *data) = 0;
+
+    /**
+     * Makes the calls up to endTransaction one change that lands whole or not at all, and that
+     * other copies see only whole. The SQLite file does so; the Windows registry has no such
+     * thing, and there each call stands alone.
+     */
+    virtual long beginTransaction() { return kSuccess; }
+    /** Commits, or with `commit` false drops, what the calls since beginTransaction changed;
+        kCallNotImplemented when it cannot drop them. */
+    virtual long endTransaction(bool commit) { return commit ? kSuccess : kCallNotImplemented; }
 };

@@ -107,14 +107,17 @@ long errorOf(int rc)
     }
 }
 
-/** BEGIN IMMEDIATE ... COMMIT, rolled back unless committed. */
+/** BEGIN IMMEDIATE ... COMMIT, rolled back unless committed. Inside a transaction the
+    caller began, it is part of that one and does nothing itself. */
 class Transaction
 {
 public:
     explicit Transaction(sqlite3 *db)
         : m_db(db)
+        , m_done(sqlite3_get_autocommit(db) == 0)
     {
-        m_rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        if (!m_done)
+            m_rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     }
     ~Transaction()
     {
@@ -127,6 +130,8 @@ public:
     int began() const { return m_rc; }
     int commit()
     {
+        if (m_done)
+            return SQLITE_OK;
         m_done = true;
         const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
@@ -136,8 +141,8 @@ public:
 
 private:
     sqlite3 *m_db;
-    int m_rc;
-    bool m_done = false;
+    bool m_done;
+    int m_rc = SQLITE_OK;
 };
 
 /** A URI that opens `path` read-only and immutable; "%", "?" and "#" are escaped. */
@@ -470,4 +475,76 @@ long SqliteRegistry::closeKey(Key key)
     if (key == kLocalMachine)
         return kSuccess;
     return m_handles.erase(key) == 1 ? kSuccess : kInvalidHandle;
+}
+
+long SqliteRegistry::enumKey(Key key, std::uint32_t index, std::string *name)
+{
+    if (!ready())
+        return kBadDb;
+    std::string full;
+    if (const long error = path(key, {}, &full); error != kSuccess)
+        return error;
+    Statement select(prepared("SELECT substr(path, length(?1) + 2) FROM registry_key"
+                              " WHERE length(path) > length(?1) + 1"
+                              " AND substr(path, 1, length(?1) + 1) = (?1 || '\\') COLLATE NOCASE"
+                              " AND instr(substr(path, length(?1) + 2), '\\') = 0"
+                              " ORDER BY path LIMIT 1 OFFSET ?2"));
+    if (!select.ok())
+        return kBadDb;
+    select.bind(1, full).bind(2, static_cast<std::int64_t>(index));
+    const int rc = select.step();
+    if (rc != SQLITE_ROW)
+        return rc == SQLITE_DONE ? kNoMoreItems : errorOf(rc);
+    *name = select.text(0);
+    return kSuccess;
+}
+
+long SqliteRegistry::enumValue(Key key, std::uint32_t index, std::string *name, std::uint32_t *type,
+                               std::vector<std::uint8_t> *data)
+{
+    if (!ready())
+        return kBadDb;
+    const auto it = m_handles.find(key);
+    if (it == m_handles.end())
+        return kInvalidHandle;
+    // rowid: the order the values were first stored in (an update keeps a value's row).
+    Statement select(prepared("SELECT name, type, data FROM registry_value WHERE key = ?1"
+                              " ORDER BY rowid LIMIT 1 OFFSET ?2"));
+    if (!select.ok())
+        return kBadDb;
+    select.bind(1, it->second).bind(2, static_cast<std::int64_t>(index));
+    const int rc = select.step();
+    if (rc != SQLITE_ROW)
+        return rc == SQLITE_DONE ? kNoMoreItems : errorOf(rc);
+    *name = select.text(0);
+    *type = static_cast<std::uint32_t>(select.number(1));
+    *data = select.blob(2);
+    return kSuccess;
+}
+
+long SqliteRegistry::beginTransaction()
+{
+    if (!ready())
+        return kBadDb;
+    // IMMEDIATE: the write lock now (waiting out other copies' short writes), so that no
+    // write inside can fail busy half-way.
+    const int rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? kSuccess : errorOf(rc);
+}
+
+long SqliteRegistry::endTransaction(bool commit)
+{
+    if (!ready())
+        return kBadDb;
+    if (sqlite3_get_autocommit(m_db) != 0)
+        return kInvalidHandle; // none began
+    if (commit) {
+        if (const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+            rc != SQLITE_OK) {
+            exec(m_db, "ROLLBACK");
+            return errorOf(rc);
+        }
+        return kSuccess;
+    }
+    return exec(m_db, "ROLLBACK") ? kSuccess : kBadDb;
 }

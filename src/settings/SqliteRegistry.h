@@ -43,6 +43,11 @@ public:
                   std::uint32_t size) override;
     long deleteKey(Key key, const std::string &subKey) override;
     long closeKey(Key key) override;
+    long enumKey(Key key, std::uint32_t index, std::string *name) override;
+    long enumValue(Key key, std::uint32_t index, std::string *name, std::uint32_t *type,
+                   std::vector<std::uint8_t> *data) override;
+    long beginTransaction() override;
+    long endTransaction(bool commit) override;
 
 private:
     bool ready();

@@ -77,3 +77,38 @@ long Win32Registry::closeKey(Key key)
 {
     return RegCloseKey(handle(key));
 }
+
+long Win32Registry::enumKey(Key key, std::uint32_t index, std::string *name)
+{
+    char buffer[kMaxKeyNameLength + 1];
+    DWORD length = sizeof buffer;
+    const LONG rc =
+        RegEnumKeyExA(handle(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_SUCCESS)
+        name->assign(buffer, length);
+    return rc;
+}
+
+long Win32Registry::enumValue(Key key, std::uint32_t index, std::string *name, std::uint32_t *type,
+                              std::vector<std::uint8_t> *data)
+{
+    // The longest value name the registry allows is 16383 characters.
+    std::string buffer(16384, '\0');
+    DWORD length = static_cast<DWORD>(buffer.size());
+    DWORD size = 0;
+    LONG rc =
+        RegEnumValueA(handle(key), index, buffer.data(), &length, nullptr, nullptr, nullptr, &size);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    data->assign(size, 0);
+    length = static_cast<DWORD>(buffer.size());
+    DWORD valueType = 0;
+    rc = RegEnumValueA(handle(key), index, buffer.data(), &length, nullptr, &valueType,
+                       data->data(), &size);
+    if (rc == ERROR_SUCCESS) {
+        name->assign(buffer, 0, length);
+        *type = valueType;
+        data->resize(size);
+    }
+    return rc;
+}
