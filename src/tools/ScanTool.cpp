@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: MIT
+#include "ScanTool.h"
+
+#include "ToolText.h"
+#include "gpib/DynamicLibrary.h"
+#include "gpib/GpibBinding.h"
+#include "gpib/GpibStatus.h"
+#include "gpib/UnitDeviceLink.h"
+
+#include <optional>
+
+namespace ScanTool {
+
+namespace {
+
+constexpr const char *kUsageText = R"(Usage: selvane-scan [--secondary] [BOARD]
+
+Lists the instruments that answer as listeners on GPIB board BOARD (default 0), one
+"board:pad:sad" line each, as the panel's configuration dialog takes them. Each primary
+address 0-30 is asked with ibln; with --secondary also each secondary address 96-126.
+Nothing is written to any instrument; the board is taken offline at the end.
+
+The driver is the panel's: SELVANE_GPIB_LIBRARY, else the platform's GPIB library.
+SELVANE_GPIB_TRACE=FILE traces every driver call.
+
+Exit status: 0 the scan ran (a note on stderr when nobody answered), 1 the driver refused
+the board (its error name is shown, e.g. EDVR or ENEB), 2 the driver library is missing,
+64 the arguments were not understood.
+)";
+
+constexpr int kPrimaryLast = 30;
+constexpr int kSecondaryFirst = 96;
+constexpr int kSecondaryLast = 126;
+
+} // namespace
+
+int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    bool secondary = false;
+    std::optional<std::int16_t> board;
+    for (const std::string &arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            out << kUsageText;
+            return kFound;
+        }
+        if (arg == "--secondary") {
+            secondary = true;
+        } else if (const auto number = ToolText::number(arg); number && !board && *number >= 0) {
+            board = *number;
+        } else {
+            err << "selvane-scan: unexpected argument '" << arg << "'\n" << kUsageText;
+            return kUsage;
+        }
+    }
+    const std::int16_t index = board.value_or(0);
+    std::vector<std::int16_t> secondaries {0}; // 0: the primary address alone
+    for (int sad = kSecondaryFirst; secondary && sad <= kSecondaryLast; ++sad)
+        secondaries.push_back(static_cast<std::int16_t>(sad));
+
+    DynamicLibrary library(DynamicLibrary::defaultName());
+    GpibBinding gpib(library);
+    int found = 0;
+    try {
+        for (std::int16_t pad = 0; pad <= kPrimaryLast; ++pad) {
+            for (const std::int16_t sad : secondaries) {
+                bool listen = false;
+                gpib.GpibFindListener(index, pad, sad, &listen);
+                if (GpibStatus.failed()) {
+                    err << "selvane-scan: board " << index << " cannot be used: the driver"
+                        << " answered " << gpib::errorName(GpibStatus.iberr) << '\n';
+                    gpib.GpibSetOnline(index, 0);
+                    return kBoardUnusable;
+                }
+                if (listen) {
+                    out << index << ':' << pad << ':' << sad << '\n';
+                    ++found;
+                }
+            }
+        }
+        gpib.GpibSetOnline(index, 0);
+    } catch (const BindingFailure &failure) {
+        err << "selvane-scan: " << ToolText::lines(UnitDeviceLink::failureMessage(failure)) << '\n';
+        return kDriverMissing;
+    }
+    if (found == 0)
+        err << "selvane-scan: no listener on board " << index << '\n';
+    out.flush();
+    return kFound;
+}
+
+} // namespace ScanTool

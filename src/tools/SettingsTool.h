@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+class Registry;
+
+/**
+ * selvane-settings: the panel's settings store seen from the command line. `list` shows
+ * the instances stored with their unit counts; `export` writes one instance's settings as a
+ * Windows registry export file; `import` reads such a file back, whole or not at all.
+ */
+namespace SettingsTool {
+
+inline constexpr int kDone = 0;
+inline constexpr int kFailed = 1; ///< refused, or the store or a file could not be used
+inline constexpr int kUsage = 64; ///< the arguments were not understood
+
+/** Runs the command with its arguments (the program's name left out) on `registry`. */
+int run(const std::vector<std::string> &args, Registry &registry, std::ostream &out,
+        std::ostream &err);
+
+} // namespace SettingsTool
