@@ -31,6 +31,8 @@ desktop-file-validate packaging/com.talvern.selvane.desktop
 appstreamcli validate --no-net build/release/packaging/com.talvern.selvane.metainfo.xml >/dev/null
 expected="usr/bin/selvane
 usr/bin/selvane-demo
+usr/bin/selvane-scan
+usr/bin/selvane-settings
 usr/lib/selvane/libgpib-sim.so
 usr/share/applications/com.talvern.selvane.desktop
 usr/share/doc/selvane/changelog.gz
@@ -38,6 +40,8 @@ usr/share/doc/selvane/copyright
 usr/share/icons/hicolor/32x32/apps/com.talvern.selvane.png
 usr/share/icons/hicolor/scalable/apps/com.talvern.selvane.svg
 usr/share/man/man1/selvane-demo.1.gz
+usr/share/man/man1/selvane-scan.1.gz
+usr/share/man/man1/selvane-settings.1.gz
 usr/share/man/man1/selvane.1.gz
 usr/share/metainfo/com.talvern.selvane.metainfo.xml"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)
@@ -60,5 +64,12 @@ fi
 echo "== package: $launcher, on the installed simulated bus"
 scripts/seed_registry.py "$work/registry.sqlite3" SELVANE Units=1 X=300 Y=300
 export SELVANE_REGISTRY=$work/registry.sqlite3 QT_QPA_PLATFORM=xcb
+bin=$(dirname "$launcher")
+found=$(SELVANE_GPIB_LIBRARY=$bin/../lib/selvane/libgpib-sim.so SELVANE_SIM_DEVICES="0:7:0 0:12:0" \
+    "$bin/selvane-scan" 2>&1) || fail "the installed selvane-scan failed: $found"
+[[ $found == $'0:7:0\n0:12:0' ]] || fail "the installed selvane-scan found: $found"
+listed=$("$bin/selvane-settings" list) || fail "the installed selvane-settings failed"
+[[ $listed == $'""\t1 unit' ]] || fail "the installed selvane-settings listed: $listed"
+echo "the installed tools scanned the simulated bus and listed the stored instance"
 xvfb-run -a -s "-screen 0 640x480x24 -dpi 96" "$0" --press "$launcher" "$version"
 echo "the installed panel started and a press turned its button green"

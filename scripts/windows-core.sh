@@ -24,7 +24,7 @@ echo "== windows-core-x86 (32-bit, compile and link)"
 cmake --preset windows-core-x86 >/dev/null
 cmake --build --preset windows-core-x86
 exports=$(i686-w64-mingw32-objdump -p build/windows-core-x86/bin/gpib-sim.dll)
-for name in ibconfig ibdev ibclr ibwrt ibloc ibonl RegisterGpibGlobalsForThread \
+for name in ibconfig ibdev ibclr ibwrt ibloc ibonl ibln RegisterGpibGlobalsForThread \
         UnregisterGpibGlobalsForThread; do
     grep -qE "\] $name\$" <<<"$exports" || { echo "gpib-sim.dll (x86) lacks $name" >&2; exit 1; }
 done
