@@ -149,6 +149,19 @@ void BM_DriverCallThroughBinding(benchmark::State &state)
 }
 BENCHMARK(BM_DriverCallThroughBinding);
 
+/** The same call with SELVANE_GPIB_TRACE on: one JSON line written and flushed per call. */
+void BM_DriverCallTraced(benchmark::State &state)
+{
+    RegistryFile folder; // a scratch folder for the trace
+    const std::string trace = folder.file() + ".trace.jsonl";
+    ::setenv("SELVANE_GPIB_TRACE", trace.c_str(), 1);
+    GpibBinding gpib(simulatedDriver());
+    ::unsetenv("SELVANE_GPIB_TRACE");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(gpib.GpibGoLocal(0));
+}
+BENCHMARK(BM_DriverCallTraced);
+
 /** A shown main window with one unit on the simulated bus, over a registry of its own. */
 class PressBench
 {

@@ -33,6 +33,7 @@ show("42 settings reads (start-up)", medians["BM_StartupReads42"], 5e6, "ms")
 show("42 settings writes (shutdown)", medians["BM_ShutdownWrites42"], 5e6, "ms")
 overhead = medians["BM_DriverCallThroughBinding"] - medians["BM_DriverCallDirect"]
 show("binding overhead per driver call", overhead, 100, "ns")
+show("  the same with the driver trace on", medians["BM_DriverCallTraced"] - medians["BM_DriverCallDirect"], None, "ns")
 show("press: click to write", medians["BM_PressToWrite"], 50e3, "us")
 show("press: with its repaint", medians["BM_PressWithRepaint"], None, "us")
 show("command line", medians["BM_CommandLine"], None, "ns")
