@@ -87,6 +87,16 @@ TEST_F(GpibBindingTest, RefusedRegistrationTakesTheStatusFromWhereTheDriverTells
     EXPECT_FALSE(GpibStatus.failed());
 }
 
+TEST_F(GpibBindingTest, ARefusalWithNoOtherWayToTheStatusLeavesTheFailureMark)
+{
+    driver.hide("ThreadIbsta");
+    setEnvironment("SELVANE_SIM_FAULTS", "RegisterGpibGlobalsForThread=7");
+    gpib.GpibGoLocal(0); // the call itself succeeds, but nothing can tell the binding so
+    EXPECT_TRUE(GpibStatus.failed());
+    EXPECT_EQ(GpibStatus.iberr, 0);
+    EXPECT_EQ(GpibStatus.ibcntl, static_cast<std::int32_t>(0xDEAD37F0u));
+}
+
 TEST_F(GpibBindingTest, TheSimulatedBusWritesOnlyTheCellsRegisteredWithIt)
 {
     using Register = int (*)(std::int32_t *, std::int32_t *, std::int32_t *, std::int32_t *);

@@ -19,6 +19,15 @@ const std::string kBench = "SELVANE - Bench";
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 const std::string kBenchKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench]\n";
 
+/** Text as UTF-16LE with its byte-order mark, as regedit writes its files. */
+std::string utf16le(std::u16string_view text, bool mark = true)
+{
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (const char16_t c : text)
+        bytes += {char(c & 0xFF), char(c >> 8)};
+    return bytes;
+}
+
 struct Scan
 {
     const char *name, *devices, *faults;
@@ -120,6 +129,10 @@ TEST_F(SettingsTest, ExportThenImportGivesTheStoreBackInEitherView)
             exportArgs.push_back("--wow64");
         ASSERT_EQ(settings(exportArgs), 0);
         const std::string exported = out.str();
+        EXPECT_EQ(exported.find(utf16le(
+                      u"\\SOFTWARE\\WOW6432Node\\Talvern Software\\SELVANE - Bench]", false))
+                      != std::string::npos,
+                  wow64);
         exportArgs.insert(exportArgs.end(), {"-o", path});
         ASSERT_EQ(settings(exportArgs), 0) << err.str();
         EXPECT_EQ(contents(path), exported);
@@ -139,10 +152,7 @@ TEST_F(SettingsTest, AFileAsRegeditWritesItImports)
         u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Talvern Software\\"
         u"SELVANE - Bench]\r\n\"Units\"=dword:00000002\r\n"
         u"\"1.A1.label\"=\"50 µA \\\"max\\\"\"\r\n\"1.PAd\"=dword:0000001E\r\n\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (const char16_t c : text)
-        bytes += {char(c & 0xFF), char(c >> 8)};
-    ASSERT_EQ(settings({"import", file("regedit.reg", bytes)}), 0) << err.str();
+    ASSERT_EQ(settings({"import", file("regedit.reg", utf16le(text))}), 0) << err.str();
     EXPECT_EQ(store.ReadValue(kBench, "Units", std::int32_t(0)), 2);
     EXPECT_EQ(store.ReadValue(kBench, "1.PAd", std::int32_t(0)), 30);
     EXPECT_EQ(store.ReadValue(kBench, "1.A1.label", "?"), systemText("50 µA \"max\""));
@@ -156,6 +166,20 @@ TEST_F(SettingsTest, ListShowsEachInstanceWithItsUnitCount)
     store.WriteValue("SELVANEX", "Units", 2.0); // not the panel's
     ASSERT_EQ(settings({"list"}), 0);
     EXPECT_EQ(out.str(), "\"\"\t1 unit\n\"Bench\"\t3 units\n\"Lab 2\"\tno unit count chosen\n");
+}
+
+TEST_F(SettingsTest, UsageIsShownWhenAskedAndOnAMistake)
+{
+    using Row = std::pair<std::vector<std::string>, int>;
+    // clang-format off
+    for (const auto &[args, code] : {Row {{"--help"}, 0}, Row {{"-h"}, 0}, Row {{}, 64},
+             Row {{"list", "Bench"}, 64}, Row {{"import"}, 64}, Row {{"export", "-o"}, 64},
+             Row {{"export", "A", "B"}, 64}, Row {{"backup"}, 64}}) {
+        // clang-format on
+        EXPECT_EQ(settings(args), code) << args.size();
+        const std::string shown = code == 0 ? out.str() : err.str();
+        EXPECT_NE(shown.find("Usage: selvane-settings list\n"), std::string::npos) << shown;
+    }
 }
 
 TEST_F(SettingsTest, AnImportKeepsWhatARunningPanelStored)
