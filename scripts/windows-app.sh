@@ -87,7 +87,7 @@ fi
 # The panel as the operator starts it, on the simulated bus loaded under NI's name from beside
 # the program, with three units stored as another program stores them; A2 and B1 of the
 # first unit pressed, each press waited for on the screen's pixels; then closed as Windows
-# closes a program, which saves.
+# closes a program, which saves; and the tools run beside it.
 run_panel() {
     local out=$1 key='HKLM\SOFTWARE\Talvern Software\SELVANE - Bench'
     wine reg add "$key" /reg:32 /f /v Units /t REG_DWORD /d 3 >/dev/null
@@ -111,7 +111,13 @@ run_panel() {
     wine reg export "$key" "$out.reg" /reg:32 /y >/dev/null
     iconv -f UTF-16 -t UTF-8 "$out.reg" | grep -q '^"1.A2.label"="Prüfling"' \
         || fail "the label did not survive the close"
-    rm "$out.reg"
+    # The tools on the same registry and bus: their export is the registry's own, byte for
+    # byte, and the scan finds both instruments.
+    wine build/windows-app/bin/selvane-settings.exe export Bench -o "$out.tool.reg"
+    cmp -s "$out.reg" "$out.tool.reg" || fail "selvane-settings exported otherwise than reg export"
+    found=$(SELVANE_SIM_DEVICES="0:7:0 0:8:0" wine build/windows-app/bin/selvane-scan.exe | tr -d '\r')
+    [[ $found == $'0:7:0\n0:8:0' ]] || fail "selvane-scan.exe found: $found"
+    rm "$out.reg" "$out.tool.reg"
 }
 
 if [[ ${1:-} == --run-panel ]]; then # on the display and in the prefix of the caller
@@ -146,4 +152,4 @@ echo "== windows-app: tests (under Wine)"
 on_screen ctest --preset windows-app
 echo "== windows-app: the program under Wine"
 on_screen "$0" --run-panel build/windows-app/panel.png
-echo "the panel ran under Wine, pressed and closed with its settings kept"
+echo "the panel ran under Wine, pressed and closed with its settings kept; the tools exported them as reg export does and scanned the bus"
