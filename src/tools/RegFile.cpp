@@ -82,7 +82,7 @@ struct Cursor
 
 std::string_view trimmed(std::string_view line)
 {
-    const std::size_t first = line.find_first_not_of(" \t");
+    const std::size_t first = line.find_first_not_of(" \t\r");
     if (first == std::string_view::npos)
         return {};
     return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
