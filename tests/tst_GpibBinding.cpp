@@ -97,6 +97,17 @@ TEST_F(GpibBindingTest, ARefusalWithNoOtherWayToTheStatusLeavesTheFailureMark)
     EXPECT_EQ(GpibStatus.ibcntl, static_cast<std::int32_t>(0xDEAD37F0u));
 }
 
+TEST_F(GpibBindingTest, RegisteredCellsCarryEveryLaterCallsStatusWithoutThreadFunctions)
+{
+    driver.hide("ThreadIbsta"); // as a driver with cells alone
+    const std::int16_t ud = gpib.GpibOpenDevice(0, 7, 0, 12, 1, 0);
+    EXPECT_FALSE(GpibStatus.failed());
+    setEnvironment("SELVANE_SIM_DEVICES", " ");
+    gpib.GpibClear(ud);
+    EXPECT_TRUE(GpibStatus.failed());
+    EXPECT_EQ(GpibStatus.iberr, gpib::kEnol);
+}
+
 TEST_F(GpibBindingTest, TheSimulatedBusWritesOnlyTheCellsRegisteredWithIt)
 {
     using Register = int (*)(std::int32_t *, std::int32_t *, std::int32_t *, std::int32_t *);
@@ -143,10 +154,12 @@ using Opens = WithRows<Open>;
 TEST_P(Opens, GiveADescriptorOrTheDriversError)
 {
     const Open &open = GetParam();
+    GpibStatus.ibcnt = 7; // from an earlier write: an open counts no bytes
     const std::int16_t ud = gpib.GpibOpenDevice(open.board, open.pad, open.sad, open.tmo, 1, 0);
     EXPECT_EQ(calls().find("ibdev") != std::string::npos, open.reachesDriver);
     EXPECT_EQ(ud > 0, open.error < 0);
     EXPECT_EQ(GpibStatus.failed() ? GpibStatus.iberr : -1, open.error);
+    EXPECT_EQ(GpibStatus.ibcnt, 0);
 }
 
 // clang-format off

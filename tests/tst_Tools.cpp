@@ -240,7 +240,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, Refusals, ::testing::Values(
     Refusal {"other_escape", kGood + "\"A\"=\"a\\qb\"\n", 5, "malformed"},
     Refusal {"long_dword", kGood + "\"Units\"=dword:123456789\n", 5, "1 to 8 hexadecimal digits"},
     Refusal {"not_a_value", kGood + "Units=3\n", 5, "not a key, a value or a comment"},
-    Refusal {"not_utf8", kGood + "; fine\n\"A\"=\"\xFF\"\n", 6, "not UTF-16LE"}),
+    Refusal {"not_utf8", kGood + "; fine\n\"A\"=\"\xFF\"\n", 6, "not UTF-16LE"},
+    Refusal {"lone_surrogate", utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n[x]\r\n\"A\"=\"\xD800\"\r\n"), 4, "not UTF-16LE"},
+    Refusal {"odd_length_utf16", utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n") + "[", 3, "not UTF-16LE"}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
 

@@ -208,11 +208,8 @@ std::string keyPath(std::string_view context, bool wow64)
 Reading read(std::string_view bytes)
 {
     Reading reading;
-    const auto refuse = [&reading](int line, std::string why) {
-        reading.keys.clear();
-        reading.line = line;
-        reading.error = std::move(why);
-        return reading;
+    const auto refuse = [](int line, std::string why) {
+        return Reading {{}, line, std::move(why)};
     };
     int badLine = 0;
     const auto text = decoded(bytes, &badLine);
