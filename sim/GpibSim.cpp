@@ -47,18 +47,6 @@ int finish(const SimBus::Status &status)
     return status.ret;
 }
 
-std::string hex(const void *buffer, long count)
-{
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    const auto *bytes = static_cast<const unsigned char *>(buffer);
-    for (long i = 0; bytes && i < count; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0xF];
-    }
-    return text;
-}
-
 SimBus::Status statusOnly(int ret)
 {
     SimBus::Status status = t_status.last;
@@ -92,8 +80,10 @@ SIM_EXPORT int SIM_CALL ibclr(int ud)
 SIM_EXPORT int SIM_CALL ibwrt(int ud, const void *buffer, long count)
 {
     const SimBus::Status status = SimBus::instance().ibwrt(ud, buffer, count);
-    SimBus::instance().trace("ibwrt", {ud, count}, status, hex(buffer, count > 0 ? count : 0),
-                             true);
+    const long traced = buffer && count > 0 ? count : 0;
+    SimBus::instance().trace(
+        "ibwrt", {ud, count}, status,
+        std::string_view(static_cast<const char *>(buffer), static_cast<std::size_t>(traced)));
     return finish(status);
 }
 

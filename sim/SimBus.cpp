@@ -2,6 +2,7 @@
 #include "SimBus.h"
 
 #include "gpib/GpibApi.h"
+#include "gpib/TraceLine.h"
 
 #include <chrono>
 #include <cstdio>
@@ -316,27 +317,14 @@ void SimBus::reset()
 }
 
 void SimBus::trace(const char *call, std::initializer_list<long long> args, const Status &status,
-                   const std::string &bytesHex, bool withBytes)
+                   std::optional<std::string_view> bytes)
 {
     const std::string path = environment("SELVANE_SIM_TRACE", "");
     if (path.empty())
         return;
-    std::string line = "{\"call\":\"";
-    line += call;
-    line += "\",\"args\":[";
-    bool first = true;
-    for (const long long arg : args) {
-        if (!first)
-            line += ',';
-        first = false;
-        line += std::to_string(arg);
-    }
-    line += ']';
-    if (withBytes)
-        line += ",\"bytes\":\"" + bytesHex + '"';
-    line += ",\"ret\":" + std::to_string(status.ret) + ",\"ibsta\":" + std::to_string(status.ibsta)
-            + ",\"iberr\":" + std::to_string(status.iberr)
-            + ",\"ibcntl\":" + std::to_string(status.ibcntl) + "}\n";
+    const std::string line =
+        gpib::traceFields(call, args, status.ret, status.ibsta, status.iberr, status.ibcntl, bytes)
+        + "}\n";
     std::lock_guard lock(m_mutex);
     if (std::FILE *file = std::fopen(path.c_str(), "a")) {
         std::fputs(line.c_str(), file);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -60,7 +61,7 @@ public:
 
     /** Appends one trace line for a call, when a trace file is set. */
     void trace(const char *call, std::initializer_list<long long> args, const Status &status,
-               const std::string &bytesHex = {}, bool withBytes = false);
+               std::optional<std::string_view> bytes = std::nullopt);
 
 private:
     using Address = std::tuple<int, int, int>;

@@ -117,10 +117,10 @@ void GpibBinding::finishStatus()
 }
 
 void GpibBinding::traceCall(const char *name, std::initializer_list<long long> args, int result,
-                            std::string_view bytes, bool withBytes)
+                            std::optional<std::string_view> bytes)
 {
     m_trace->write(name, args, result, static_cast<std::uint16_t>(GpibStatus.ibsta),
-                   GpibStatus.iberr, GpibStatus.ibcntl, bytes, withBytes);
+                   GpibStatus.iberr, GpibStatus.ibcntl, bytes);
 }
 
 template<typename Function, typename... Args>
@@ -174,7 +174,7 @@ std::int16_t GpibBinding::GpibWrite(std::int16_t ud, std::string_view text, std:
     const int result = ibwrt(ud, text.data(), static_cast<long>(count));
     finishStatus();
     if (m_trace)
-        traceCall("ibwrt", {ud, count}, result, text.substr(0, std::size_t(count)), true);
+        traceCall("ibwrt", {ud, count}, result, text.substr(0, std::size_t(count)));
     return LowWordSigned(result);
 }
 

@@ -66,7 +66,7 @@ private:
     void finishStatus();
     void readThreadStatus();
     void traceCall(const char *name, std::initializer_list<long long> args, int result,
-                   std::string_view bytes = {}, bool withBytes = false);
+                   std::optional<std::string_view> bytes = std::nullopt);
 
     DriverLibrary &m_library;
     StatusSource m_source = StatusSource::Unknown;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "GpibTrace.h"
 
+#include "TraceLine.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -51,30 +53,10 @@ GpibTrace::~GpibTrace()
 }
 
 void GpibTrace::write(const char *call, std::initializer_list<long long> args, long long ret,
-                      int ibsta, int iberr, long long ibcntl, std::string_view bytes,
-                      bool withBytes)
+                      int ibsta, int iberr, long long ibcntl, std::optional<std::string_view> bytes)
 {
-    std::string line = "{\"call\":\"";
-    line += call;
-    line += "\",\"args\":[";
-    for (const long long arg : args) {
-        if (line.back() != '[')
-            line += ',';
-        line += std::to_string(arg);
-    }
-    line += ']';
-    if (withBytes) {
-        static constexpr char kDigits[] = "0123456789abcdef";
-        line += ",\"bytes\":\"";
-        for (const char c : bytes) {
-            const auto byte = static_cast<unsigned char>(c);
-            line += {kDigits[byte >> 4], kDigits[byte & 0xF]};
-        }
-        line += '"';
-    }
-    line += ",\"ret\":" + std::to_string(ret) + ",\"ibsta\":" + std::to_string(ibsta)
-            + ",\"iberr\":" + std::to_string(iberr) + ",\"ibcntl\":" + std::to_string(ibcntl)
-            + ",\"time\":\"" + utcNow() + "\"}\n";
+    const std::string line = gpib::traceFields(call, args, ret, ibsta, iberr, ibcntl, bytes)
+                             + ",\"time\":\"" + utcNow() + "\"}\n";
     // One write per line: copies that share the file do not interleave within a line.
     std::fputs(line.c_str(), m_file);
     std::fflush(m_file);

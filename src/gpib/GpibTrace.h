@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 /**
@@ -24,9 +25,9 @@ public:
     GpibTrace(const GpibTrace &) = delete;
     GpibTrace &operator=(const GpibTrace &) = delete;
 
-    /** `bytes` are written as lowercase hex when `withBytes` is set (ibwrt). */
+    /** `bytes`, of a write, are traced as lowercase hex. */
     void write(const char *call, std::initializer_list<long long> args, long long ret, int ibsta,
-               int iberr, long long ibcntl, std::string_view bytes = {}, bool withBytes = false);
+               int iberr, long long ibcntl, std::optional<std::string_view> bytes = std::nullopt);
 
 private:
     explicit GpibTrace(std::FILE *file)
