@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 /**
@@ -36,6 +37,17 @@ public:
     /** Access mask the store uses for every key: query, set, create, enumerate, notify, ... */
     static constexpr std::uint32_t kStoreAccess = 0x2003Fu;
     static constexpr std::size_t kMaxKeyNameLength = 255;
+    static constexpr std::size_t kMaxValueNameLength = 16383;
+
+    /** The characters of a name in the store's encoding (UTF-8 continuation bytes are not
+        one), as the registry counts them against its limits. */
+    static std::size_t characters(std::string_view name)
+    {
+        std::size_t count = 0;
+        for (const char c : name)
+            count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        return count;
+    }
 
     virtual ~Registry() = default;
 
@@ -75,4 +87,28 @@ public:
     /** Commits, or with `commit` false drops, what the calls since beginTransaction changed;
         kCallNotImplemented when it cannot drop them. */
     virtual long endTransaction(bool commit) { return commit ? kSuccess : kCallNotImplemented; }
+
+    /** Where the settings are, for messages and for the lock of a running panel's instance:
+        the settings file's path, or the registry key on Windows. */
+    virtual std::string location() const { return {}; }
+    /**
+     * Why the last call failed with `error`, in words ("locked by another program",
+     * "read-only"), from the store's own cause where it knows one: a Windows code mixes
+     * causes (5 is both read-only and "has subkeys").
+     */
+    virtual std::string reason(long error) const
+    {
+        switch (error) {
+        case kFileNotFound:
+            return "not found";
+        case kAccessDenied:
+            return "access denied";
+        case kInvalidParameter:
+            return "a name longer than 255 characters";
+        case kBadDb:
+            return "damaged, or not a settings store";
+        default:
+            return "refused by the store";
+        }
+    }
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "SqliteRegistry.h"
 
+#include "SqliteStatement.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -25,75 +27,13 @@ CREATE TABLE registry_value(key  TEXT NOT NULL COLLATE NOCASE REFERENCES registr
                             PRIMARY KEY (key, name));
 )sql";
 
-/** One use of a cached prepared statement, reset and unbound again on every path. */
-class Statement
-{
-public:
-    explicit Statement(sqlite3_stmt *stmt)
-        : m_stmt(stmt)
-    { }
-    ~Statement()
-    {
-        if (m_stmt) {
-            sqlite3_reset(m_stmt);
-            sqlite3_clear_bindings(m_stmt);
-        }
-    }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-
-    bool ok() const { return m_stmt != nullptr; }
-    Statement &reset()
-    {
-        sqlite3_reset(m_stmt);
-        return *this;
-    }
-    Statement &bind(int index, const std::string &text)
-    {
-        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
-                          SQLITE_TRANSIENT);
-        return *this;
-    }
-    Statement &bind(int index, std::int64_t number)
-    {
-        sqlite3_bind_int64(m_stmt, index, number);
-        return *this;
-    }
-    Statement &bindBlob(int index, const std::uint8_t *data, std::uint32_t size)
-    {
-        // A null pointer would bind NULL; an empty value is a zero-length blob.
-        if (size == 0)
-            sqlite3_bind_zeroblob(m_stmt, index, 0);
-        else
-            sqlite3_bind_blob(m_stmt, index, data, static_cast<int>(size), SQLITE_TRANSIENT);
-        return *this;
-    }
-    int step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
-    std::string text(int column) const
-    {
-        const auto *chars = sqlite3_column_text(m_stmt, column);
-        return chars ? std::string(reinterpret_cast<const char *>(chars),
-                                   static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)))
-                     : std::string();
-    }
-    std::int64_t number(int column) const { return sqlite3_column_int64(m_stmt, column); }
-    std::vector<std::uint8_t> blob(int column) const
-    {
-        const auto *bytes = static_cast<const std::uint8_t *>(sqlite3_column_blob(m_stmt, column));
-        const int size = sqlite3_column_bytes(m_stmt, column);
-        if (!bytes || size <= 0)
-            return {};
-        return {bytes, bytes + size};
-    }
-
-private:
-    sqlite3_stmt *m_stmt = nullptr;
-};
-
-bool exec(sqlite3 *db, const char *sql)
-{
-    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
+// The registry's own causes, beside SQLite's result codes (which are all positive).
+constexpr int kCauseNameTooLong = -1;
+constexpr int kCauseEmptyName = -2;
+constexpr int kCauseDirectory = -3;
+constexpr int kCauseForeign = -4;
+constexpr int kCauseNoFile = -5;
+constexpr int kCauseHasSubkeys = -6;
 
 long errorOf(int rc)
 {
@@ -106,44 +46,6 @@ long errorOf(int rc)
         return Registry::kBadDb;
     }
 }
-
-/** BEGIN IMMEDIATE ... COMMIT, rolled back unless committed. Inside a transaction the
-    caller began, it is part of that one and does nothing itself. */
-class Transaction
-{
-public:
-    explicit Transaction(sqlite3 *db)
-        : m_db(db)
-        , m_done(sqlite3_get_autocommit(db) == 0)
-    {
-        if (!m_done)
-            m_rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    }
-    ~Transaction()
-    {
-        if (m_rc == SQLITE_OK && !m_done)
-            exec(m_db, "ROLLBACK");
-    }
-    Transaction(const Transaction &) = delete;
-    Transaction &operator=(const Transaction &) = delete;
-
-    int began() const { return m_rc; }
-    int commit()
-    {
-        if (m_done)
-            return SQLITE_OK;
-        m_done = true;
-        const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            exec(m_db, "ROLLBACK");
-        return rc;
-    }
-
-private:
-    sqlite3 *m_db;
-    bool m_done;
-    int m_rc = SQLITE_OK;
-};
 
 /** A URI that opens `path` read-only and immutable; "%", "?" and "#" are escaped. */
 std::string readOnlyUri(const std::string &path)
@@ -168,19 +70,32 @@ std::string environment(const char *name)
 
 } // namespace
 
+using sqlite::exec;
+using sqlite::Statement;
+using sqlite::Transaction;
+
 SqliteRegistry::SqliteRegistry(std::string path)
     : m_path(std::move(path))
 { }
 
-bool SqliteRegistry::ready()
+long SqliteRegistry::ready(bool create)
 {
-    // Opened by the first call, so that a run that never uses its settings makes no file.
-    if (!m_tried) {
-        m_tried = true;
-        if (!open(m_path))
-            closeDatabase();
+    // Opened by the first call, so that a run that never uses its settings makes no file, and
+    // created only by a write, so that looking finds nothing rather than making a store.
+    if (m_db)
+        return kSuccess;
+    if (m_failed)
+        return fail(kBadDb, m_cause);
+    std::error_code error;
+    if (!create && !std::filesystem::exists(m_path, error))
+        return fail(kFileNotFound, kCauseNoFile);
+    if (!open(create)) {
+        const int cause = m_cause;
+        closeDatabase();
+        m_failed = true;
+        return fail(kBadDb, cause);
     }
-    return m_db != nullptr;
+    return kSuccess;
 }
 
 SqliteRegistry::~SqliteRegistry()
@@ -197,13 +112,75 @@ void SqliteRegistry::closeDatabase()
     m_db = nullptr;
 }
 
+long SqliteRegistry::fail(long error, int cause) const
+{
+    m_cause = cause;
+    m_systemError = 0;
+    return error;
+}
+
+long SqliteRegistry::failSqlite(int rc) const
+{
+    fail(errorOf(rc), rc);
+    if (m_db && ((rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_IOERR))
+        m_systemError = sqlite3_system_errno(m_db);
+    return errorOf(rc);
+}
+
+std::string SqliteRegistry::reason(long error) const
+{
+    switch (m_cause) {
+    case 0:
+        return Registry::reason(error);
+    case kCauseNameTooLong:
+        return "a key name longer than 255 characters";
+    case kCauseEmptyName:
+        return "an empty key name";
+    case kCauseDirectory:
+        return "a directory, not a settings file";
+    case kCauseForeign:
+        return "not a settings file (another program's database, or damaged)";
+    case kCauseNoFile:
+        return "no settings there";
+    case kCauseHasSubkeys:
+        return "the key has keys below it";
+    default:
+        break;
+    }
+    const auto withSystem = [this](std::string text) {
+        return m_systemError ? text + ": " + std::strerror(m_systemError) : text;
+    };
+    switch (m_cause & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return "locked by another program";
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return "read-only";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return "damaged, or not a settings file";
+    case SQLITE_FULL:
+        return "the disk is full";
+    case SQLITE_CANTOPEN:
+        return withSystem("cannot be opened");
+    case SQLITE_IOERR:
+        return withSystem("a read or write failed");
+    default:
+        return sqlite3_errstr(m_cause);
+    }
+}
+
 sqlite3_stmt *SqliteRegistry::prepared(const char *sql) const
 {
     // Every registry call runs a few of a handful of statements: each is prepared once.
     if (const auto it = m_statements.find(sql); it != m_statements.end())
         return it->second;
     sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+    if (const int rc = sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        rc != SQLITE_OK) {
+        failSqlite(rc);
         sqlite3_finalize(stmt);
         return nullptr;
     }
@@ -221,42 +198,53 @@ std::string SqliteRegistry::defaultPath()
     return config + "/selvane/registry.sqlite3";
 }
 
-bool SqliteRegistry::open(const std::string &path)
+bool SqliteRegistry::open(bool create)
 {
-    if (path.empty())
+    const auto refuse = [this](int cause) {
+        fail(kBadDb, cause);
         return false;
-    const std::filesystem::path file(path);
+    };
+    const auto refuseSqlite = [this](int rc) {
+        failSqlite(rc);
+        return false;
+    };
+    if (m_path.empty())
+        return refuse(kCauseNoFile);
+    const std::filesystem::path file(m_path);
     std::error_code error;
-    if (file.has_parent_path())
-        std::filesystem::create_directories(file.parent_path(), error);
     if (std::filesystem::is_directory(file, error))
-        return false;
+        return refuse(kCauseDirectory);
+    if (create && file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path(), error);
 
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
-        != SQLITE_OK)
-        return false;
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    if (const int rc = sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr); rc != SQLITE_OK)
+        return refuseSqlite(rc);
     if (sqlite3_db_readonly(m_db, "main") == 1) {
         // Read-only to this user, perhaps in a folder where the write-ahead log's shared
         // memory cannot be made: read as a file nobody changes meanwhile.
         sqlite3_close(m_db);
         m_db = nullptr;
-        if (sqlite3_open_v2(readOnlyUri(path).c_str(), &m_db,
-                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr)
-            != SQLITE_OK)
-            return false;
+        if (const int rc = sqlite3_open_v2(readOnlyUri(m_path).c_str(), &m_db,
+                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+            rc != SQLITE_OK)
+            return refuseSqlite(rc);
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     // Off by default, and without it the cascade to a deleted key's values does nothing.
     if (!exec(m_db, "PRAGMA foreign_keys=ON"))
-        return false;
+        return refuseSqlite(sqlite3_errcode(m_db));
 
     Statement tables(prepared("SELECT name FROM sqlite_master WHERE type = 'table'"));
     if (!tables.ok())
         return false; // not a database
     std::vector<std::string> names;
-    for (int rc = tables.step(); rc == SQLITE_ROW; rc = tables.step())
+    int rc = tables.step();
+    for (; rc == SQLITE_ROW; rc = tables.step())
         names.push_back(tables.text(0));
+    if (rc != SQLITE_DONE)
+        return refuseSqlite(rc);
     if (names.empty()) {
         // A new file: the schema goes in at once, under a write lock so that two first
         // starts do not both create it.
@@ -264,7 +252,7 @@ bool SqliteRegistry::open(const std::string &path)
         if (transaction.began() == SQLITE_OK) {
             Statement again(prepared("SELECT count(*) FROM sqlite_master WHERE type = 'table'"));
             if (again.step() == SQLITE_ROW && again.number(0) == 0 && !exec(m_db, kSchema))
-                return false;
+                return refuseSqlite(sqlite3_errcode(m_db));
             transaction.commit();
         }
     }
@@ -273,7 +261,7 @@ bool SqliteRegistry::open(const std::string &path)
         Statement check(prepared("SELECT k.path, v.key, v.name, v.type, v.data"
                                  " FROM registry_key AS k, registry_value AS v LIMIT 0"));
         if (!check.ok() || check.step() != SQLITE_DONE)
-            return false;
+            return refuse(kCauseForeign);
     }
     // Ours: switched to the write-ahead log, where the file is writable.
     exec(m_db, "PRAGMA journal_mode=WAL");
@@ -288,7 +276,7 @@ long SqliteRegistry::path(Key key, const std::string &subKey, std::string *full)
     } else {
         const auto it = m_handles.find(key);
         if (it == m_handles.end())
-            return kInvalidHandle;
+            return fail(kInvalidHandle);
         *full = it->second;
     }
     if (subKey.empty())
@@ -297,12 +285,11 @@ long SqliteRegistry::path(Key key, const std::string &subKey, std::string *full)
     while (start <= subKey.size()) {
         const std::size_t end = std::min(subKey.find('\\', start), subKey.size());
         const std::size_t length = end - start;
-        // The limit counts characters, as Windows does: UTF-8 continuation bytes are not one.
-        const auto characters = std::count_if(subKey.begin() + std::ptrdiff_t(start),
-                                              subKey.begin() + std::ptrdiff_t(end),
-                                              [](char c) { return (c & 0xC0) != 0x80; });
-        if (length == 0 || std::size_t(characters) > kMaxKeyNameLength)
-            return kInvalidParameter;
+        // The limit counts characters, as Windows does.
+        if (length == 0)
+            return fail(kInvalidParameter, kCauseEmptyName);
+        if (characters(std::string_view(subKey).substr(start, length)) > kMaxKeyNameLength)
+            return fail(kInvalidParameter, kCauseNameTooLong);
         full->push_back('\\');
         full->append(subKey, start, length);
         start = end + 1;
@@ -321,7 +308,7 @@ long SqliteRegistry::existing(const std::string &full, std::string *stored) cons
         *stored = select.text(0);
         return kSuccess;
     }
-    return rc == SQLITE_DONE ? kFileNotFound : errorOf(rc);
+    return rc == SQLITE_DONE ? fail(kFileNotFound) : failSqlite(rc);
 }
 
 Registry::Key SqliteRegistry::newHandle(const std::string &full)
@@ -331,10 +318,16 @@ Registry::Key SqliteRegistry::newHandle(const std::string &full)
     return handle;
 }
 
+void SqliteRegistry::forgetListings()
+{
+    m_subkeys = {};
+    m_values = {};
+}
+
 long SqliteRegistry::openKey(Key parent, const std::string &subKey, std::uint32_t, Key *result)
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(false); error != kSuccess)
+        return error;
     std::string full;
     if (const long error = path(parent, subKey, &full); error != kSuccess)
         return error;
@@ -350,14 +343,15 @@ long SqliteRegistry::openKey(Key parent, const std::string &subKey, std::uint32_
 
 long SqliteRegistry::createKey(Key parent, const std::string &subKey, Key *result)
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(true); error != kSuccess)
+        return error;
     std::string full;
     if (const long error = path(parent, subKey, &full); error != kSuccess)
         return error;
+    forgetListings();
     Transaction transaction(m_db);
     if (transaction.began() != SQLITE_OK)
-        return errorOf(transaction.began());
+        return failSqlite(transaction.began());
     // OR IGNORE keeps an existing key with its case and its values (OR REPLACE would not).
     Statement insert(prepared("INSERT OR IGNORE INTO registry_key(path) VALUES (?1)"));
     if (!insert.ok())
@@ -365,7 +359,7 @@ long SqliteRegistry::createKey(Key parent, const std::string &subKey, Key *resul
     for (std::size_t end = full.find('\\');; end = full.find('\\', end + 1)) {
         insert.reset().bind(1, full.substr(0, end));
         if (const int rc = insert.step(); rc != SQLITE_DONE)
-            return errorOf(rc);
+            return failSqlite(rc);
         if (end == std::string::npos)
             break;
     }
@@ -373,7 +367,7 @@ long SqliteRegistry::createKey(Key parent, const std::string &subKey, Key *resul
     if (const long error = existing(full, &stored); error != kSuccess)
         return error;
     if (const int rc = transaction.commit(); rc != SQLITE_OK)
-        return errorOf(rc);
+        return failSqlite(rc);
     *result = newHandle(stored);
     return kSuccess;
 }
@@ -381,11 +375,11 @@ long SqliteRegistry::createKey(Key parent, const std::string &subKey, Key *resul
 long SqliteRegistry::queryValue(Key key, const std::string &name, std::uint32_t *type,
                                 std::uint8_t *data, std::uint32_t *size)
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(false); error != kSuccess)
+        return error;
     const auto it = m_handles.find(key);
     if (it == m_handles.end())
-        return kInvalidHandle;
+        return fail(kInvalidHandle);
     Statement select(
         prepared("SELECT type, data FROM registry_value WHERE key = ?1 AND name = ?2"));
     if (!select.ok())
@@ -393,16 +387,16 @@ long SqliteRegistry::queryValue(Key key, const std::string &name, std::uint32_t 
     select.bind(1, it->second).bind(2, name);
     const int rc = select.step();
     if (rc != SQLITE_ROW)
-        return rc == SQLITE_DONE ? kFileNotFound : errorOf(rc);
+        return rc == SQLITE_DONE ? fail(kFileNotFound) : failSqlite(rc);
     const std::vector<std::uint8_t> bytes = select.blob(1);
     if (type)
         *type = static_cast<std::uint32_t>(select.number(0));
     if (!size)
-        return data ? kInvalidParameter : kSuccess;
+        return data ? fail(kInvalidParameter) : kSuccess;
     const auto needed = static_cast<std::uint32_t>(bytes.size());
     if (data && needed > *size) {
         *size = needed;
-        return kMoreData;
+        return fail(kMoreData);
     }
     if (data && needed > 0)
         std::memcpy(data, bytes.data(), needed);
@@ -413,13 +407,14 @@ long SqliteRegistry::queryValue(Key key, const std::string &name, std::uint32_t 
 long SqliteRegistry::setValue(Key key, const std::string &name, std::uint32_t type,
                               const std::uint8_t *data, std::uint32_t size)
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(true); error != kSuccess)
+        return error;
     const auto it = m_handles.find(key);
     if (it == m_handles.end())
-        return kInvalidHandle;
+        return fail(kInvalidHandle);
     if (size > 0 && !data)
-        return kInvalidParameter;
+        return fail(kInvalidParameter);
+    forgetListings();
     // The key's row must still be there (another copy may have deleted it): the foreign key
     // then refuses the insert.
     Statement upsert(prepared("INSERT INTO registry_value(key, name, type, data)"
@@ -433,40 +428,41 @@ long SqliteRegistry::setValue(Key key, const std::string &name, std::uint32_t ty
     const int rc = upsert.step();
     if (rc == SQLITE_DONE)
         return kSuccess;
-    return rc == SQLITE_CONSTRAINT_FOREIGNKEY ? kKeyDeleted : errorOf(rc);
+    return rc == SQLITE_CONSTRAINT_FOREIGNKEY ? fail(kKeyDeleted) : failSqlite(rc);
 }
 
 long SqliteRegistry::deleteKey(Key key, const std::string &subKey)
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(false); error != kSuccess)
+        return error;
     std::string full;
     if (const long error = path(key, subKey, &full); error != kSuccess)
         return error;
     if (full == kHive)
-        return kAccessDenied;
+        return fail(kAccessDenied);
+    forgetListings();
     Transaction transaction(m_db);
     if (transaction.began() != SQLITE_OK)
-        return errorOf(transaction.began());
+        return failSqlite(transaction.began());
     std::string stored;
     if (const long error = existing(full, &stored); error != kSuccess)
         return error;
-    Statement children(prepared("SELECT 1 FROM registry_key WHERE length(path) > length(?1)"
-                                " AND substr(path, 1, length(?1)) = ?1 COLLATE NOCASE LIMIT 1"));
+    Statement children(prepared("SELECT 1 FROM registry_key WHERE path > ?1 || '\\'"
+                                " AND path < ?1 || ']' LIMIT 1"));
     if (!children.ok())
         return kBadDb;
-    children.bind(1, stored + '\\');
+    children.bind(1, stored);
     const int found = children.step();
     if (found == SQLITE_ROW)
-        return kAccessDenied;
+        return fail(kAccessDenied, kCauseHasSubkeys);
     if (found != SQLITE_DONE)
-        return errorOf(found);
+        return failSqlite(found);
     Statement remove(prepared("DELETE FROM registry_key WHERE path = ?1"));
     remove.bind(1, stored);
     if (const int rc = remove.step(); rc != SQLITE_DONE)
-        return errorOf(rc);
+        return failSqlite(rc);
     if (const int rc = transaction.commit(); rc != SQLITE_OK)
-        return errorOf(rc);
+        return failSqlite(rc);
     return kSuccess;
 }
 
@@ -474,77 +470,103 @@ long SqliteRegistry::closeKey(Key key)
 {
     if (key == kLocalMachine)
         return kSuccess;
-    return m_handles.erase(key) == 1 ? kSuccess : kInvalidHandle;
+    if (m_subkeys.key == key)
+        m_subkeys = {};
+    if (m_values.key == key)
+        m_values = {};
+    return m_handles.erase(key) == 1 ? kSuccess : fail(kInvalidHandle);
 }
 
 long SqliteRegistry::enumKey(Key key, std::uint32_t index, std::string *name)
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(false); error != kSuccess)
+        return error;
     std::string full;
     if (const long error = path(key, {}, &full); error != kSuccess)
         return error;
-    Statement select(prepared("SELECT substr(path, length(?1) + 2) FROM registry_key"
-                              " WHERE length(path) > length(?1) + 1"
-                              " AND substr(path, 1, length(?1) + 1) = (?1 || '\\') COLLATE NOCASE"
-                              " AND instr(substr(path, length(?1) + 2), '\\') = 0"
-                              " ORDER BY path LIMIT 1 OFFSET ?2"));
-    if (!select.ok())
-        return kBadDb;
-    select.bind(1, full).bind(2, static_cast<std::int64_t>(index));
-    const int rc = select.step();
-    if (rc != SQLITE_ROW)
-        return rc == SQLITE_DONE ? kNoMoreItems : errorOf(rc);
-    *name = select.text(0);
+    if (index == 0 || m_subkeys.key != key) {
+        // Every path below `full` sorts between "full\" and "full]" (the letters fold to
+        // lower case, after both), so the key's index finds them; of those, the direct ones.
+        Statement select(prepared("SELECT substr(path, length(?1) + 2) FROM registry_key"
+                                  " WHERE path > ?1 || '\\' AND path < ?1 || ']'"
+                                  " AND instr(substr(path, length(?1) + 2), '\\') = 0"
+                                  " ORDER BY path"));
+        if (!select.ok())
+            return kBadDb;
+        select.bind(1, full);
+        Listing listing {key, {}, {}, {}};
+        int rc = select.step();
+        for (; rc == SQLITE_ROW; rc = select.step())
+            listing.names.push_back(select.text(0));
+        if (rc != SQLITE_DONE)
+            return failSqlite(rc);
+        m_subkeys = std::move(listing);
+    }
+    if (index >= m_subkeys.names.size())
+        return fail(kNoMoreItems);
+    *name = m_subkeys.names[index];
     return kSuccess;
 }
 
 long SqliteRegistry::enumValue(Key key, std::uint32_t index, std::string *name, std::uint32_t *type,
                                std::vector<std::uint8_t> *data)
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(false); error != kSuccess)
+        return error;
     const auto it = m_handles.find(key);
     if (it == m_handles.end())
-        return kInvalidHandle;
-    // rowid: the order the values were first stored in (an update keeps a value's row).
-    Statement select(prepared("SELECT name, type, data FROM registry_value WHERE key = ?1"
-                              " ORDER BY rowid LIMIT 1 OFFSET ?2"));
-    if (!select.ok())
-        return kBadDb;
-    select.bind(1, it->second).bind(2, static_cast<std::int64_t>(index));
-    const int rc = select.step();
-    if (rc != SQLITE_ROW)
-        return rc == SQLITE_DONE ? kNoMoreItems : errorOf(rc);
-    *name = select.text(0);
-    *type = static_cast<std::uint32_t>(select.number(1));
-    *data = select.blob(2);
+        return fail(kInvalidHandle);
+    if (index == 0 || m_values.key != key) {
+        // rowid: the order the values were first stored in (an update keeps a value's row).
+        Statement select(prepared("SELECT name, type, data FROM registry_value WHERE key = ?1"
+                                  " ORDER BY rowid"));
+        if (!select.ok())
+            return kBadDb;
+        select.bind(1, it->second);
+        Listing listing {key, {}, {}, {}};
+        int rc = select.step();
+        for (; rc == SQLITE_ROW; rc = select.step()) {
+            listing.names.push_back(select.text(0));
+            listing.types.push_back(static_cast<std::uint32_t>(select.number(1)));
+            listing.data.push_back(select.blob(2));
+        }
+        if (rc != SQLITE_DONE)
+            return failSqlite(rc);
+        m_values = std::move(listing);
+    }
+    if (index >= m_values.names.size())
+        return fail(kNoMoreItems);
+    *name = m_values.names[index];
+    *type = m_values.types[index];
+    *data = m_values.data[index];
     return kSuccess;
 }
 
 long SqliteRegistry::beginTransaction()
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(true); error != kSuccess)
+        return error;
+    forgetListings();
     // IMMEDIATE: the write lock now (waiting out other copies' short writes), so that no
     // write inside can fail busy half-way.
     const int rc = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    return rc == SQLITE_OK ? kSuccess : errorOf(rc);
+    return rc == SQLITE_OK ? kSuccess : failSqlite(rc);
 }
 
 long SqliteRegistry::endTransaction(bool commit)
 {
-    if (!ready())
-        return kBadDb;
+    if (const long error = ready(false); error != kSuccess)
+        return error;
+    forgetListings();
     if (sqlite3_get_autocommit(m_db) != 0)
-        return kInvalidHandle; // none began
+        return fail(kInvalidHandle); // none began
     if (commit) {
         if (const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
             rc != SQLITE_OK) {
             exec(m_db, "ROLLBACK");
-            return errorOf(rc);
+            return failSqlite(rc);
         }
         return kSuccess;
     }
-    return exec(m_db, "ROLLBACK") ? kSuccess : kBadDb;
+    return exec(m_db, "ROLLBACK") ? kSuccess : failSqlite(sqlite3_errcode(m_db));
 }
