@@ -17,6 +17,10 @@
 #include <fstream>
 #include <sstream>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 class GpibBindingTest : public ::testing::Test
@@ -287,9 +291,29 @@ INSTANTIATE_TEST_SUITE_P(Styles, BindingTraces,
                                            TraceStyle {"thread_status", true}),
                          rowName);
 
-TEST_F(GpibBindingTest, ATraceFileThatCannotBeOpenedIsOneWarning)
+struct TraceTarget
 {
-    setEnvironment("SELVANE_GPIB_TRACE", folder.file("missing/trace.jsonl").c_str());
+    const char *name;
+    std::string file; ///< in the test's folder, unless absolute
+    bool fifo; ///< made as a FIFO that nobody reads
+    const char *warning; ///< a part of the one warning
+};
+
+using TraceTargets = WithRows<TraceTarget>;
+
+TEST_P(TraceTargets, ThatCannotBeWrittenAreOneWarningAndNeverAWait)
+{
+    const TraceTarget &row = GetParam();
+    const std::string file = row.file[0] == '/' ? row.file : folder.file(row.file);
+#if defined(_WIN32)
+    if (row.fifo || row.file[0] == '/')
+        GTEST_SKIP() << "no FIFO or /dev/full on Windows";
+#else
+    if (row.fifo) {
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    }
+#endif
+    setEnvironment("SELVANE_GPIB_TRACE", file.c_str());
     ::testing::internal::CaptureStderr();
     GpibBinding traced(driver);
     traced.GpibGoLocal(0);
@@ -297,10 +321,20 @@ TEST_F(GpibBindingTest, ATraceFileThatCannotBeOpenedIsOneWarning)
     setEnvironment("SELVANE_GPIB_TRACE", nullptr);
     const std::string warning = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1) << warning;
-    EXPECT_NE(warning.find("SELVANE_GPIB_TRACE"), std::string::npos);
+    EXPECT_NE(warning.find("SELVANE_GPIB_TRACE: cannot write to " + file + " ("), std::string::npos)
+        << warning;
+    EXPECT_NE(warning.find(row.warning), std::string::npos) << warning;
     EXPECT_FALSE(GpibStatus.failed());
     EXPECT_EQ(calls(), "R ibloc(0) ibloc(0) ");
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, TraceTargets, ::testing::Values(
+    TraceTarget {"missing_folder", "missing/trace.jsonl", false, "); no driver trace"},
+    TraceTarget {"fifo_nobody_reads", "trace.fifo", true, "(a FIFO that nobody reads); no driver trace"},
+    TraceTarget {"full_device", "/dev/full", false, "(No space left on device); the driver trace stops"}),
+    rowName);
+// clang-format on
 
 // The real loader, on real files.
 

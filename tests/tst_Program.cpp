@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <fstream>
 #include <random>
 
 namespace {
@@ -163,6 +164,50 @@ private slots:
                 QCOMPARE(newValues(dump, context, values), int(values.size()) - 1);
         }
         QVERIFY(integrityOk(file));
+    }
+
+    void anImportWaitsUntilThePanelOfItsInstanceHasClosed()
+    {
+        TemporaryFolder folder;
+        const std::string file = folder.file("registry.sqlite3");
+        const std::string path = folder.file("in.reg");
+        const auto import = [&](const char *label) {
+            std::ofstream(path) << "Windows Registry Editor Version 5.00\n\n[" << kContextPath
+                                << "SELVANE - Bench]\n\"1.A1.label\"=\"" << label << "\"\n";
+            QProcess tool;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("SELVANE_REGISTRY", QString::fromStdString(file));
+            tool.setProcessEnvironment(environment);
+            tool.start(SELVANE_SETTINGS_PROGRAM, {"import", QString::fromStdString(path)});
+            tool.waitForFinished(20000);
+            return std::pair(tool.exitCode(), QString::fromUtf8(tool.readAllStandardError()));
+        };
+        // Another instance's panel, and one of this instance by another spelling, on another
+        // settings file: neither is in the way.
+        TemporaryFolder elsewhere;
+        for (const char *context : {"SELVANE - Bench", "SELVANE - Bench 2"})
+            seedContext(file, context);
+        seedContext(elsewhere.file("registry.sqlite3"), "SELVANE - Bench");
+        Program other(file, folder.file("other.jsonl"), {"Bench", "2"});
+        Program sameNameElsewhere(elsewhere.file("registry.sqlite3"), elsewhere.file("t.jsonl"),
+                                  {"Bench"});
+        QVERIFY(other.startedUp() && sameNameElsewhere.startedUp());
+        QCOMPARE(import("First").first, 0);
+
+        Program panel(file, folder.file("trace.jsonl"), {"bench"});
+        QVERIFY(panel.startedUp());
+        QCOMPARE(import("Refused"),
+                 std::pair(1, QStringLiteral("selvane-settings: a panel of instance Bench"
+                                             " is running; close it first; nothing "
+                                             "imported\n")));
+        for (Program *program : {&panel, &other, &sameNameElsewhere}) {
+            QVERIFY(program->signal(SIGTERM));
+            QVERIFY(program->process.waitForFinished(10000));
+        }
+        QCOMPARE(import("Imported").first, 0);
+        QCOMPARE(
+            SettingsStore(*openTestRegistry(file)).ReadValue("SELVANE - Bench", "1.A1.label", "?"),
+            "Imported");
     }
 
     void killDuringShutdownLeavesOldOrNewValues()

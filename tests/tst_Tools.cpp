@@ -7,11 +7,25 @@
 #include "gpib/GpibStatus.h"
 #include "tools/ScanTool.h"
 #include "tools/SettingsTool.h"
+#include "tools/ToolOutput.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -79,7 +93,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, Scans, ::testing::Values(
     Scan {"driver_missing", "0:7:0", "", {}, "/nonexistent/libgpib.so.0", 2, "", "File not found: /nonexistent/libgpib.so.0\nInstall National Instruments drivers\n", ""},
     Scan {"unknown_option", "0:7:0", "", {"--all"}, nullptr, 64, "", "unexpected argument '--all'\nUsage: selvane-scan", ""},
     Scan {"two_boards", "0:7:0", "", {"0", "1"}, nullptr, 64, "", "unexpected argument '1'", ""},
-    Scan {"negative_board", "0:7:0", "", {"-1"}, nullptr, 64, "", "unexpected argument '-1'", ""}),
+    Scan {"negative_board", "0:7:0", "", {"-1"}, nullptr, 64, "", "unexpected argument '-1'", ""},
+    Scan {"options_ended", "0:7:0 1:3:0", "", {"--", "1"}, nullptr, 0, "1:3:0\n", "", "ibonl(1,0)"},
+    Scan {"offline_refused", "0:7:0", "ibonl=0", {}, nullptr, 1, "0:7:0\n", "board 0 could not be taken offline: the driver answered EDVR\n", "ibonl(0,0) ERR"}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
 
@@ -118,7 +134,6 @@ TEST_F(SettingsTest, ExportThenImportGivesTheStoreBackInEitherView)
     store.WriteValue(kBench, "1.A1.label", systemText("Prüfling \"B\" \\ 2"));
     store.WriteValue(kBench, "1.A2.label", "");
     store.WriteValue(kBench, "X", -150.0);
-    storeRaw(registry.registry, kBench + "\\Notes", "Count", Registry::kDword, "\x01\x02\x03\x04");
     store.WriteValue("SELVANE", "Units", 1.0); // another instance: not exported
     const RegistryDump before = dump();
     for (const bool wow64 : {false, true}) {
@@ -136,7 +151,6 @@ TEST_F(SettingsTest, ExportThenImportGivesTheStoreBackInEitherView)
         exportArgs.insert(exportArgs.end(), {"-o", path});
         ASSERT_EQ(settings(exportArgs), 0) << err.str();
         EXPECT_EQ(contents(path), exported);
-        store.DeleteContext(kBench + "\\Notes");
         store.DeleteContext(kBench);
         ASSERT_EQ(settings({"import", path}), 0) << err.str();
         EXPECT_EQ(dump(), before);
@@ -147,12 +161,16 @@ TEST_F(SettingsTest, ExportThenImportGivesTheStoreBackInEitherView)
 
 TEST_F(SettingsTest, AFileAsRegeditWritesItImports)
 {
-    std::u16string text =
-        u"Windows Registry Editor Version 5.00\r\n\r\n"
-        u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Talvern Software\\"
-        u"SELVANE - Bench]\r\n\"Units\"=dword:00000002\r\n"
-        u"\"1.A1.label\"=\"50 µA \\\"max\\\"\"\r\n\"1.PAd\"=dword:0000001E\r\n\r\n";
-    ASSERT_EQ(settings({"import", file("regedit.reg", utf16le(text))}), 0) << err.str();
+    std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
+                          u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Talvern Software\\"
+                          u"SELVANE - Bench]\r\n\"Units\"=dword:00000002\r\n"
+                          u"\"1.A1.label\"=\"50 µA \\\"max\\\"\"\r\n\"1.PAd\"=dword:0000001E\r\n"
+                          u"\"units\"=dword:00000002\r\n\"1.A2.label\"=\""
+                          + std::u16string(1023, u'x') + u"\"\r\n\r\n";
+    const std::string path = file("regedit.reg", utf16le(text));
+    ASSERT_EQ(settings({"import", path}), 0) << err.str();
+    EXPECT_EQ(out.str(), "selvane-settings: 4 values imported from " + path + "\n");
+    EXPECT_EQ(store.ReadValue(kBench, "1.A2.label", "?"), std::string(1023, 'x')); // the longest
     EXPECT_EQ(store.ReadValue(kBench, "Units", std::int32_t(0)), 2);
     EXPECT_EQ(store.ReadValue(kBench, "1.PAd", std::int32_t(0)), 30);
     EXPECT_EQ(store.ReadValue(kBench, "1.A1.label", "?"), systemText("50 µA \"max\""));
@@ -164,8 +182,11 @@ TEST_F(SettingsTest, ListShowsEachInstanceWithItsUnitCount)
     store.WriteValue(kBench, "Units", 3.0);
     store.WriteValue("SELVANE - Lab 2", "Units", 7.0);
     store.WriteValue("SELVANEX", "Units", 2.0); // not the panel's
+    store.WriteValue("selvane - bench9", "Units", 2.0); // the panel's too: the case is free
+    store.WriteValue("SELVANE - Tab\t\"x\"\n", "Units", 1.0);
     ASSERT_EQ(settings({"list"}), 0);
-    EXPECT_EQ(out.str(), "\"\"\t1 unit\n\"Bench\"\t3 units\n\"Lab 2\"\tno unit count chosen\n");
+    EXPECT_EQ(out.str(), "\"\"\t1 unit\n\"Bench\"\t3 units\n\"bench9\"\t2 units\n"
+                         "\"Lab 2\"\tno unit count chosen\n\"Tab\\t\\\"x\\\"\\n\"\t1 unit\n");
 }
 
 TEST_F(SettingsTest, UsageIsShownWhenAskedAndOnAMistake)
@@ -223,6 +244,10 @@ TEST_P(Refusals, NameTheLineAndLeaveTheStoreAsItWas)
 }
 
 // Each refused line follows a good value, which must not be stored either.
+std::string kGoodImport()
+{
+    return kHeader + kBenchKey + "\"Units\"=dword:00000001\n";
+}
 const std::string kGood = kHeader + kBenchKey + "\"Units\"=dword:00000001\n";
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, Refusals, ::testing::Values(
@@ -230,7 +255,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, Refusals, ::testing::Values(
     Refusal {"empty_file", "", 1, "empty"},
     Refusal {"key_elsewhere", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n", 5, "not under HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software"},
     Refusal {"root_look_alike", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Softwares]\n", 5, "not under"},
-    Refusal {"empty_key_name", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\A\\\\B]\n", 5, "empty"},
+    Refusal {"empty_key_name", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\]\n", 5, "empty"},
+    Refusal {"key_below_instance", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench\\sub\\deeper]\n", 5, "a key below an instance"},
+    Refusal {"nul_in_key_name", utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench" + std::u16string(1, u'\0') + u"]\r\n"), 3, "holds a NUL or a line break"},
+    Refusal {"cr_in_text", kGood + "\"A\"=\"x\ry\"\n", 5, "holds a NUL or a line break"},
+    Refusal {"text_too_long", kGood + "\"A\"=\"" + std::string(1024, 'x') + "\"\n", 5, "longer than 1,023 bytes"},
+    Refusal {"value_name_too_long", kGood + "\"" + std::string(16384, 'n') + "\"=dword:00000001\n", 5, "longer than 16,383 characters"},
     Refusal {"binary_value", kGood + "\"Blob\"=hex:01,02\n", 5, "kind the panel does not store (hex)"},
     Refusal {"expandable_text", kGood + "\"Path\"=hex(2):41,00,00,00\n", 5, "(hex(2))"},
     Refusal {"deleted_value", kGood + "\"Units\"=-\n", 5, "deleting a value"},
@@ -245,5 +275,243 @@ INSTANTIATE_TEST_SUITE_P(Rows, Refusals, ::testing::Values(
     Refusal {"odd_length_utf16", utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n") + "[", 3, "not UTF-16LE"}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
+
+struct Answer
+{
+    const char *name;
+    std::function<void(Registry &)> seed; ///< null: the store is never made
+    std::vector<std::string> args; ///< "FOLDER" stands for the test's folder
+    int code;
+    const char *err; ///< a part of it
+};
+
+class Answers : public SettingsTest, public ::testing::WithParamInterface<Answer>
+{
+};
+
+TEST_P(Answers, SayWhatHappenedAndMakeNothingThatWasNotAsked)
+{
+    const Answer &row = GetParam();
+    if (row.seed)
+        row.seed(registry.registry);
+    std::vector<std::string> args = row.args;
+    for (std::string &arg : args) {
+        if (arg.rfind("FOLDER", 0) == 0)
+            arg.replace(0, 6, registry.folder.path().string());
+    }
+    EXPECT_EQ(settings(args), row.code) << err.str();
+    EXPECT_NE(err.str().find(row.err), std::string::npos) << err.str();
+    if (row.code != 0) {
+        EXPECT_EQ(out.str(), "");
+    }
+#if !defined(_WIN32) // there the test's registry file only marks a test's first start
+    EXPECT_EQ(std::filesystem::exists(registry.folder.file("registry.sqlite3")), bool(row.seed));
+#endif
+}
+
+void seedBench(Registry &registry)
+{
+    SettingsStore(registry).WriteValue(kBench, "Units", 3.0);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
+    Answer {"key_below_instance_left_out", [](Registry &registry) {
+        seedBench(registry);
+        storeRaw(registry, kBench + "\\Notes", "Count", Registry::kDword, "\x01\x02\x03\x04");
+    }, {"export", "Bench", "-o", "FOLDER/out.reg"}, 1, "left out HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench\\Notes: a key below an instance"},
+    Answer {"name_with_line_break", [](Registry &registry) { storeRaw(registry, "SELVANE - a\nb", "Units", 4, std::string("\1\0\0\0", 4)); },
+        {"export", "a\nb"}, 1, "\"a\\nb\" holds a line break, which a registry file cannot carry; nothing exported"},
+    Answer {"name_with_backslash", [](Registry &registry) { storeRaw(registry, "SELVANE - a\\b", "Units", 4, std::string("\1\0\0\0", 4)); },
+        {"export", "a\\b"}, 1, "a backslash nests keys: the store keeps instance \"a\\\\b\" as key \"b\" below instance \"a\""},
+    Answer {"name_too_long", seedBench, {"export", std::string(246, 'n')}, 1, "instance name longer than 255 characters"},
+    Answer {"list_without_a_store", nullptr, {"list"}, 1, "no settings at "},
+    Answer {"export_without_a_store", nullptr, {"export", "Bench"}, 1, "no settings at "},
+    Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},
+    Answer {"import_of_nothing", seedBench, {"import", "--", "FOLDER/none.reg"}, 1, "none.reg: No such file or directory"}),
+    [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
+
+TEST_F(SettingsTest, OptionsEndWhereAskedAndALaterNameIsTheInstances)
+{
+    storeRaw(registry.registry, "SELVANE - -reverse", "Units", 4, std::string("\2\0\0\0", 4));
+    ASSERT_EQ(settings({"export", "--", "-reverse"}), 0) << err.str();
+    EXPECT_NE(out.str().find(utf16le(u"SELVANE - -reverse]\r\n\"Units\"=dword:00000002", false)),
+              std::string::npos);
+}
+
+#if !defined(_WIN32)
+
+struct LostOutput
+{
+    const char *name;
+    bool scan;
+    std::vector<std::string> args;
+    const char *target; ///< null: a closed output
+    const char *reason;
+};
+
+class LostOutputs : public SettingsTest, public ::testing::WithParamInterface<LostOutput>
+{
+};
+
+TEST_P(LostOutputs, AreAFailureWithTheSystemsReason)
+{
+    const LostOutput &row = GetParam();
+    seedBench(registry.registry);
+    SimSettings sim("0:7:0", registry.folder.file("trace.jsonl"));
+    setEnvironment("SELVANE_GPIB_LIBRARY", SELVANE_SIM_LIBRARY);
+    const int fd = row.target ? ::open(row.target, O_WRONLY | O_CLOEXEC) : -1;
+    ToolOutput output(fd);
+    const int code = row.scan ? ScanTool::run(row.args, output, err)
+                              : SettingsTool::run(row.args, registry.registry, output, err);
+    EXPECT_EQ(output.finish(code, err, "tool"), 1);
+    EXPECT_NE(err.str().find(std::string("tool: cannot write standard output: ") + row.reason),
+              std::string::npos)
+        << err.str();
+    if (fd >= 0)
+        ::close(fd);
+    setEnvironment("SELVANE_GPIB_LIBRARY", nullptr);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, LostOutputs, ::testing::Values(
+    LostOutput {"list_to_a_full_disk", false, {"list"}, "/dev/full", "No space left on device"},
+    LostOutput {"export_to_a_full_disk", false, {"export", "Bench"}, "/dev/full", "No space left on device"},
+    LostOutput {"scan_to_a_full_disk", true, {}, "/dev/full", "No space left on device"},
+    LostOutput {"list_to_a_closed_output", false, {"list"}, nullptr, "Bad file descriptor"}),
+    [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
+
+struct Target
+{
+    const char *name;
+    std::function<void(const std::string &file)> plant; ///< makes what is there before
+    int code;
+    const char *err; ///< a part of it
+    std::filesystem::file_type after; ///< what the target is afterwards
+};
+
+class Targets : public SettingsTest, public ::testing::WithParamInterface<Target>
+{
+};
+
+TEST_P(Targets, AreReplacedWholeOrLeftAsTheyWere)
+{
+    namespace fs = std::filesystem;
+    const Target &row = GetParam();
+    seedBench(registry.registry);
+    ASSERT_EQ(settings({"export", "Bench"}), 0);
+    const std::string exported = out.str();
+    const std::string target = registry.folder.file("out.reg");
+    const std::string victim = file("victim", "precious");
+    row.plant(target);
+    std::set<std::string> before;
+    for (const auto &entry : fs::directory_iterator(registry.folder.path()))
+        before.insert(entry.path().filename().string());
+
+    EXPECT_EQ(settings({"export", "Bench", "-o", target}), row.code) << err.str();
+    EXPECT_NE(err.str().find(row.err), std::string::npos) << err.str();
+    EXPECT_EQ(fs::symlink_status(target).type(), row.after);
+    if (row.code == 0 && fs::is_regular_file(target)) {
+        EXPECT_EQ(contents(target), exported);
+    }
+    EXPECT_EQ(contents(victim), "precious");
+    std::set<std::string> after; // nothing left beside, and nothing of anyone's touched
+    for (const auto &entry : fs::directory_iterator(registry.folder.path()))
+        after.insert(entry.path().filename().string());
+    after.erase("out.reg");
+    before.erase("out.reg");
+    EXPECT_EQ(after, before);
+}
+
+void bindSocket(const std::string &file)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    file.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    ::close(fd);
+}
+
+std::filesystem::perms permissionsOf(const std::string &file)
+{
+    return std::filesystem::status(file).permissions();
+}
+
+using std::filesystem::file_type;
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, Targets, ::testing::Values(
+    Target {"a_new_file", [](const std::string &) {}, 0, "", file_type::regular},
+    Target {"a_planted_part_link", [](const std::string &file) { std::filesystem::create_symlink(std::filesystem::path(file).parent_path() / "victim", file + ".part"); }, 0, "", file_type::regular},
+    Target {"a_link_to_a_file", [](const std::string &file) { std::ofstream(file + ".real") << "old"; std::filesystem::create_symlink(file + ".real", file); }, 0, "", file_type::symlink},
+    Target {"a_fifo_nobody_reads", [](const std::string &file) { ::mkfifo(file.c_str(), 0600); }, 1, "out.reg is a FIFO that nobody reads: nothing written", file_type::fifo},
+    Target {"a_socket", [](const std::string &file) { bindSocket(file); }, 1, "out.reg is a socket: not replaced, nothing written", file_type::socket},
+    Target {"a_directory", [](const std::string &file) { std::filesystem::create_directory(file); }, 1, "out.reg is a directory: not replaced", file_type::directory},
+    Target {"a_link_to_a_full_device", [](const std::string &file) { std::filesystem::create_symlink("/dev/full", file); }, 1, "out.reg: No space left on device", file_type::symlink}),
+    [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
+
+TEST_F(SettingsTest, AnExportKeepsTheTargetsPermissionsAndWritesADeviceAsItIs)
+{
+    namespace fs = std::filesystem;
+    seedBench(registry.registry);
+    const std::string target = file("out.reg", "old");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(settings({"export", "Bench", "-o", target}), 0) << err.str();
+    EXPECT_EQ(permissionsOf(target), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(settings({"export", "Bench", "-o", "/dev/full"}), 1);
+    EXPECT_NE(err.str().find("cannot write /dev/full: No space left on device"), std::string::npos);
+    EXPECT_EQ(settings({"export", "Bench", "-o", registry.folder.file("none/out.reg")}), 1);
+    EXPECT_NE(err.str().find("none/out.reg: No such file or directory"), std::string::npos);
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a device node of one's own needs root";
+    const std::string null = registry.folder.file("null");
+    ASSERT_EQ(::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    EXPECT_EQ(settings({"export", "Bench", "-o", null}), 0) << err.str();
+    EXPECT_EQ(fs::symlink_status(null).type(), fs::file_type::character);
+}
+
+TEST_F(SettingsTest, TheStoresRefusalIsSaidInWordsWithItsPlace)
+{
+    seedBench(registry.registry);
+    const std::string storeFile = registry.folder.file("registry.sqlite3");
+    const std::string path = file("in.reg", kGoodImport());
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(storeFile.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(settings({"import", path}), 1); // after the store's busy timeout
+    sqlite3_close(other);
+    EXPECT_EQ(err.str(),
+              "selvane-settings: " + storeFile + ": locked by another program; nothing imported\n");
+
+    namespace fs = std::filesystem;
+    fs::permissions(registry.folder.path(), fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    fs::permissions(storeFile,
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    if (const pid_t child = ::fork(); child == 0) {
+        // Root ignores file permissions: the import runs as nobody, in a process of its own.
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(10);
+        std::unique_ptr<Registry> own = openSystemRegistry(); // not the one opened as root
+        err.str("");
+        const bool refused = SettingsTool::run({"import", path}, *own, out, err) == 1;
+        ::_exit(refused
+                        && err.str()
+                               == "selvane-settings: " + storeFile
+                                      + ": read-only; nothing imported\n"
+                    ? 0
+                    : 1);
+    } else {
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(status, 0) << "exit 10: no way to become nobody; 1: not refused in those words";
+    }
+}
+
+#endif
 
 } // namespace

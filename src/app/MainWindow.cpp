@@ -14,6 +14,8 @@
 #include "forms/TypingLimit.h"
 #include "forms/UnitFrame.h"
 #include "gpib/UnitDeviceLink.h"
+#include "settings/InstanceLock.h"
+#include "settings/Registry.h"
 #include "settings/SettingsStore.h"
 #include "switch/EditMode.h"
 #include "switch/PositionPress.h"
@@ -94,6 +96,9 @@ void MainWindow::normalStart(const std::string &instanceName)
     m_saveOnClose = true;
     m_contextSuffix = CommandLine::contextSuffix(instanceName);
     m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
+    // From now until the window is gone this instance's values are ours to write back: an
+    // import into it meanwhile would be undone.
+    m_instanceLock = std::make_unique<InstanceLock>(m_store.registry().location(), m_contextName);
     setWindowTitle(QStringLiteral("%1 V%2.%3.%4%5")
                        .arg(UnitSettings::fromBytes(std::string(CommandLine::kProject)))
                        .arg(SELVANE_VERSION_MAJOR)

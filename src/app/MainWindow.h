@@ -10,10 +10,12 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class Conf;
 class GpibBinding;
+class InstanceLock;
 class OrderlyEnd;
 class SettingsStore;
 
@@ -90,4 +92,5 @@ private:
     bool m_saveOnClose = false;
     OrderlyEnd *m_end; ///< a child of the window
     Conf *m_conf = nullptr; ///< created on the first Config press, kept for the run
+    std::unique_ptr<InstanceLock> m_instanceLock; ///< while the instance is this panel's
 };

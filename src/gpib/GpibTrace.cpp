@@ -10,6 +10,12 @@
 #include <ctime>
 #include <string>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 /** The time now, as "2026-12-07T10:42:33.123456Z". */
@@ -31,6 +37,36 @@ std::string utcNow()
     return text;
 }
 
+std::FILE *openForAppending(const char *path)
+{
+#if defined(_WIN32)
+    return std::fopen(path, "a");
+#else
+    // Non-blocking: a FIFO that nobody reads fails at once (ENXIO) instead of holding the
+    // program before it has begun. Writes to a FIFO stay non-blocking, so a reader that stops
+    // reading ends the trace rather than the program's work; a file or a terminal blocks as
+    // usual.
+    const int fd =
+        ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    struct stat status
+    {
+    };
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    if (!S_ISFIFO(status.st_mode))
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE *file = ::fdopen(fd, "a");
+    if (!file)
+        ::close(fd);
+    return file;
+#endif
+}
+
 } // namespace
 
 std::unique_ptr<GpibTrace> GpibTrace::fromEnvironment()
@@ -38,18 +74,20 @@ std::unique_ptr<GpibTrace> GpibTrace::fromEnvironment()
     const char *path = std::getenv("SELVANE_GPIB_TRACE");
     if (!path || !*path)
         return nullptr;
-    std::FILE *file = std::fopen(path, "a");
+    std::FILE *file = openForAppending(path);
     if (!file) {
+        const char *reason = errno == ENXIO ? "a FIFO that nobody reads" : std::strerror(errno);
         std::fprintf(stderr, "SELVANE_GPIB_TRACE: cannot write to %s (%s); no driver trace\n", path,
-                     std::strerror(errno));
+                     reason);
         return nullptr;
     }
-    return std::unique_ptr<GpibTrace>(new GpibTrace(file));
+    return std::unique_ptr<GpibTrace>(new GpibTrace(file, path));
 }
 
 GpibTrace::~GpibTrace()
 {
-    std::fclose(m_file);
+    if (m_file)
+        std::fclose(m_file);
 }
 
 void GpibTrace::write(const char *call, std::initializer_list<long long> args, long long ret,
@@ -57,7 +95,15 @@ void GpibTrace::write(const char *call, std::initializer_list<long long> args, l
 {
     const std::string line = gpib::traceFields(call, args, ret, ibsta, iberr, ibcntl, bytes)
                              + ",\"time\":\"" + utcNow() + "\"}\n";
+    if (!m_file)
+        return; // stopped at a failed write
     // One write per line: copies that share the file do not interleave within a line.
-    std::fputs(line.c_str(), m_file);
-    std::fflush(m_file);
+    if (std::fputs(line.c_str(), m_file) < 0 || std::fflush(m_file) != 0) {
+        const char *reason = errno == EAGAIN ? "its reader does not keep up" : std::strerror(errno);
+        std::fprintf(stderr,
+                     "SELVANE_GPIB_TRACE: cannot write to %s (%s); the driver trace stops\n",
+                     m_path.c_str(), reason);
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
 }

@@ -5,7 +5,9 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 /**
  * One JSON line per driver call, in the simulated bus's trace format (call, args, bytes of a
@@ -17,7 +19,9 @@ class GpibTrace
 public:
     /**
      * The trace `SELVANE_GPIB_TRACE` names, appended to; null when it is unset or empty. A
-     * file that cannot be opened gives one warning on stderr and no trace.
+     * file that cannot be opened, a FIFO that nobody reads included, gives one warning on
+     * stderr and no trace: it never waits. The first write that fails gives one warning, and
+     * the trace stops there.
      */
     static std::unique_ptr<GpibTrace> fromEnvironment();
 
@@ -30,9 +34,11 @@ public:
                int iberr, long long ibcntl, std::optional<std::string_view> bytes = std::nullopt);
 
 private:
-    explicit GpibTrace(std::FILE *file)
+    GpibTrace(std::FILE *file, std::string path)
         : m_file(file)
+        , m_path(std::move(path))
     { }
 
-    std::FILE *m_file;
+    std::FILE *m_file; ///< null once a write failed
+    std::string m_path;
 };

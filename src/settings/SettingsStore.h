@@ -39,6 +39,8 @@ public:
     /** Removes the context key with all its values; reports nothing. */
     void DeleteContext(const std::string &context) const;
 
+    Registry &registry() const { return m_registry; }
+
 private:
     Registry &m_registry;
 };

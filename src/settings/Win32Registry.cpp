@@ -112,3 +112,23 @@ long Win32Registry::enumValue(Key key, std::uint32_t index, std::string *name, s
     }
     return rc;
 }
+
+std::string Win32Registry::location() const
+{
+    return "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software";
+}
+
+std::string Win32Registry::reason(long error) const
+{
+    if (error == kInvalidParameter)
+        return Registry::reason(error); // in the store's calls, a name too long
+    char *text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char *>(&text), 0, nullptr);
+    std::string words = length > 0 && text ? std::string(text, length) : Registry::reason(error);
+    LocalFree(text);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+        words.pop_back();
+    return words;
+}

@@ -22,4 +22,7 @@ public:
     long enumKey(Key key, std::uint32_t index, std::string *name) override;
     long enumValue(Key key, std::uint32_t index, std::string *name, std::uint32_t *type,
                    std::vector<std::uint8_t> *data) override;
+    std::string location() const override;
+    /** The system's own words for the code. */
+    std::string reason(long error) const override;
 };

@@ -16,14 +16,9 @@ namespace {
 
 constexpr std::string_view kHive = "HKEY_LOCAL_MACHINE\\";
 constexpr std::string_view kWow64 = "WOW6432Node\\";
-
-bool sameLetters(std::string_view a, std::string_view b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return fold(x) == fold(y);
-    });
-}
+// The panel reads a text into 1,024 bytes with its NUL: a longer one would read as its
+// default, and be saved over at the panel's end.
+constexpr std::size_t kLongestText = 1023;
 
 /** The root key's path in the file, in either view. */
 std::string rootPath(bool wow64)
@@ -121,7 +116,7 @@ std::optional<std::string> contextOf(std::string_view path)
 {
     for (const bool wow64 : {false, true}) {
         const std::string root = rootPath(wow64);
-        if (!sameLetters(path.substr(0, root.size()), root))
+        if (!ToolText::sameLetters(path.substr(0, root.size()), root))
             continue;
         if (path.size() == root.size())
             return std::string();
@@ -131,21 +126,22 @@ std::optional<std::string> contextOf(std::string_view path)
     return std::nullopt;
 }
 
-/** Why a context cannot name a key, or empty. */
+/** Whether a name or text holds what the panel's store cannot carry in one: a NUL or a line
+    break (a line break inside a line is a lone carriage return). */
+bool breaksLines(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos;
+}
+
+/** Why a context cannot name a key of an instance, or empty. */
 std::string contextFault(std::string_view context)
 {
-    std::size_t start = 0;
-    while (!context.empty() && start <= context.size()) {
-        const std::size_t end = std::min(context.find('\\', start), context.size());
-        const auto characters =
-            std::count_if(context.begin() + long(start), context.begin() + long(end),
-                          [](char c) { return (c & 0xC0) != 0x80; });
-        if (end == start)
-            return "a key name in the path is empty";
-        if (std::size_t(characters) > Registry::kMaxKeyNameLength)
-            return "a key name in the path is longer than 255 characters";
-        start = end + 1;
-    }
+    if (breaksLines(context))
+        return "the key name holds a NUL or a line break";
+    if (context.find('\\') != std::string_view::npos)
+        return "a key below an instance: an instance holds values only";
+    if (Registry::characters(context) > Registry::kMaxKeyNameLength)
+        return "a key name in the path is longer than 255 characters";
     return {};
 }
 
@@ -160,6 +156,10 @@ std::string readValue(Cursor line, Value *value)
     const auto stored = ToolText::storeFromUtf8(*name);
     if (!stored)
         return "the name has a character this system's code page lacks";
+    if (breaksLines(*stored))
+        return "the name holds a NUL or a line break";
+    if (Registry::characters(*stored) > Registry::kMaxValueNameLength)
+        return "the name is longer than 16,383 characters";
     value->name = *stored;
     if (line.rest.substr(0, 1) == "\"") {
         const auto text = line.quotedText();
@@ -169,6 +169,10 @@ std::string readValue(Cursor line, Value *value)
         const auto bytes = ToolText::storeFromUtf8(*text);
         if (!bytes)
             return "the text has a character this system's code page lacks";
+        if (breaksLines(*bytes))
+            return "the text holds a NUL or a line break";
+        if (bytes->size() > kLongestText)
+            return "the text is longer than 1,023 bytes, the most the panel reads back";
         value->type = Registry::kString;
         value->data.assign(bytes->begin(), bytes->end());
         value->data.push_back(0);
@@ -235,6 +239,8 @@ Reading read(std::string_view bytes)
                 return refuse(number, "deleting a key is not supported");
             if (line.back() != ']')
                 return refuse(number, "a key line must end with ']'");
+            if (line.substr(line.size() - 2) == "\\]")
+                return refuse(number, "a key name in the path is empty");
             const auto context = contextOf(line.substr(1, line.size() - 2));
             if (!context)
                 return refuse(number, "the key is not under " + rootPath(false));
@@ -261,7 +267,7 @@ std::string write(const std::vector<Key> &keys, bool wow64, std::vector<std::str
     std::string text = std::string(kHeader) + "\n\n";
     for (const Key &key : keys) {
         const auto path = ToolText::utf8FromStore(keyPath(key.context, wow64));
-        if (!path) {
+        if (!path || breaksLines(key.context)) {
             omitted->push_back(keyPath(key.context, wow64));
             continue;
         }

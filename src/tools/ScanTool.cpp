@@ -13,7 +13,7 @@ namespace ScanTool {
 
 namespace {
 
-constexpr const char *kUsageText = R"(Usage: selvane-scan [--secondary] [BOARD]
+constexpr const char *kUsageText = R"(Usage: selvane-scan [--secondary] [--] [BOARD]
 
 Lists the instruments that answer as listeners on GPIB board BOARD (default 0), one
 "board:pad:sad" line each, as the panel's configuration dialog takes them. Each primary
@@ -24,8 +24,9 @@ The driver is the panel's: SELVANE_GPIB_LIBRARY, else the platform's GPIB librar
 SELVANE_GPIB_TRACE=FILE traces every driver call.
 
 Exit status: 0 the scan ran (a note on stderr when nobody answered), 1 the driver refused
-the board (its error name is shown, e.g. EDVR or ENEB), 2 the driver library is missing,
-64 the arguments were not understood.
+the board (its error name is shown, e.g. EDVR or ENEB) or could not take it offline at the
+end, or the list could not be written; 2 the driver library is missing; 64 the arguments
+were not understood.
 )";
 
 constexpr int kPrimaryLast = 30;
@@ -37,13 +38,16 @@ constexpr int kSecondaryLast = 126;
 int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     bool secondary = false;
+    bool options = true;
     std::optional<std::int16_t> board;
     for (const std::string &arg : args) {
-        if (arg == "--help" || arg == "-h") {
+        if (options && (arg == "--help" || arg == "-h")) {
             out << kUsageText;
             return kFound;
         }
-        if (arg == "--secondary") {
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg == "--secondary") {
             secondary = true;
         } else if (const auto number = ToolText::number(arg); number && !board && *number >= 0) {
             board = *number;
@@ -82,10 +86,14 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         err << "selvane-scan: " << ToolText::lines(UnitDeviceLink::failureMessage(failure)) << '\n';
         return kDriverMissing;
     }
+    const bool offline = !GpibStatus.failed();
+    if (!offline)
+        err << "selvane-scan: board " << index << " could not be taken offline: the driver"
+            << " answered " << gpib::errorName(GpibStatus.iberr) << '\n';
     if (found == 0)
         err << "selvane-scan: no listener on board " << index << '\n';
     out.flush();
-    return kFound;
+    return offline ? kFound : kBoardUnusable;
 }
 
 } // namespace ScanTool

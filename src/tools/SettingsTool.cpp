@@ -2,32 +2,43 @@
 #include "SettingsTool.h"
 
 #include "RegFile.h"
+#include "ToolFiles.h"
+#include "ToolText.h"
+#include "settings/InstanceLock.h"
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
 
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
+#include <set>
+#include <utility>
 
 namespace SettingsTool {
 
 namespace {
 
 constexpr const char *kUsageText = R"(Usage: selvane-settings list
-       selvane-settings export [INSTANCE] [-o FILE] [--wow64]
-       selvane-settings import FILE
+       selvane-settings export [--wow64] [-o FILE] [--] [INSTANCE]
+       selvane-settings import [--] FILE
 
-list    the instances in the settings store, with their unit counts
+list    the instances in the settings store, with their unit counts; a name that holds a
+        quote, a backslash or a control character is written with C escapes (\", \\, \n)
 export  one instance's settings (the default instance when none is named) as a Windows
         registry export file, to FILE or standard output: UTF-16LE with CRLF line ends, as
         regedit writes it, with key paths as the panel uses them on Windows
         (HKEY_LOCAL_MACHINE\SOFTWARE\Talvern Software\...); with --wow64 as 64-bit
-        regedit shows them (...\SOFTWARE\WOW6432Node\Talvern Software\...)
+        regedit shows them (...\SOFTWARE\WOW6432Node\Talvern Software\...). FILE is
+        replaced whole, keeping its permissions; a terminal, a device or a FIFO that is
+        being read is written as it is, and anything else that is not a file is refused.
 import  such a file into the store (UTF-16LE or UTF-8, CRLF or LF, either key path); its
-        values are added to or replace the stored ones. Only keys under the panel's root,
-        texts and dwords are taken; any other line refuses the whole file, with its number,
-        and the store is left as it was.
+        values are added to or replace the stored ones. Only the panel's instances, texts
+        the panel can read back and dwords are taken; any other line refuses the whole
+        file, with its number, and the store is left as it was. Refused too while a panel
+        of an instance in the file is running: it would write its own values at its end.
+
+-- ends the options, so that an instance or file named "-x" can be given.
+A backslash nests keys: the panel's instance "a\b" is kept as key "b" below instance "a",
+so list shows "a", export of "a" leaves "b" out and names it, and export of "a\b" and
+import of such a key are refused.
 
 The store is the panel's: on Windows the registry, elsewhere the file SELVANE_REGISTRY or
 $XDG_CONFIG_HOME/selvane/registry.sqlite3.
@@ -37,16 +48,67 @@ arguments were not understood.
 )";
 
 constexpr std::string_view kProject = "SELVANE"; // the panel's contexts: "SELVANE - <name>"
+constexpr std::string_view kPrefix = "SELVANE - ";
 constexpr const char *kUnits = "Units"; // the panel's unit count
 
 std::string contextOf(const std::string &instance)
 {
-    return instance.empty() ? std::string(kProject) : std::string(kProject) + " - " + instance;
+    return instance.empty() ? std::string(kProject) : std::string(kPrefix) + instance;
 }
 
-std::string storeError(long code)
+/** The instance a context of the root key stands for; nothing when it is not the panel's. */
+std::optional<std::string> instanceOf(const std::string &context)
 {
-    return "the settings store refused (Windows error " + std::to_string(code) + ")";
+    if (ToolText::sameLetters(context, kProject))
+        return std::string();
+    if (context.size() > kPrefix.size()
+        && ToolText::sameLetters(std::string_view(context).substr(0, kPrefix.size()), kPrefix))
+        return context.substr(kPrefix.size());
+    return std::nullopt;
+}
+
+/** An instance name in double quotes, with C escapes for what would break a line. */
+std::string quotedName(const std::string &name)
+{
+    std::string text = "\"";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            text += {'\\', c};
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\t') {
+            text += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+        } else {
+            text += c;
+        }
+    }
+    return text + '"';
+}
+
+/** A name as the store compares it: ASCII letters in lower case. */
+std::string folded(std::string name)
+{
+    for (char &c : name)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return name;
+}
+
+std::string valuesImported(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " value imported" : " values imported");
+}
+
+/** The store's refusal, in words, with where the store is. */
+std::string storeError(const Registry &registry, long code)
+{
+    return "selvane-settings: " + registry.location() + ": " + registry.reason(code);
 }
 
 /** A key of the store, open while it lives. */
@@ -91,57 +153,56 @@ long subkeys(Registry &registry, const OpenKey &key, std::vector<std::string> *n
     return rc == Registry::kNoMoreItems ? Registry::kSuccess : rc;
 }
 
-/** The context's key with its values, then each of its subkeys the same way. */
-long collect(Registry &registry, const std::string &context, std::vector<RegFile::Key> *keys)
+/** The context's key with its values; the keys below it, which an instance does not hold, in
+    `*below`. */
+long collect(Registry &registry, const std::string &context, RegFile::Key *entry,
+             std::vector<std::string> *below)
 {
     const OpenKey key(registry, context, false);
     if (key.error() != Registry::kSuccess)
         return key.error();
-    RegFile::Key entry {context, {}};
+    *entry = {context, {}};
     RegFile::Value value;
     long rc = Registry::kSuccess;
     for (std::uint32_t i = 0;
          (rc = registry.enumValue(key.key(), i, &value.name, &value.type, &value.data))
          == Registry::kSuccess;
          ++i)
-        entry.values.push_back(value);
+        entry->values.push_back(value);
     if (rc != Registry::kNoMoreItems)
         return rc;
-    keys->push_back(std::move(entry));
-    std::vector<std::string> names;
-    if (const long error = subkeys(registry, key, &names); error != Registry::kSuccess)
-        return error;
-    for (const std::string &name : names) {
-        if (const long error = collect(registry, context + "\\" + name, keys);
-            error != Registry::kSuccess)
-            return error;
-    }
-    return Registry::kSuccess;
+    return subkeys(registry, key, below);
+}
+
+/** False, with the message, when the store holds no settings at all: nothing is made then. */
+bool anySettings(Registry &registry, const OpenKey &root, std::ostream &err)
+{
+    if (root.error() != Registry::kFileNotFound)
+        return true;
+    err << "selvane-settings: no settings at " << registry.location() << '\n';
+    return false;
 }
 
 int list(Registry &registry, std::ostream &out, std::ostream &err)
 {
     const OpenKey root(registry, {}, false);
     std::vector<std::string> names;
-    if (root.error() == Registry::kFileNotFound)
-        return kDone; // nothing stored yet
+    if (!anySettings(registry, root, err))
+        return kFailed;
     const long rc =
         root.error() != Registry::kSuccess ? root.error() : subkeys(registry, root, &names);
     if (rc != Registry::kSuccess) {
-        err << "selvane-settings: " << storeError(rc) << '\n';
+        err << storeError(registry, rc) << '\n';
         return kFailed;
     }
     const SettingsStore store(registry);
-    const std::string prefix = std::string(kProject) + " - ";
     for (const std::string &name : names) {
-        std::string instance;
-        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
-            instance = name.substr(prefix.size());
-        else if (name != kProject)
+        const auto instance = instanceOf(name);
+        if (!instance)
             continue; // not the panel's
         // As the panel reads it: any count but 1, 2 or 3 is not chosen yet.
         const std::int32_t units = store.ReadValue(name, kUnits, std::int32_t(0));
-        out << '"' << instance << "\"\t";
+        out << quotedName(*instance) << '\t';
         if (units >= 1 && units <= 3)
             out << units << (units == 1 ? " unit\n" : " units\n");
         else
@@ -150,64 +211,85 @@ int list(Registry &registry, std::ostream &out, std::ostream &err)
     return kDone;
 }
 
+/** Why an instance cannot be exported by its name alone, or empty. */
+std::string instanceFault(const std::string &instance)
+{
+    if (instance.find_first_of("\r\n") != std::string::npos)
+        return "the instance name " + quotedName(instance)
+               + " holds a line break, which a registry file cannot carry";
+    if (const std::size_t split = instance.find('\\'); split != std::string::npos)
+        return "a backslash nests keys: the store keeps instance " + quotedName(instance)
+               + " as key " + quotedName(instance.substr(split + 1)) + " below instance "
+               + quotedName(instance.substr(0, split))
+               + ", and a registry export carries instances only";
+    if (Registry::characters(contextOf(instance)) > Registry::kMaxKeyNameLength)
+        return "instance name longer than 255 characters (with \"SELVANE - \" before it)";
+    return {};
+}
+
 int exportTo(Registry &registry, const std::string &instance, const std::string &file, bool wow64,
              std::ostream &out, std::ostream &err)
 {
-    std::vector<RegFile::Key> keys;
-    if (const long rc = collect(registry, contextOf(instance), &keys); rc != Registry::kSuccess) {
+    if (const std::string fault = instanceFault(instance); !fault.empty()) {
+        err << "selvane-settings: " << fault << "; nothing exported\n";
+        return kFailed;
+    }
+    if (!anySettings(registry, OpenKey(registry, {}, false), err))
+        return kFailed;
+    RegFile::Key key;
+    std::vector<std::string> below;
+    if (const long rc = collect(registry, contextOf(instance), &key, &below);
+        rc != Registry::kSuccess) {
         if (rc == Registry::kFileNotFound)
-            err << "selvane-settings: no settings stored for instance \"" << instance << "\"\n";
+            err << "selvane-settings: no settings stored for instance " << quotedName(instance)
+                << " at " << registry.location() << '\n';
         else
-            err << "selvane-settings: " << storeError(rc) << '\n';
+            err << storeError(registry, rc) << '\n';
         return kFailed;
     }
     std::vector<std::string> omitted;
-    const std::string text = RegFile::write(keys, wow64, &omitted);
+    const std::string text = RegFile::write({key}, wow64, &omitted);
     if (file.empty()) {
         out.write(text.data(), std::streamsize(text.size()));
-        out.flush();
-    } else {
-        // Written beside and then moved over the target: a backup is never left half-made.
-        const std::filesystem::path target(file);
-        std::filesystem::path part = target;
-        part += ".part";
-        std::error_code error;
-        {
-            std::ofstream stream(part, std::ios::binary | std::ios::trunc);
-            stream.write(text.data(), std::streamsize(text.size()));
-            if (!stream.flush())
-                error = std::make_error_code(std::errc::io_error);
-        }
-        if (!error)
-            std::filesystem::rename(part, target, error);
-        if (error) {
-            std::filesystem::remove(part, error);
-            err << "selvane-settings: cannot write " << file << '\n';
-            return kFailed;
-        }
+    } else if (const std::string error = ToolFiles::write(file, text); !error.empty()) {
+        err << "selvane-settings: " << error << '\n';
+        return kFailed;
     }
     for (const std::string &name : omitted)
         err << "selvane-settings: left out " << name
             << ": not a text or number the file can carry exactly\n";
-    return omitted.empty() ? kDone : kFailed;
+    for (const std::string &name : below)
+        err << "selvane-settings: left out " << RegFile::keyPath(key.context + '\\' + name, wow64)
+            << ": a key below an instance, which holds values only\n";
+    return omitted.empty() && below.empty() ? kDone : kFailed;
 }
 
 int importFrom(Registry &registry, const std::string &file, std::ostream &out, std::ostream &err)
 {
-    std::ifstream stream(file, std::ios::binary);
-    std::ostringstream bytes;
-    if (!stream || !(bytes << stream.rdbuf() || stream.peek() == EOF)) {
-        err << "selvane-settings: cannot read " << file << '\n';
+    std::string bytes;
+    if (const std::string error = ToolFiles::read(file, &bytes); !error.empty()) {
+        err << "selvane-settings: " << error << "; nothing imported\n";
         return kFailed;
     }
-    const RegFile::Reading reading = RegFile::read(bytes.str());
+    const RegFile::Reading reading = RegFile::read(bytes);
     if (!reading.ok()) {
         err << "selvane-settings: " << file << ':' << reading.line << ": " << reading.error
             << "; nothing imported\n";
         return kFailed;
     }
+    for (const RegFile::Key &entry : reading.keys) {
+        if (entry.context.empty() || !InstanceLock::inUse(registry.location(), entry.context))
+            continue;
+        const auto instance = instanceOf(entry.context);
+        err << "selvane-settings: a panel of "
+            << (!instance           ? "the key " + entry.context
+                : instance->empty() ? std::string("the default instance")
+                                    : "instance " + *instance)
+            << " is running; close it first; nothing imported\n";
+        return kFailed;
+    }
     long rc = registry.beginTransaction();
-    std::size_t values = 0;
+    std::set<std::pair<std::string, std::string>> stored; // a name given twice is one value
     for (const RegFile::Key &entry : reading.keys) {
         if (rc != Registry::kSuccess)
             break;
@@ -218,19 +300,21 @@ int importFrom(Registry &registry, const std::string &file, std::ostream &out, s
                 break;
             rc = registry.setValue(key.key(), value.name, value.type, value.data.data(),
                                    static_cast<std::uint32_t>(value.data.size()));
-            values += rc == Registry::kSuccess;
+            if (rc == Registry::kSuccess)
+                stored.emplace(folded(entry.context), folded(value.name));
         }
     }
     if (rc == Registry::kSuccess)
         rc = registry.endTransaction(true);
     if (rc != Registry::kSuccess) {
+        const std::string message = storeError(registry, rc);
         // The Windows registry cannot undo: there the values before the refusal stay.
-        const bool undone = registry.endTransaction(false) == Registry::kSuccess || values == 0;
-        err << "selvane-settings: " << storeError(rc) << "; "
-            << (undone ? "nothing" : std::to_string(values) + " values") << " imported\n";
+        const bool undone = registry.endTransaction(false) == Registry::kSuccess || stored.empty();
+        err << message << "; " << (undone ? "nothing imported" : valuesImported(stored.size()))
+            << '\n';
         return kFailed;
     }
-    out << "selvane-settings: " << values << " values imported from " << file << '\n';
+    out << "selvane-settings: " << valuesImported(stored.size()) << " from " << file << '\n';
     return kDone;
 }
 
@@ -252,19 +336,25 @@ int run(const std::vector<std::string> &args, Registry &registry, std::ostream &
     }
     if (command == "list" && args.size() == 1)
         return list(registry, out, err);
-    if (command == "import" && args.size() == 2)
+    if (command == "import" && args.size() == 2 && args[1] != "--")
         return importFrom(registry, args[1], out, err);
+    if (command == "import" && args.size() == 3 && args[1] == "--")
+        return importFrom(registry, args[2], out, err);
     if (command != "export")
         return usage("unexpected arguments");
     std::optional<std::string> instance;
     std::string file;
     bool wow64 = false;
+    bool options = true;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--wow64")
+        const bool option = options && args[i].substr(0, 1) == "-";
+        if (option && args[i] == "--")
+            options = false;
+        else if (option && args[i] == "--wow64")
             wow64 = true;
-        else if (args[i] == "-o" && i + 1 < args.size() && !args[i + 1].empty())
+        else if (option && args[i] == "-o" && i + 1 < args.size() && !args[i + 1].empty())
             file = args[++i];
-        else if (!instance && args[i].substr(0, 1) != "-")
+        else if (!option && !instance)
             instance = args[i];
         else
             return usage("unexpected argument '" + args[i] + "'");

@@ -19,6 +19,14 @@ std::optional<std::int16_t> number(std::string_view text)
     return value;
 }
 
+bool sameLetters(std::string_view a, std::string_view b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        return fold(x) == fold(y);
+    });
+}
+
 std::string lines(std::string message)
 {
     std::replace(message.begin(), message.end(), '\r', '\n');

@@ -13,6 +13,9 @@ namespace ToolText {
 /** A whole decimal number that fits 16 bits, else nothing (never depends on the locale). */
 std::optional<std::int16_t> number(std::string_view text);
 
+/** Whether two names are the same to the store: ASCII letters in either case are one. */
+bool sameLetters(std::string_view a, std::string_view b);
+
 /** A message of the panel's, with its line breaks ("\r") made the terminal's. */
 std::string lines(std::string message);
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "SettingsTool.h"
+#include "ToolOutput.h"
 #include "settings/SystemRegistry.h"
 
 #include <algorithm>
@@ -15,7 +16,9 @@ int main(int argc, char **argv)
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY); // an export is UTF-16: no newline translation
 #endif
+    ToolOutput out(ToolOutput::standardOutput());
     const auto registry = openSystemRegistry();
-    return SettingsTool::run({argv + std::min(argc, 1), argv + argc}, *registry, std::cout,
-                             std::cerr);
+    const int code =
+        SettingsTool::run({argv + std::min(argc, 1), argv + argc}, *registry, out, std::cerr);
+    return out.finish(code, std::cerr, "selvane-settings");
 }

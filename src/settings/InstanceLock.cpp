@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: MIT
+#include "InstanceLock.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+/** FNV-1a: a short, stable name for any path and instance name, whatever their length. */
+std::uint64_t digest(const std::string &text)
+{
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3u;
+    }
+    return hash;
+}
+
+std::string hex(std::uint64_t number)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(number));
+    return text;
+}
+
+/** The context as the store compares it: ASCII letters in lower case. */
+std::string folded(std::string context)
+{
+    for (char &c : context)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return context;
+}
+
+#if !defined(_WIN32)
+/** Opened without following a link or waiting on a FIFO; -1 unless it is a regular file. */
+int openLockFile(const std::string &path, int flags)
+{
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat status
+    {
+    };
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+#endif
+
+} // namespace
+
+std::string InstanceLock::name(const std::string &location, const std::string &context)
+{
+#if defined(_WIN32)
+    (void)location;
+    return "Global\\SELVANE-instance-" + hex(digest(folded(context)));
+#else
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path store = fs::absolute(location, error);
+    if (const fs::path canonical = fs::weakly_canonical(store, error); !error)
+        store = canonical;
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    const fs::path folder = runtime && *runtime == '/' ? fs::path(runtime) : store.parent_path();
+    const std::string file =
+        "selvane-" + hex(digest(store.string() + '\0' + folded(context))) + ".lock";
+    return (folder / file).string();
+#endif
+}
+
+#if defined(_WIN32)
+
+InstanceLock::InstanceLock(const std::string &location, const std::string &context)
+    : m_handle(reinterpret_cast<std::intptr_t>(
+        CreateMutexA(nullptr, FALSE, name(location, context).c_str())))
+{ }
+
+InstanceLock::~InstanceLock()
+{
+    if (m_handle)
+        CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+}
+
+bool InstanceLock::held() const
+{
+    return m_handle != 0;
+}
+
+bool InstanceLock::inUse(const std::string &location, const std::string &context)
+{
+    const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name(location, context).c_str());
+    if (!mutex)
+        return false;
+    CloseHandle(mutex);
+    return true;
+}
+
+#else
+
+InstanceLock::InstanceLock(const std::string &location, const std::string &context)
+    : m_handle(-1)
+{
+    if (location.empty())
+        return; // a store of no place: nobody else can reach it
+    const std::string path = name(location, context);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    const int fd = openLockFile(path, O_RDWR | O_CREAT);
+    // Shared: a second panel of the instance takes it too; an import asks for it alone.
+    if (fd >= 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0)
+        ::close(fd);
+    else
+        m_handle = fd;
+}
+
+InstanceLock::~InstanceLock()
+{
+    if (m_handle >= 0)
+        ::close(static_cast<int>(m_handle));
+}
+
+bool InstanceLock::held() const
+{
+    return m_handle >= 0;
+}
+
+bool InstanceLock::inUse(const std::string &location, const std::string &context)
+{
+    const int fd = location.empty() ? -1 : openLockFile(name(location, context), O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return taken;
+}
+
+#endif
