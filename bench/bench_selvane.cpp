@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// In-process figures: the settings a start-up reads and a shutdown writes, and the command
-// line's handling.
+// In-process figures: the settings a start-up reads and a shutdown writes, the command
+// line's handling, the binding, a press, and the settings tool over a big store.
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
@@ -9,6 +9,7 @@
 #include "gpib/GpibBinding.h"
 #include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
+#include "tools/SettingsTool.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -161,6 +163,51 @@ void BM_DriverCallTraced(benchmark::State &state)
         benchmark::DoNotOptimize(gpib.GpibGoLocal(0));
 }
 BENCHMARK(BM_DriverCallTraced);
+
+/** A store of `keys` instances of `values` values each, written in one transaction. */
+void seedStore(SqliteRegistry &registry, int keys, int values)
+{
+    registry.beginTransaction();
+    for (int key = 0; key < keys; ++key) {
+        Registry::Key handle = 0;
+        registry.createKey(Registry::kLocalMachine,
+                           std::string(SettingsStore::kRootKey) + "\\SELVANE - Bench"
+                               + std::to_string(key),
+                           &handle);
+        for (int value = 0; value < values; ++value) {
+            const std::uint8_t number[4] = {std::uint8_t(value), 0, 0, 0};
+            registry.setValue(handle, value == 0 ? "Units" : std::to_string(value) + ".label",
+                              Registry::kDword, number, 4);
+        }
+        registry.closeKey(handle);
+    }
+    registry.endTransaction(true);
+}
+
+/** The tools over a big store: each enumeration must stay linear. */
+void BM_Export20000Values(benchmark::State &state)
+{
+    RegistryFile file;
+    SqliteRegistry registry(file.file());
+    seedStore(registry, 1, 20000);
+    for (auto _ : state) {
+        std::ostringstream out, err;
+        benchmark::DoNotOptimize(SettingsTool::run({"export", "Bench0"}, registry, out, err));
+    }
+}
+BENCHMARK(BM_Export20000Values)->Unit(benchmark::kMillisecond);
+
+void BM_List12000Instances(benchmark::State &state)
+{
+    RegistryFile file;
+    SqliteRegistry registry(file.file());
+    seedStore(registry, 12000, 1);
+    for (auto _ : state) {
+        std::ostringstream out, err;
+        benchmark::DoNotOptimize(SettingsTool::run({"list"}, registry, out, err));
+    }
+}
+BENCHMARK(BM_List12000Instances)->Unit(benchmark::kMillisecond);
 
 /** A shown main window with one unit on the simulated bus, over a registry of its own. */
 class PressBench
