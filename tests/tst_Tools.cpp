@@ -248,7 +248,7 @@ std::string kGoodImport()
 {
     return kHeader + kBenchKey + "\"Units\"=dword:00000001\n";
 }
-const std::string kGood = kHeader + kBenchKey + "\"Units\"=dword:00000001\n";
+const std::string kGood = kGoodImport();
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, Refusals, ::testing::Values(
     Refusal {"not_an_export", "REGEDIT4\n\n" + kBenchKey, 1, "must begin with"},
