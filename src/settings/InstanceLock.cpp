@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "InstanceLock.h"
 
+#include "Registry.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,15 +36,6 @@ std::string hex(std::uint64_t number)
     return text;
 }
 
-/** The context as the store compares it: ASCII letters in lower case. */
-std::string folded(std::string context)
-{
-    for (char &c : context)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return context;
-}
-
 #if !defined(_WIN32)
 /** Opened without following a link or waiting on a FIFO; -1 unless it is a regular file. */
 int openLockFile(const std::string &path, int flags)
@@ -65,7 +58,7 @@ std::string InstanceLock::name(const std::string &location, const std::string &c
 {
 #if defined(_WIN32)
     (void)location;
-    return "Global\\SELVANE-instance-" + hex(digest(folded(context)));
+    return "Global\\SELVANE-instance-" + hex(digest(Registry::folded(context)));
 #else
     namespace fs = std::filesystem;
     std::error_code error;
@@ -75,7 +68,7 @@ std::string InstanceLock::name(const std::string &location, const std::string &c
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     const fs::path folder = runtime && *runtime == '/' ? fs::path(runtime) : store.parent_path();
     const std::string file =
-        "selvane-" + hex(digest(store.string() + '\0' + folded(context))) + ".lock";
+        "selvane-" + hex(digest(store.string() + '\0' + Registry::folded(context))) + ".lock";
     return (folder / file).string();
 #endif
 }

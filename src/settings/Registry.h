@@ -39,6 +39,17 @@ public:
     static constexpr std::size_t kMaxKeyNameLength = 255;
     static constexpr std::size_t kMaxValueNameLength = 16383;
 
+    /** A name as the store compares it: ASCII letters in lower case (SQLite's NOCASE; the
+        Windows registry folds more). */
+    static std::string folded(std::string_view name)
+    {
+        std::string text(name);
+        for (char &c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return text;
+    }
+
     /** The characters of a name in the store's encoding (UTF-8 continuation bytes are not
         one), as the registry counts them against its limits. */
     static std::size_t characters(std::string_view name)

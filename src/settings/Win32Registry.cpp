@@ -122,11 +122,17 @@ std::string Win32Registry::reason(long error) const
 {
     if (error == kInvalidParameter)
         return Registry::reason(error); // in the store's calls, a name too long
+    const std::string words = systemWords(error);
+    return words.empty() ? Registry::reason(error) : words;
+}
+
+std::string Win32Registry::systemWords(long code)
+{
     char *text = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string words = length > 0 && text ? std::string(text, length) : Registry::reason(error);
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char *>(&text), 0, nullptr);
+    std::string words = length > 0 && text ? std::string(text, length) : std::string();
     LocalFree(text);
     while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
         words.pop_back();

@@ -25,4 +25,7 @@ public:
     std::string location() const override;
     /** The system's own words for the code. */
     std::string reason(long error) const override;
+    /** FormatMessage's text of a Windows error code, without its final stop; empty when the
+        system has none. */
+    static std::string systemWords(long code);
 };

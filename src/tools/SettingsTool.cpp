@@ -91,15 +91,6 @@ std::string quotedName(const std::string &name)
     return text + '"';
 }
 
-/** A name as the store compares it: ASCII letters in lower case. */
-std::string folded(std::string name)
-{
-    for (char &c : name)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return name;
-}
-
 std::string valuesImported(std::size_t count)
 {
     return std::to_string(count) + (count == 1 ? " value imported" : " values imported");
@@ -301,7 +292,7 @@ int importFrom(Registry &registry, const std::string &file, std::ostream &out, s
             rc = registry.setValue(key.key(), value.name, value.type, value.data.data(),
                                    static_cast<std::uint32_t>(value.data.size()));
             if (rc == Registry::kSuccess)
-                stored.emplace(folded(entry.context), folded(value.name));
+                stored.emplace(Registry::folded(entry.context), Registry::folded(value.name));
         }
     }
     if (rc == Registry::kSuccess)

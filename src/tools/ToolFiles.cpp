@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #if defined(_WIN32)
+#include "settings/Win32Registry.h"
+
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -77,15 +79,8 @@ std::string folderOf(const std::string &path)
 
 std::string windowsReason(DWORD error)
 {
-    char *text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string words = length > 0 && text ? std::string(text, length) : "unknown failure";
-    LocalFree(text);
-    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
-        words.pop_back();
-    return words;
+    const std::string words = Win32Registry::systemWords(static_cast<long>(error));
+    return words.empty() ? std::string("a failure the system does not name") : words;
 }
 
 bool writeAll(HANDLE file, std::string_view bytes)

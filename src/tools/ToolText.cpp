@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ToolText.h"
 
+#include "settings/Registry.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -21,10 +23,7 @@ std::optional<std::int16_t> number(std::string_view text)
 
 bool sameLetters(std::string_view a, std::string_view b)
 {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return fold(x) == fold(y);
-    });
+    return a.size() == b.size() && Registry::folded(a) == Registry::folded(b);
 }
 
 std::string lines(std::string message)
