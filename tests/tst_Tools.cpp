@@ -292,6 +292,10 @@ class Answers : public SettingsTest, public ::testing::WithParamInterface<Answer
 TEST_P(Answers, SayWhatHappenedAndMakeNothingThatWasNotAsked)
 {
     const Answer &row = GetParam();
+#if defined(_WIN32)
+    if (std::string_view(row.name).find("settings_file") != std::string_view::npos)
+        GTEST_SKIP() << "the registry is no file";
+#endif
     if (row.seed)
         row.seed(registry.registry);
     std::vector<std::string> args = row.args;
@@ -325,6 +329,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"name_with_backslash", [](Registry &registry) { storeRaw(registry, "SELVANE - a\\b", "Units", 4, std::string("\1\0\0\0", 4)); },
         {"export", "a\\b"}, 1, "a backslash nests keys: the store keeps instance \"a\\\\b\" as key \"b\" below instance \"a\""},
     Answer {"name_too_long", seedBench, {"export", std::string(246, 'n')}, 1, "instance name longer than 255 characters"},
+    Answer {"a_damaged_settings_file", [](Registry &registry) { std::ofstream(registry.location()) << std::string(8192, 'x'); },
+        {"list"}, 1, "registry.sqlite3: damaged, or not a settings file\n"},
     Answer {"list_without_a_store", nullptr, {"list"}, 1, "no settings at "},
     Answer {"export_without_a_store", nullptr, {"export", "Bench"}, 1, "no settings at "},
     Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},

@@ -86,11 +86,6 @@ InstanceLock::~InstanceLock()
         CloseHandle(reinterpret_cast<HANDLE>(m_handle));
 }
 
-bool InstanceLock::held() const
-{
-    return m_handle != 0;
-}
-
 bool InstanceLock::inUse(const std::string &location, const std::string &context)
 {
     const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name(location, context).c_str());
@@ -122,11 +117,6 @@ InstanceLock::~InstanceLock()
 {
     if (m_handle >= 0)
         ::close(static_cast<int>(m_handle));
-}
-
-bool InstanceLock::held() const
-{
-    return m_handle >= 0;
 }
 
 bool InstanceLock::inUse(const std::string &location, const std::string &context)

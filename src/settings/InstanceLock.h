@@ -24,9 +24,6 @@ public:
     InstanceLock(const InstanceLock &) = delete;
     InstanceLock &operator=(const InstanceLock &) = delete;
 
-    /** Whether the lock was taken. */
-    bool held() const;
-
     /** Whether a running panel holds the lock of `context` of the store at `location`. */
     static bool inUse(const std::string &location, const std::string &context);
 
