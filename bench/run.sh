@@ -43,7 +43,7 @@ PY
 
 echo "== start-up, whole process (goal: within 1.10x the floor)"
 QT_QPA_PLATFORM=offscreen python3 bench/startup.py build/release 21
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" \
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-noreset -screen 0 800x600x24 -dpi 96" \
     python3 bench/startup.py build/release 21
 
 echo "== instruction counts (callgrind)"

@@ -24,7 +24,7 @@ export SELVANE_SIM_TRACE="$work/trace.jsonl"
 scripts/seed_registry.py "$SELVANE_REGISTRY" "SELVANE - Memcheck" Units=3 X=300 Y=300 2.PAd=8 3.PAd=9
 
 log="$work/memcheck.log"
-xvfb-run -a -s "-screen 0 640x240x24 -dpi 96" bash -c '
+xvfb-run -a -s "-noreset -screen 0 640x240x24 -dpi 96" bash -c '
     valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
         --child-silent-after-fork=yes \
         --show-leak-kinds=definite --suppressions="$1/tests/valgrind.supp" \

@@ -71,5 +71,5 @@ found=$(SELVANE_GPIB_LIBRARY=$bin/../lib/selvane/libgpib-sim.so SELVANE_SIM_DEVI
 listed=$("$bin/selvane-settings" list) || fail "the installed selvane-settings failed"
 [[ $listed == $'""\t1 unit' ]] || fail "the installed selvane-settings listed: $listed"
 echo "the installed tools scanned the simulated bus and listed the stored instance"
-xvfb-run -a -s "-screen 0 640x480x24 -dpi 96" "$0" --press "$launcher" "$version"
+xvfb-run -a -s "-noreset -screen 0 640x480x24 -dpi 96" "$0" --press "$launcher" "$version"
 echo "the installed panel started and a press turned its button green"

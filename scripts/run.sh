@@ -9,7 +9,7 @@ cd "$top"
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
     echo "run.sh: no display. Start the panel under a virtual X server instead:" >&2
-    echo "    xvfb-run -a scripts/run.sh $*" >&2
+    echo "    xvfb-run -a -s -noreset scripts/run.sh $*" >&2
     echo "(xvfb-run is in Debian's package xvfb.)" >&2
     exit 1
 fi

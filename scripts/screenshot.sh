@@ -78,4 +78,4 @@ mkdir -p docs
 QT_QPA_PLATFORM=xcb SELVANE_GPIB_LIBRARY="$top/build/release/lib/libgpib-sim.so" \
 SELVANE_SIM_DEVICES="0:7:0 0:8:0" SELVANE_SIM_TRACE="$work/trace.jsonl" \
 DBUS_SESSION_BUS_ADDRESS=disabled: \
-    xvfb-run -a -s "-screen 0 800x500x24 -dpi 96" scripts/with-window-manager.sh "$0" --take
+    xvfb-run -a -s "-noreset -screen 0 800x500x24 -dpi 96" scripts/with-window-manager.sh "$0" --take

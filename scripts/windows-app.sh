@@ -142,7 +142,7 @@ wineboot -i >/dev/null 2>&1
 # none) keeps a desktop where no window can be made.
 on_screen() {
     wineserver -w
-    xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" scripts/with-window-manager.sh "$@"
+    xvfb-run -a -s "-noreset -screen 0 1280x1024x24 -dpi 96" scripts/with-window-manager.sh "$@"
 }
 if [[ ${1:-} == --screenshot ]]; then
     on_screen "$0" --run-panel docs/windows-main-window.png

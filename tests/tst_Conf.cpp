@@ -72,7 +72,8 @@ private slots:
         QFETCH(int, value);
         // Under a locale whose decimal separator is a comma (scripts/deps.sh test makes one).
         const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-        std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+        QVERIFY2(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"),
+                 "no de_DE.UTF-8 locale: scripts/deps.sh test makes it");
         const std::optional<std::int16_t> read = ReadInteger16(text.toStdString());
         std::setlocale(LC_NUMERIC, saved.c_str());
         QCOMPARE(read ? int(*read) : INT_MIN, value);

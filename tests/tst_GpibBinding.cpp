@@ -365,10 +365,12 @@ TEST_P(Loading, TellsMissingFromBrokenFromIncomplete)
     }
 }
 
+// A folder of the test program's own, removed at its end.
+const TemporaryFolder kLoadFolder;
 const std::string kNotALibrary = [] {
-    const auto file = std::filesystem::temp_directory_path() / "selvane-not-a-library.dll";
+    const std::string file = kLoadFolder.file("not-a-library.dll");
     std::ofstream(file) << "not a shared object\n";
-    return file.string();
+    return file;
 }();
 
 #if defined(_WIN32)
@@ -395,7 +397,7 @@ std::vector<LoadCase> cases {
     {"bare_name_missing", "libselvane-no-such-driver.so.0", 53},
     {"path_missing", "/nonexistent/libgpib.so.0", 53},
     {"not_a_shared_object", kNotALibrary, 48},
-    {"a_directory", std::filesystem::temp_directory_path().string(), 48},
+    {"a_directory", kLoadFolder.path().string(), 48},
     {"missing_dependency", SELVANE_BROKEN_LIBRARY, 48},
     {"no_driver_entry_points", "libc.so.6", 453},
 };

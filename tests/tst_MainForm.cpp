@@ -41,11 +41,14 @@ private slots:
     {
         QTest::addColumn<QString>("style");
         QTest::addColumn<uint>("colour");
+        QTest::addColumn<QColor>("expected"); // 0x00BBGGRR as red, green, blue
         for (const QString &style : {QStringLiteral("Fusion"), QStringLiteral("Windows")}) {
+            const QColor face = QApplication::palette().color(QPalette::Button); // the system's
             // clang-format off
-            QTest::addRow("%s button face", qPrintable(style)) << style << uint(forms::kButtonFace);
-            QTest::addRow("%s selected", qPrintable(style)) << style << uint(forms::kSelectedGreen);
-            QTest::addRow("%s edit grey", qPrintable(style)) << style << 0xC0C0C0u;
+            QTest::addRow("%s button face", qPrintable(style)) << style << 0x8000000Fu << face;
+            QTest::addRow("%s selected", qPrintable(style)) << style << 0x00FF00u << QColor(0, 255, 0);
+            QTest::addRow("%s edit grey", qPrintable(style)) << style << 0xC0C0C0u << QColor(192, 192, 192);
+            QTest::addRow("%s yellow", qPrintable(style)) << style << 0x00FFFFu << QColor(255, 255, 0);
             // clang-format on
         }
     }
@@ -54,6 +57,7 @@ private slots:
     {
         QFETCH(QString, style);
         QFETCH(uint, colour);
+        QFETCH(QColor, expected);
         const QString previous = QApplication::style()->name();
         QApplication::setStyle(QStyleFactory::create(style));
         QWidget window;
@@ -62,7 +66,6 @@ private slots:
         button->setBackColour(colour);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const QColor expected = forms::toQColor(colour);
         QCOMPARE(faceColour(button), expected);
         QImage image = painted(button); // most of the face is that colour, not a gradient near it
         QVERIFY(pixelsOf(image, expected) > image.width() * image.height() / 2);

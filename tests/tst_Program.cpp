@@ -4,7 +4,6 @@
 // of the shutdown writes leaves every value in its old or its new form.
 
 #include "PlatformRegistry.h"
-#include "app/UnitSettings.h"
 #include "settings/SqliteRegistry.h"
 
 #include <QProcess>
@@ -34,17 +33,16 @@ Expected seedContext(const std::string &file, const std::string &context)
         type == 1 ? after.push_back(0) : after.resize(4); // a text's NUL, a number's four bytes
         values[name] = {Bytes(before.begin(), before.end()), after};
     };
-    put(UnitSettings::kUnits, 4, std::string("\3\0\0\0", 4));
-    for (char index = 0; index < 3;
-         ++index) { // the unit with number 1 + index at address 1 + index
-        for (const UnitSettings::Value &value : UnitSettings::kUnit) {
-            const std::string name = value.name(index);
-            const char number = value.field == UnitSettings::Field::PAd ? char(1 + index) : 0;
-            value.isText() ? put(name, 1, "u" + name) : put(name, 4, {number, '\0'});
-        }
+    put("Units", 4, std::string("\3\0\0\0", 4));
+    for (char unit = '1'; unit <= '3'; ++unit) { // the unit with number n at address n
+        for (const char *name : {".Board", ".PAd", ".SAd"})
+            put(unit + std::string(name), 4, {name[1] == 'P' ? char(unit - '0') : '\0', '\0'});
+        for (const char *name : {".A.title", ".B.title", ".A1.label", ".A2.label", ".A3.label",
+                                 ".A4.label", ".B1.label", ".B2.label", ".B3.label", ".B4.label"})
+            put(unit + std::string(name), 1, "u" + (unit + std::string(name)));
     }
-    put(UnitSettings::kX, 4, "\x2C\x01"); // 300 twips: a whole pixel at 96 DPI
-    put(UnitSettings::kY, 4, "\x2C\x01");
+    put("X", 4, "\x2C\x01"); // 300 twips: a whole pixel at 96 DPI
+    put("Y", 4, "\x2C\x01");
     return values;
 }
 

@@ -62,8 +62,29 @@ TEST_F(SqliteRegistryTest, EveryAncestorHasItsRowAndKeepsItsFirstCase)
     EXPECT_FALSE(SettingsStore(registry).WriteValue(std::string(256, 'n'), "Units", 1.0));
 }
 
+/** Puts a variable back as it was when the test began. */
+class SavedVariable
+{
+public:
+    explicit SavedVariable(const char *name)
+        : m_name(name)
+        , m_set(std::getenv(name) != nullptr)
+        , m_value(m_set ? std::getenv(name) : "")
+    { }
+    ~SavedVariable() { setEnvironment(m_name, m_set ? m_value.c_str() : nullptr); }
+    SavedVariable(const SavedVariable &) = delete;
+    SavedVariable &operator=(const SavedVariable &) = delete;
+
+private:
+    const char *m_name;
+    bool m_set;
+    std::string m_value;
+};
+
 TEST(SqliteRegistryPath, FollowsTheEnvironment)
 {
+    const SavedVariable saved[] = {SavedVariable("SELVANE_REGISTRY"), SavedVariable("HOME"),
+                                   SavedVariable("XDG_CONFIG_HOME")};
     setEnvironment("SELVANE_REGISTRY", nullptr);
     setEnvironment("HOME", "/home/op");
     setEnvironment("XDG_CONFIG_HOME", "/cfg");
@@ -74,7 +95,6 @@ TEST(SqliteRegistryPath, FollowsTheEnvironment)
     EXPECT_EQ(SqliteRegistry::defaultPath(), "/home/op/.config/selvane/registry.sqlite3");
     setEnvironment("SELVANE_REGISTRY", "/tmp/x.sqlite3");
     EXPECT_EQ(SqliteRegistry::defaultPath(), "/tmp/x.sqlite3");
-    setEnvironment("SELVANE_REGISTRY", nullptr);
 }
 
 // Files the registry cannot use: every call fails, nothing crashes, nothing is changed (not
@@ -92,9 +112,14 @@ TEST_P(Unusable, EveryCallFailsCleanly)
     TemporaryFolder folder;
     const std::string file = folder.file("registry.sqlite3");
     GetParam().make(file);
-    const auto bytes = [&file] {
+    // Every path in the folder with the bytes of each file: nothing made beside or inside.
+    const auto bytes = [&folder] {
         std::stringstream content;
-        content << std::ifstream(file, std::ios::binary).rdbuf();
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(folder.path())) {
+            content << entry.path().string() << '\n';
+            if (entry.is_regular_file())
+                content << std::ifstream(entry.path(), std::ios::binary).rdbuf() << '\n';
+        }
         return content.str();
     };
     const std::string before = bytes();
