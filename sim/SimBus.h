@@ -54,7 +54,8 @@ public:
     Status ibln(int ud, int pad, int sad, short *listen);
 
     int descriptorsInUse();
-    /** Frees every descriptor, as a restart of the driver would; for tests. */
+    /** Frees every descriptor and restarts the count of calls, as a restart of the driver
+        would; for tests. */
     void reset();
     /** The value a fault sets for this call of `call`, if the fault list names it. */
     std::optional<int> fault(const std::string &call);

@@ -9,6 +9,7 @@
 #include "gpib/DynamicLibrary.h"
 
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,11 +23,17 @@ public:
 
     /** The driver lacks `name` from now on. */
     void hide(const std::string &name) { m_hidden.insert(name); }
+    /** The driver's `name` is `function` from now on (for a binding that has not looked it up
+        yet); `real` the simulated bus's own. */
+    void replace(const std::string &name, void *function) { m_replaced[name] = function; }
+    void *real(const std::string &name) { return m_library.entryPoint(name); }
 
     void *entryPoint(const std::string &name) override
     {
         if (m_hidden.count(name))
             throw BindingFailure::entryPointMissing(name, this->name());
+        if (const auto it = m_replaced.find(name); it != m_replaced.end())
+            return it->second;
         return m_library.entryPoint(name);
     }
     bool hasEntryPoint(const std::string &name) override
@@ -45,6 +52,7 @@ public:
 private:
     DynamicLibrary m_library;
     std::set<std::string> m_hidden;
+    std::map<std::string, void *> m_replaced;
 };
 
 /** The calls in a trace file; the status queries of linux-gpib style are left out. */

@@ -139,27 +139,30 @@ private slots:
 
     void testReportsThePresenceOfAnInstrument_data()
     {
-        QTest::addColumn<QString>("pad");
+        QTest::addColumn<QStringList>("typed"); // board, PAD, SAD; null: kept
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("calls"); // between the unit's close and its reopening
-        const QString failed = QStringLiteral("(stop): Unable to open device");
+        const QString failed = QStringLiteral("GPIB Test (stop): Unable to open device");
+        const QString none;
         // clang-format off
-        QTest::newRow("present") << "8" << "(info): Test is OK" << "ibdev(0,8,0,12,1,0) ibwrt(32,2)=5858 ibonl(32,0) ";
-        QTest::newRow("absent") << "9" << failed << "ibdev(0,9,0,12,1,0) ibwrt(32,2)=5858 ERR ibonl(32,0) ";
-        QTest::newRow("address the bus cannot carry") << "31" << failed << "";
+        QTest::newRow("present") << QStringList {none, "8"} << "GPIB Test (info): Test is OK" << "ibdev(0,8,0,12,1,0) ibwrt(32,2)=5858 ibonl(32,0) ";
+        QTest::newRow("absent") << QStringList {none, "9"} << failed << "ibdev(0,9,0,12,1,0) ibwrt(32,2)=5858 ERR ibonl(32,0) ";
+        QTest::newRow("address the bus cannot carry") << QStringList {none, "31"} << failed << "";
+        QTest::newRow("board out of range") << QStringList {"-32769"} << "SELVANE (stop): Board must be a number from -32768 to 32767." << "";
+        QTest::newRow("SAD out of range") << QStringList {none, none, "40000"} << "SELVANE (stop): SAD must be a number from -32768 to 32767." << "";
         // clang-format on
     }
 
     void testReportsThePresenceOfAnInstrument()
     {
-        QFETCH(QString, pad);
+        QFETCH(QStringList, typed);
         QFETCH(QString, box);
         QFETCH(QString, calls);
         Bench bench;
         bench.start(1);
-        bench.modals.queue(enter({QString(), pad}, true));
+        bench.modals.queue(enter(typed, true));
         QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-        QCOMPARE(bench.modals.seen, (QStringList {"Configuration", "GPIB Test " + box}));
+        QCOMPARE(bench.modals.seen, (QStringList {"Configuration", box}));
         QCOMPARE(bench.window.unit(0).PAd, 7); // a test changes nothing
         const QString all = bench.trace().join(' ');
         QVERIFY2(all.startsWith("ibloc(32) ibonl(32,0) " + calls + "ibconfig(0,23,1) ibdev(0,7,0"),

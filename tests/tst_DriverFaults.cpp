@@ -48,6 +48,7 @@ const Fault kFaults[] = {
     {"registration result 1", "", "", "RegisterGpibGlobalsForThread#1=1", StartUp, "", Linked, "", 0},
     {"linux-gpib status", "", "RegisterGpibGlobalsForThread", "", StartUp, "", Linked, "ibwrt(32,2)=5858", 0},
     {"ERR at a press's write", "", "", "ibwrt#2=2", Press, "", Failed, "ibwrt(32,2)=4131 ERR ibonl(32,0)", 0},
+    {"ibwrt missing when a press reopens", "", "ibwrt", "ibclr#1=2", Press, "Can't find DLL entry point ibwrt", Failed, "ibdev(0,7,0,12,1,0) ibclr(32) ibonl(32,0)", 0},
     {"press after a failed open reopens", "", "", "ibclr#1=2", Press, "", Linked, "ibconfig(0,23,1) ibdev(0,7,0,12,1,0) ibclr(32) ibwrt(32,2)=5858 ibwrt(32,2)=4131", 0},
     {"ERR at ibloc on close", "", "", "ibloc=0", Close, "", Failed, "ibloc(32) ERR ibonl(32,0)", 0},
     {"ERR at ibonl on close", "", "", "ibonl=0", Close, "", Failed, "ibloc(32) ibonl(32,0) ERR", 1},

@@ -183,6 +183,38 @@ INSTANTIATE_TEST_SUITE_P(Values, Opens, ::testing::Values(
     rowName);
 // clang-format on
 
+// A driver whose ibdev gives a descriptor that is not one, and leaves ERR clear.
+int g_strayDescriptor = 0;
+int SELVANE_GPIB_CALL strayIbdev(int, int, int, int, int, int)
+{
+    return g_strayDescriptor;
+}
+
+struct StrayDescriptor
+{
+    const char *name;
+    int descriptor;
+};
+
+using StrayDescriptors = WithRows<StrayDescriptor>;
+
+TEST_P(StrayDescriptors, AreAFailedOpenAndNeverTakenOffline)
+{
+    g_strayDescriptor = GetParam().descriptor;
+    driver.replace("ibdev", reinterpret_cast<void *>(&strayIbdev));
+    GpibBinding stray(driver);
+    UnitLink unit {0, 0, 7, 0, false};
+    EXPECT_FALSE(UnitDeviceLink::OpenUnit(unit, stray).ok);
+    EXPECT_FALSE(unit.Opened);
+    EXPECT_FALSE(GpibStatus.failed()); // as the driver said
+    EXPECT_EQ(calls(), "R ibconfig(0,23,1) "); // nothing cleared, written or taken offline
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StrayDescriptors,
+                         ::testing::Values(StrayDescriptor {"zero_is_board_0", 0},
+                                           StrayDescriptor {"negative", -3}),
+                         rowName);
+
 TEST_F(GpibBindingTest, TheTableOf64DescriptorsStaysBoundedUnderFailedPresses)
 {
     setEnvironment("SELVANE_SIM_TRACE", nullptr);

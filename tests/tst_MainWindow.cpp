@@ -297,6 +297,35 @@ private slots:
         QCOMPARE(contextValues(bench.file, kBench).size(), 42u); // saved: 3 + 13 per unit
     }
 
+    void aDamagedSettingsFileGivesDefaultsAndIsNeverWritten()
+    {
+#if defined(_WIN32)
+        QSKIP("the registry is no file");
+#endif
+        TemporaryFolder folder;
+        const std::string file = folder.file("registry.sqlite3");
+        std::ofstream(file) << std::string(8192, 'x');
+        {
+            Bench bench("", file);
+            bench.start(0);
+            QCOMPARE(bench.modals.seen, QStringList {"Units"}); // as on a first start
+            const UnitPanel &panel = bench.window.panel(0);
+            QCOMPARE(panel.ATxt->text() + panel.BTxt->text() + panel.PositionLbl[7]->text(),
+                     QStringLiteral("Device 1Device 2B4"));
+            QCOMPARE(panel.Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
+        } // closed: the shutdown tried its writes
+        std::vector<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(folder.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("selvane-", 0) != 0 || entry.path().extension() != ".lock")
+                names.push_back(name); // not the instance's lock, beside without a runtime folder
+        }
+        QVERIFY2(names == std::vector<std::string> {"registry.sqlite3"}, names.back().c_str());
+        std::ostringstream bytes;
+        bytes << std::ifstream(file, std::ios::binary).rdbuf();
+        QVERIFY(bytes.str() == std::string(8192, 'x'));
+    }
+
     void everythingTheOperatorSetSurvivesARestart()
     {
         TemporaryFolder keep;

@@ -32,6 +32,16 @@ QString looks(Bench &bench, int unit)
                                              : " ?");
 }
 
+/** Each write's view of the cursor: 'w' the busy cursor, '.' none. */
+QString g_cursors;
+gpib::IbWrt g_realWrite = nullptr;
+int SELVANE_GPIB_CALL watchedWrite(int ud, const void *buffer, long count)
+{
+    const QCursor *cursor = QApplication::overrideCursor();
+    g_cursors += cursor && cursor->shape() == Qt::WaitCursor ? 'w' : '.';
+    return g_realWrite(ud, buffer, count);
+}
+
 } // namespace
 
 class tst_Switch : public QObject
@@ -82,6 +92,20 @@ private slots:
         QCOMPARE(looks(bench, 0), first);
         QCOMPARE(looks(bench, 1), second);
         QCOMPARE(bench.trace().join(' '), calls);
+    }
+
+    void theBusyCursorShowsWhileTheDriverHoldsThePanel()
+    {
+        Bench bench;
+        g_realWrite = reinterpret_cast<gpib::IbWrt>(bench.driver.real("ibwrt"));
+        bench.driver.replace("ibwrt", reinterpret_cast<void *>(&watchedWrite));
+        g_cursors.clear();
+        bench.start(1); // the open's proof write
+        bench.press(0, 2);
+        bench.modals.queue(enter({}, true)); // the link test's write, then the reopening's
+        QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
+        QCOMPARE(g_cursors, QStringLiteral("wwww"));
+        QVERIFY(!QApplication::overrideCursor()); // and gone again
     }
 };
 

@@ -299,6 +299,7 @@ struct Answer
     std::vector<std::string> args; ///< "FOLDER" stands for the test's folder
     int code;
     const char *err; ///< a part of it
+    bool output = false; ///< something on standard output
 };
 
 class Answers : public SettingsTest, public ::testing::WithParamInterface<Answer>
@@ -319,11 +320,11 @@ TEST_P(Answers, SayWhatHappenedAndMakeNothingThatWasNotAsked)
         if (arg.rfind("FOLDER", 0) == 0)
             arg.replace(0, 6, registry.folder.path().string());
     }
+    const RegistryDump before = dump();
     EXPECT_EQ(settings(args), row.code) << err.str();
     EXPECT_NE(err.str().find(row.err), std::string::npos) << err.str();
-    if (row.code != 0) {
-        EXPECT_EQ(out.str(), "");
-    }
+    EXPECT_EQ(out.str().empty(), !row.output);
+    EXPECT_EQ(dump(), before); // all or nothing: none of these changes the store
 #if !defined(_WIN32) // there the test's registry file only marks a test's first start
     EXPECT_EQ(std::filesystem::exists(registry.folder.file("registry.sqlite3")), bool(row.seed));
 #endif
@@ -334,12 +335,37 @@ void seedBench(Registry &registry)
     SettingsStore(registry).WriteValue(kBench, "Units", 3.0);
 }
 
+/** A store that refuses one value, as another program's trigger might make it, and a file
+    whose good values come before that one. */
+void refuseOneValue(Registry &registry)
+{
+    seedBench(registry);
+    const std::string folder = std::filesystem::path(registry.location()).parent_path().string();
+    std::ofstream(folder + "/in.reg")
+        << kGoodImport() << "\"1.A1.label\"=\"Load\"\n\"Refused\"=\"x\"\n";
+#if !defined(_WIN32)
+    sqlite3 *db = nullptr;
+    sqlite3_open(registry.location().c_str(), &db);
+    sqlite3_exec(db,
+                 "CREATE TRIGGER refuse BEFORE INSERT ON registry_value WHEN NEW.name = 'Refused'"
+                 " BEGIN SELECT RAISE(ABORT, 'refused'); END",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+#endif
+}
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"key_below_instance_left_out", [](Registry &registry) {
         seedBench(registry);
         storeRaw(registry, kBench + "\\Notes", "Count", Registry::kDword, "\x01\x02\x03\x04");
     }, {"export", "Bench", "-o", "FOLDER/out.reg"}, 1, "left out HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench\\Notes: a key below an instance"},
+    Answer {"value_it_cannot_carry_left_out", [](Registry &registry) {
+        seedBench(registry);
+        storeRaw(registry, kBench, "Blob", 3, "\x01\x02");
+    }, {"export", "Bench"}, 1, "left out HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench\\Blob: not a text or number the file can carry exactly", true},
+    Answer {"write_refused_half_way_in_the_settings_file", refuseOneValue,
+        {"import", "FOLDER/in.reg"}, 1, "registry.sqlite3: constraint failed; nothing imported"},
     Answer {"name_with_line_break", [](Registry &registry) { storeRaw(registry, "SELVANE - a\nb", "Units", 4, std::string("\1\0\0\0", 4)); },
         {"export", "a\nb"}, 1, "\"a\\nb\" holds a line break, which a registry file cannot carry; nothing exported"},
     Answer {"name_with_backslash", [](Registry &registry) { storeRaw(registry, "SELVANE - a\\b", "Units", 4, std::string("\1\0\0\0", 4)); },
@@ -362,7 +388,21 @@ TEST_F(SettingsTest, OptionsEndWhereAskedAndALaterNameIsTheInstances)
               std::string::npos);
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+TEST_F(SettingsTest, ALetterOutsideTheCodePageIsRefusedWithItsLine)
+{
+    if (GetACP() == CP_UTF8)
+        GTEST_SKIP() << "this system's code page holds every letter";
+    seedBench(registry.registry);
+    const RegistryDump before = dump();
+    const std::string path = file("in.reg", kGood + "\"1.A1.label\"=\"50 \xCE\xA9\"\n"); // Ω
+    EXPECT_EQ(settings({"import", path}), 1);
+    EXPECT_NE(err.str().find(path + ":5: the text has a character this system's code page lacks"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(dump(), before);
+}
+#else
 
 struct LostOutput
 {

@@ -28,11 +28,13 @@ UnitDeviceLink::Result drop(UnitLink &unit, GpibBinding &gpib)
 UnitDeviceLink::Result UnitDeviceLink::OpenUnit(UnitLink &unit, GpibBinding &gpib)
 {
     unit.Opened = true;
+    bool described = false; // the driver gave this open a descriptor
     try {
         gpib.GpibConfigure(unit.Board, gpib::kOptionSendLlo, 1); // status not examined
         unit.Device = gpib.GpibOpenDevice(unit.Board, unit.PAd, unit.SAd, gpib::kTimeout3s, 1, 0);
         if (GpibStatus.failed() || unit.Device <= 0)
             return drop(unit, gpib); // a driver whose status cannot be read may still give one
+        described = true;
         gpib.GpibClear(unit.Device);
         if (!GpibStatus.failed()) {
             gpib.GpibWrite(unit.Device, kLinkProof, static_cast<std::int32_t>(kLinkProof.size()));
@@ -41,6 +43,9 @@ UnitDeviceLink::Result UnitDeviceLink::OpenUnit(UnitLink &unit, GpibBinding &gpi
         }
         return drop(unit, gpib);
     } catch (const BindingFailure &failure) {
+        // An entry point missing after ibdev: the descriptor goes offline all the same.
+        if (described)
+            drop(unit, gpib);
         unit.Opened = false;
         return {false, failure, true};
     }
