@@ -84,11 +84,20 @@ bool integrityOk(const std::string &file)
 /** The program, with the instrument of unit 1 on the bus and a trace of every driver call. */
 struct Program
 {
-    Program(const std::string &registryFile, const std::string &trace, const QStringList &arguments)
+    /** With `gate`, every write to the settings file waits at the gate of that folder. */
+    Program(const std::string &registryFile, const std::string &trace, const QStringList &arguments,
+            const std::string &gate = {})
         : traceFile(QString::fromStdString(trace))
     {
         QFile::remove(traceFile);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!gate.empty()) {
+            environment.insert("LD_PRELOAD", SELVANE_WRITE_GATE);
+            environment.insert("SELVANE_TEST_WRITE_GATE", QString::fromStdString(gate));
+            // The gate comes before the sanitizers' runtime in the list of libraries.
+            environment.insert("ASAN_OPTIONS",
+                               environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        }
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("SELVANE_REGISTRY", QString::fromStdString(registryFile));
         environment.insert("SELVANE_GPIB_LIBRARY", SELVANE_SIM_LIBRARY);
@@ -114,6 +123,39 @@ struct Program
 
     QString traceFile;
     QProcess process;
+};
+
+/** The folder where the preloaded gate holds the program's writes to its settings file. */
+struct Gate
+{
+    std::string folder;
+
+    QString waiting(const QString &what) const
+    {
+        return QString::fromStdString(folder) + "/waiting-" + what;
+    }
+    /** Whether the program waits at `what` (a write's number, or "exit"). */
+    bool reached(const QString &what) const
+    {
+        return QTest::qWaitFor([&] { return QFile::exists(waiting(what)); }, 10000);
+    }
+    /** Where the program waits, `one` or `other`; empty when at neither. */
+    QString reachedEither(const QString &one, const QString &other) const
+    {
+        if (!QTest::qWaitFor(
+                [&] { return QFile::exists(waiting(one)) || QFile::exists(waiting(other)); },
+                10000))
+            return {};
+        return QFile::exists(waiting(one)) ? one : other;
+    }
+    /** Lets the program on once it waits at `what`; false if it never got there. */
+    bool pass(const QString &what) const
+    {
+        if (!reached(what))
+            return false;
+        QFile go(QString::fromStdString(folder) + "/go-" + what);
+        return go.open(QIODevice::WriteOnly);
+    }
 };
 
 } // namespace
@@ -210,32 +252,62 @@ private slots:
 
     void killDuringShutdownLeavesOldOrNewValues()
     {
+        // The shutdown's writes, counted once with every write let through.
+        const auto writes = [] {
+            TemporaryFolder folder;
+            const std::string file = folder.file("registry.sqlite3");
+            seedContext(file, "SELVANE - Crash");
+            Program program(file, folder.file("trace.jsonl"), {"Crash"}, folder.path().string());
+            Gate gate {folder.path().string()};
+            if (!program.startedUp() || !program.signal(SIGTERM))
+                return 0;
+            int count = 0;
+            for (QString next = "1"; gate.reachedEither(next, "exit") == next;
+                 next = QString::number(++count + 1))
+                gate.pass(next);
+            return gate.pass("exit") && program.process.waitForFinished(10000) ? count : 0;
+        }();
+        QVERIFY2(writes > 8, qPrintable(QStringLiteral("%1 writes").arg(writes)));
+
         std::mt19937 random(1206);
-        int allOld = 0;
-        int allNew = 0;
         const int asked = qEnvironmentVariableIntValue("SELVANE_CRASH_ROUNDS");
         const int kills = asked > 0 ? asked : 200;
+        int places[3] = {}; // before the first write, between writes, after the last
         for (int round = 0; round < kills; ++round) {
             TemporaryFolder folder;
             const std::string file = folder.file("registry.sqlite3");
             const Expected expected = seedContext(file, "SELVANE - Crash");
-            Program program(file, folder.file("trace.jsonl"), {"Crash"});
+            Program program(file, folder.file("trace.jsonl"), {"Crash"}, folder.path().string());
+            Gate gate {folder.path().string()};
             QVERIFY(program.startedUp());
-            // SIGTERM starts the shutdown writes; SIGKILL lands somewhere in or around them.
-            QVERIFY(program.signal(SIGTERM));
-            ::usleep(std::uniform_int_distribution<useconds_t>(0, 2500)(random));
-            program.signal(SIGKILL);
+            QVERIFY(program.signal(SIGTERM)); // the shutdown writes begin
+            // Killed at the first write, at one between the first and last quarter, or at the
+            // end after the last: held at the gate meanwhile, so nothing moves on unseen.
+            const int place = round % 3;
+            const int at = place == 0   ? 1
+                           : place == 1 ? std::uniform_int_distribution<int>(writes / 4,
+                                                                             writes * 3 / 4)(random)
+                                        : writes + 1;
+            for (int write = 1; write < at; ++write)
+                QVERIFY(gate.pass(QString::number(write)));
+            QVERIFY(gate.reached(place == 2 ? QStringLiteral("exit") : QString::number(at)));
+            QVERIFY(program.signal(SIGKILL));
             QVERIFY(program.process.waitForFinished(10000));
-            QVERIFY2(integrityOk(file), qPrintable(QStringLiteral("round %1").arg(round)));
+            const QString where = QStringLiteral("round %1, write %2").arg(round).arg(at);
+            QVERIFY2(integrityOk(file), qPrintable(where));
             const int changed = newValues(dumpRegistry(file), "SELVANE - Crash", expected);
+            const int all = int(expected.size()) - 1;
             QVERIFY2(
-                changed >= 0,
-                qPrintable(QStringLiteral("round %1: a value is neither old nor new").arg(round)));
-            allOld += changed == 0;
-            allNew += changed == int(expected.size()) - 1;
+                place == 0   ? changed == 0
+                : place == 2 ? changed == all
+                             : changed > 0 && changed < all,
+                qPrintable(where + QStringLiteral(": %1 of %2 values new").arg(changed).arg(all)));
+            ++places[place];
         }
-        qInfo("%d kills: %d before any write, %d after the last, %d between writes", kills, allOld,
-              allNew, kills - allOld - allNew);
+        for (const int count : places)
+            QVERIFY(count >= kills / 4);
+        qInfo("%d kills at %d writes: %d before any write, %d between writes, %d after the last",
+              kills, writes, places[0], places[1], places[2]);
     }
 };
 
