@@ -7,6 +7,45 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+source scripts/screen.sh
+
+# How many lines of the trace are calls of `$1`; and how many writes of a position command
+# went through (ERR, 0x8000, clear in their status).
+calls() { grep -c "\"call\":\"$1\"" "$SELVANE_SIM_TRACE" 2>/dev/null || true; }
+good_writes() {
+    python3 -c 'import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1])]
+print(sum(1 for c in lines if c["call"] == "ibwrt" and c.get("bytes", "").startswith("4")
+          and not c["ibsta"] & 0x8000))' "$SELVANE_SIM_TRACE"
+}
+more_than() { [[ $("$1" "${@:3}") -gt $2 ]]; }
+
+# On the display of the caller: the session, each step waited for by what it shows or what
+# reaches the bus, never by a duration.
+if [[ ${1:-} == --session ]]; then
+    start "^SELVANE V" valgrind --error-exitcode=99 --leak-check=full \
+        --errors-for-leak-kinds=definite --child-silent-after-fork=yes \
+        --show-leak-kinds=definite --suppressions="$top/tests/valgrind.supp" \
+        --log-file="$2" "$top/build/release/bin/selvane" Memcheck
+    poll more_than calls 2 ibconfig || fail "start-up did not open the three units"
+    press_until 14 41 '#00FF00'  # A1 of unit 1, beside its caption (client coordinates)
+    press_until 86 57 '#00FF00'  # B2 of unit 1
+    press_until 174 41 '#00FF00' # A1 of unit 2
+    xdotool mousemove --window "$window" 110 112 click 1 # Edit of unit 1: its buttons hide ...
+    poll eval '! painted 14 41 "#00FF00"' || fail "Edit left A1 shown"
+    xdotool mousemove --window "$window" 110 112 click 1 # ... and Lock shows them again
+    poll painted 14 41 '#00FF00' || fail "Lock did not show A1 again"
+    offline=$(calls ibonl)
+    xdotool mousemove --window "$window" 358 57 click 1 # A2 of unit 3: no instrument there
+    poll more_than calls "$offline" ibonl || fail "the press on unit 3 reached no driver"
+    xdotool mousemove --window "$window" 38 112 click 1 # Config of unit 1
+    poll shown "^Configuration\$" || fail "no configuration dialog"
+    xdotool key Escape
+    poll more_than calls 4 ibconfig || fail "the dialog did not reopen unit 1"
+    end
+    exit
+fi
+
 scripts/deps.sh memcheck
 cmake --preset release >/dev/null
 cmake --build --preset release --target selvane gpib-sim >/dev/null
@@ -24,27 +63,7 @@ export SELVANE_SIM_TRACE="$work/trace.jsonl"
 scripts/seed_registry.py "$SELVANE_REGISTRY" "SELVANE - Memcheck" Units=3 X=300 Y=300 2.PAd=8 3.PAd=9
 
 log="$work/memcheck.log"
-xvfb-run -a -s "-noreset -screen 0 640x240x24 -dpi 96" bash -c '
-    valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
-        --child-silent-after-fork=yes \
-        --show-leak-kinds=definite --suppressions="$1/tests/valgrind.supp" \
-        --log-file="$2" "$1/build/release/bin/selvane" Memcheck &
-    pid=$!
-    # The window is up once the display has mapped it (slow under valgrind).
-    timeout 300 xdotool search --sync --onlyvisible --name "^SELVANE V" >/dev/null || exit 98
-    sleep 2
-    click() { xdotool mousemove "$1" "$2" click 1; sleep 3; }
-    click 58 61    # A1 of unit 1
-    click 130 77   # B2 of unit 1
-    click 218 61   # A1 of unit 2
-    click 130 132  # Edit of unit 1 ...
-    click 130 132  # ... and Lock
-    click 378 77   # A2 of unit 3 (absent instrument: red)
-    click 58 132   # Config of unit 1
-    xdotool key Escape; sleep 5
-    kill -TERM $pid
-    wait $pid
-' _ "$top" "$log" && status=0 || status=$?
+xvfb-run -a -s "-noreset -screen 0 640x240x24 -dpi 96" "$0" --session "$log" && status=0 || status=$?
 
 grep -E "Command:|ERROR SUMMARY|definitely lost" "$log" || true
 if [ "$status" -ne 0 ]; then
@@ -52,12 +71,10 @@ if [ "$status" -ne 0 ]; then
     echo "memcheck: errors in the session (exit status $status)" >&2
     exit 1
 fi
-# The session did what it claims: three presses went over the bus (the fourth found no
-# instrument) and Config reopened unit 1.
-writes=$(grep -c '"call":"ibwrt","args":\[[0-9]*,2\],"bytes":"4' "$SELVANE_SIM_TRACE" || true)
-opens=$(grep -c '"call":"ibconfig"' "$SELVANE_SIM_TRACE" || true)
-if [ "${writes:-0}" -lt 3 ] || [ "${opens:-0}" -lt 5 ]; then
-    echo "memcheck: the session did not reach the panel (writes $writes, opens $opens)" >&2
+# The session did what it claims: three presses went through to an instrument (the fourth
+# found none) and Config reopened unit 1.
+if [ "$(good_writes)" -lt 3 ] || [ "$(calls ibconfig)" -lt 5 ]; then
+    echo "memcheck: the session did not reach the panel (good writes $(good_writes), opens $(calls ibconfig))" >&2
     exit 1
 fi
 echo "memcheck: clean session ($(grep -c '"call"' "$SELVANE_SIM_TRACE") driver calls)"

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # The Debian package: built with CPack from the release build, its menu entry and metainfo
 # validated, its file list and lintian's verdict checked; then installed (with apt-get when
-# run as root, else unpacked into a throw-away root) and the installed launcher started on
+# run as root where no selvane is installed yet, else unpacked into a throw-away root, so an
+# operator's installed panel is never replaced or purged) and the installed launcher started on
 # the installed simulated bus under Xvfb, where a press must turn its button green.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -52,11 +53,15 @@ echo "${verdict:-lintian: no remarks}"
 grep -q '^E:' <<<"$verdict" && fail "lintian reports errors"
 
 work=$(mktemp -d)
-if [[ $(id -u) -eq 0 ]]; then
+installed=$(dpkg-query -W -f='${Status}' selvane 2>/dev/null || true)
+if [[ $(id -u) -eq 0 && $installed != "install ok installed" ]]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
     trap 'dpkg --purge selvane >/dev/null; rm -rf "$work"' EXIT
     launcher=/usr/bin/selvane-demo
 else
+    # Not root, or the panel is installed here already: an operator's panel is never
+    # replaced or purged by a check.
+    [[ $installed == "install ok installed" ]] && echo "== package: selvane is installed here; checked unpacked instead"
     dpkg -x "$deb" "$work/root"
     trap 'rm -rf "$work"' EXIT
     launcher=$work/root/usr/bin/selvane-demo

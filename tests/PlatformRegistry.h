@@ -17,6 +17,8 @@
 #endif
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -27,20 +29,52 @@
 
 inline constexpr const char *kContextPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\";
 
-/**
- * The system registry for a test's settings `file`: that file, or on Windows the machine's
- * registry, emptied of the store's root key when `file` is new (a restart names it again).
- */
-inline std::unique_ptr<Registry> openTestRegistry(const std::string &file)
-{
 #if defined(_WIN32)
+/** Where HKEY_LOCAL_MACHINE lies for the test program: a key of the user's own. */
+inline constexpr const char *kTestMachine = "Software\\SELVANE tests\\HKEY_LOCAL_MACHINE";
+
+/**
+ * Empties the tests' own HKEY_LOCAL_MACHINE. The test program never reaches the machine's:
+ * HKEY_LOCAL_MACHINE stands for a key under HKEY_CURRENT_USER in this process, so that the
+ * settings of a bench PC's operator are neither read nor changed, even by a test killed at
+ * its timeout.
+ */
+inline void emptyTestRoot()
+{
+    static const bool redirected = [] {
+        RegDeleteTreeA(HKEY_CURRENT_USER, kTestMachine);
+        HKEY machine = nullptr;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, kTestMachine, 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &machine, nullptr)
+            || RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine)) {
+            std::fprintf(stderr, "cannot give the tests a HKEY_LOCAL_MACHINE of their own; "
+                                 "no test runs here\n");
+            std::_Exit(3);
+        }
+        RegCloseKey(machine);
+        return true;
+    }();
     HKEY software = nullptr;
-    if (!std::filesystem::exists(file)
+    if (redirected
         && !RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
                           &software)) {
         RegDeleteTreeA(software, "Talvern Software");
         RegDeleteKeyExA(software, "Talvern Software", KEY_WOW64_32KEY, 0);
         RegCloseKey(software);
+    }
+}
+#endif
+
+/**
+ * The system registry for a test's settings `file`: that file, or on Windows the registry
+ * (HKEY_LOCAL_MACHINE being the tests' own), emptied of the store's root key when `file` is
+ * new (a restart names it again).
+ */
+inline std::unique_ptr<Registry> openTestRegistry(const std::string &file)
+{
+#if defined(_WIN32)
+    if (!std::filesystem::exists(file)) {
+        emptyTestRoot();
         std::ofstream {file};
     }
 #else
@@ -137,8 +171,9 @@ inline void dumpKey(const std::string &path, RegistryDump &dump)
     Bytes data(65536);
     for (DWORD i = 0, size = sizeof name, type = 0, bytes = DWORD(data.size());
          !RegEnumValueA(key, i, name, &size, nullptr, &type, data.data(), &bytes);
-         ++i, size = sizeof name, bytes = DWORD(data.size()))
+         ++i, size = sizeof name, bytes = DWORD(data.size())) {
         values[name] = {long(type), Bytes(data.begin(), data.begin() + bytes)};
+    }
     for (DWORD i = 0, size = sizeof name;
          !RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
          ++i, size = sizeof name)

@@ -139,9 +139,10 @@ protected:
 
 TEST_F(SettingsTest, ExportThenImportGivesTheStoreBackInEitherView)
 {
-    store.WriteValue(kBench, "Units", 3.0);
+    // In the order of their names, which is the order the Windows registry lists them in.
     store.WriteValue(kBench, "1.A1.label", systemText("Prüfling \"B\" \\ 2"));
     store.WriteValue(kBench, "1.A2.label", "");
+    store.WriteValue(kBench, "Units", 3.0);
     store.WriteValue(kBench, "X", -150.0);
     store.WriteValue("SELVANE", "Units", 1.0); // another instance: not exported
     const RegistryDump before = dump();
@@ -156,9 +157,10 @@ TEST_F(SettingsTest, ExportThenImportGivesTheStoreBackInEitherView)
         if (!wow64) { // as regedit writes it, byte for byte
             EXPECT_EQ(exported, utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n"
                                         u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\"
-                                        u"SELVANE - Bench]\r\n\"Units\"=dword:00000003\r\n"
+                                        u"SELVANE - Bench]\r\n"
                                         u"\"1.A1.label\"=\"Prüfling \\\"B\\\" \\\\ 2\"\r\n"
-                                        u"\"1.A2.label\"=\"\"\r\n\"X\"=dword:ffffff6a\r\n\r\n"));
+                                        u"\"1.A2.label\"=\"\"\r\n\"Units\"=dword:00000003\r\n"
+                                        u"\"X\"=dword:ffffff6a\r\n\r\n"));
         }
         EXPECT_EQ(exported.find(utf16le(
                       u"\\SOFTWARE\\WOW6432Node\\Talvern Software\\SELVANE - Bench]", false))
