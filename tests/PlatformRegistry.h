@@ -44,8 +44,8 @@ inline void emptyTestRoot()
     static const bool redirected = [] {
         RegDeleteTreeA(HKEY_CURRENT_USER, kTestMachine);
         HKEY machine = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kTestMachine, 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &machine, nullptr)
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, kTestMachine, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &machine, nullptr)
             || RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine)) {
             std::fprintf(stderr, "cannot give the tests a HKEY_LOCAL_MACHINE of their own; "
                                  "no test runs here\n");
