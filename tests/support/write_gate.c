@@ -3,8 +3,9 @@
  * Preloaded into the panel by the crash test: every write to the settings file or its
  * write-ahead log waits for the test's leave, and so does the end of the process after them.
  * Before its n-th such write the process makes "waiting-n" in SELVANE_TEST_WRITE_GATE and
- * waits for "go-n" there ("waiting-exit" and "go-exit" at its end), so the test can kill it
- * at exactly the place it aims at, however loaded the machine is.
+ * waits for "go-n" there ("waiting-exit" and "go-exit" at its end; "go-all" lets everything
+ * through), so the test can kill it at exactly the place it aims at, however loaded the
+ * machine is.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -21,13 +22,14 @@ static int s_writes;
 static void waitTurn(const char *what)
 {
     const char *gate = getenv("SELVANE_TEST_WRITE_GATE");
-    char waiting[4096], go[4096];
+    char waiting[4096], go[4096], all[4096];
     if (!gate)
         return;
     snprintf(waiting, sizeof waiting, "%s/waiting-%s", gate, what);
     snprintf(go, sizeof go, "%s/go-%s", gate, what);
+    snprintf(all, sizeof all, "%s/go-all", gate);
     close(open(waiting, O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
-    while (access(go, F_OK) != 0) {
+    while (access(go, F_OK) != 0 && access(all, F_OK) != 0) {
         const struct timespec pause = {0, 1000000};
         nanosleep(&pause, NULL);
     }
