@@ -72,8 +72,14 @@ private slots:
         QFETCH(int, value);
         // Under a locale whose decimal separator is a comma (scripts/deps.sh test makes one).
         const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-        QVERIFY2(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"),
-                 "no de_DE.UTF-8 locale: scripts/deps.sh test makes it");
+#if defined(_WIN32)
+        const char *const comma = "German_Germany.1252"; // the C runtime's name for it
+#else
+        const char *const comma = "de_DE.UTF-8";
+#endif
+        QVERIFY2(std::setlocale(LC_NUMERIC, comma),
+                 "no German locale (scripts/deps.sh test makes de_DE.UTF-8)");
+        QCOMPARE(std::localeconv()->decimal_point, ",");
         const std::optional<std::int16_t> read = ReadInteger16(text.toStdString());
         std::setlocale(LC_NUMERIC, saved.c_str());
         QCOMPARE(read ? int(*read) : INT_MIN, value);

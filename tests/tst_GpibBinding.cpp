@@ -233,6 +233,15 @@ TEST_F(GpibBindingTest, TheTableOf64DescriptorsStaysBoundedUnderFailedPresses)
     EXPECT_EQ(present.Device, 40);
 }
 
+TEST_F(GpibBindingTest, TheSimulatedBusRefusesAWriteWithoutItsBytes)
+{
+    const auto ibwrt = reinterpret_cast<gpib::IbWrt>(driver.real("ibwrt"));
+    const std::int16_t ud = gpib.GpibOpenDevice(0, 7, 0, 12, 1, 0);
+    EXPECT_EQ(ibwrt(ud, "A1", -1) & gpib::kErr, gpib::kErr);
+    EXPECT_EQ(ibwrt(ud, nullptr, 2) & gpib::kErr, gpib::kErr);
+    EXPECT_EQ(ibwrt(ud, "A1", 2) & gpib::kErr, 0);
+}
+
 TEST_F(GpibBindingTest, CallsLongerThanTheTimeoutAbort)
 {
     const std::int16_t ud = gpib.GpibOpenDevice(0, 7, 0, 6, 1, 0); // 3 ms

@@ -5,6 +5,7 @@
 #include "PlatformRegistry.h"
 #include "SimDriver.h"
 #include "gpib/GpibStatus.h"
+#include "tools/RegFile.h"
 #include "tools/ScanTool.h"
 #include "tools/SettingsTool.h"
 #include "tools/ToolOutput.h"
@@ -381,6 +382,16 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"import_of_nothing", seedBench, {"import", "--", "FOLDER/none.reg"}, 1, "none.reg: No such file or directory"}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
+
+TEST(RegFileWrite, LeavesOutAKeyWhosePathWouldBreakItsLine)
+{
+    std::vector<std::string> omitted;
+    const std::string text =
+        RegFile::write({{"SELVANE - a\nb", {}}, {"SELVANE", {}}}, false, &omitted);
+    EXPECT_EQ(omitted, std::vector<std::string> {RegFile::keyPath("SELVANE - a\nb", false)});
+    EXPECT_EQ(text.find(utf16le(u"SELVANE - a", false)), std::string::npos);
+    EXPECT_NE(text.find(utf16le(u"Talvern Software\\SELVANE]", false)), std::string::npos);
+}
 
 TEST_F(SettingsTest, OptionsEndWhereAskedAndALaterNameIsTheInstances)
 {
