@@ -18,7 +18,9 @@
 #include <sstream>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -336,7 +338,8 @@ struct TraceTarget
 {
     const char *name;
     std::string file; ///< in the test's folder, unless absolute
-    bool fifo; ///< made as a FIFO that nobody reads
+    bool fifo; ///< made as a FIFO, read by nobody
+    bool readerLeaves; ///< or read by the test until the trace is open
     const char *warning; ///< a part of the one warning
 };
 
@@ -356,7 +359,14 @@ TEST_P(TraceTargets, ThatCannotBeWrittenAreOneWarningAndNeverAWait)
 #endif
     setEnvironment("SELVANE_GPIB_TRACE", file.c_str());
     ::testing::internal::CaptureStderr();
+#if !defined(_WIN32)
+    const int reader = row.readerLeaves ? ::open(file.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+#endif
     GpibBinding traced(driver);
+#if !defined(_WIN32)
+    if (reader >= 0)
+        ::close(reader);
+#endif
     traced.GpibGoLocal(0);
     traced.GpibGoLocal(0);
     setEnvironment("SELVANE_GPIB_TRACE", nullptr);
@@ -371,9 +381,10 @@ TEST_P(TraceTargets, ThatCannotBeWrittenAreOneWarningAndNeverAWait)
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, TraceTargets, ::testing::Values(
-    TraceTarget {"missing_folder", "missing/trace.jsonl", false, "); no driver trace"},
-    TraceTarget {"fifo_nobody_reads", "trace.fifo", true, "(a FIFO that nobody reads); no driver trace"},
-    TraceTarget {"full_device", "/dev/full", false, "(No space left on device); the driver trace stops"}),
+    TraceTarget {"missing_folder", "missing/trace.jsonl", false, false, "); no driver trace"},
+    TraceTarget {"fifo_nobody_reads", "trace.fifo", true, false, "(a FIFO that nobody reads); no driver trace"},
+    TraceTarget {"fifo_reader_leaves", "trace.fifo", true, true, "(Broken pipe); the driver trace stops"},
+    TraceTarget {"full_device", "/dev/full", false, false, "(No space left on device); the driver trace stops"}),
     rowName);
 // clang-format on
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -60,6 +61,8 @@ std::FILE *openForAppending(const char *path)
     }
     if (!S_ISFIFO(status.st_mode))
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    else
+        std::signal(SIGPIPE, SIG_IGN); // a reader that leaves ends the trace, not the program
     std::FILE *file = ::fdopen(fd, "a");
     if (!file)
         ::close(fd);
