@@ -184,30 +184,24 @@ void seedStore(SqliteRegistry &registry, int keys, int values)
     registry.endTransaction(true);
 }
 
-/** The tools over a big store: each enumeration must stay linear. */
-void BM_Export20000Values(benchmark::State &state)
+/** The settings tool over a big store of `keys` instances of `values` values each: each
+    enumeration must stay linear. */
+void BM_SettingsTool(benchmark::State &state, int keys, int values,
+                     const std::vector<std::string> &args)
 {
     RegistryFile file;
     SqliteRegistry registry(file.file());
-    seedStore(registry, 1, 20000);
+    seedStore(registry, keys, values);
     for (auto _ : state) {
         std::ostringstream out, err;
-        benchmark::DoNotOptimize(SettingsTool::run({"export", "Bench0"}, registry, out, err));
+        benchmark::DoNotOptimize(SettingsTool::run(args, registry, out, err));
     }
 }
-BENCHMARK(BM_Export20000Values)->Unit(benchmark::kMillisecond);
-
-void BM_List12000Instances(benchmark::State &state)
-{
-    RegistryFile file;
-    SqliteRegistry registry(file.file());
-    seedStore(registry, 12000, 1);
-    for (auto _ : state) {
-        std::ostringstream out, err;
-        benchmark::DoNotOptimize(SettingsTool::run({"list"}, registry, out, err));
-    }
-}
-BENCHMARK(BM_List12000Instances)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SettingsTool, Export20000Values, 1, 20000,
+                  std::vector<std::string> {"export", "Bench0"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SettingsTool, List12000Instances, 12000, 1, std::vector<std::string> {"list"})
+    ->Unit(benchmark::kMillisecond);
 
 /** A shown main window with one unit on the simulated bus, over a registry of its own. */
 class PressBench

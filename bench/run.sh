@@ -37,8 +37,8 @@ show("  the same with the driver trace on", medians["BM_DriverCallTraced"] - med
 show("press: click to write", medians["BM_PressToWrite"], 50e3, "us")
 show("press: with its repaint", medians["BM_PressWithRepaint"], None, "us")
 show("command line", medians["BM_CommandLine"], None, "ns")
-show("export of one key of 20,000 values", medians["BM_Export20000Values"], 1e9, "ms")
-show("list of 12,000 instances", medians["BM_List12000Instances"], 1e9, "ms")
+show("export of one key of 20,000 values", medians["BM_SettingsTool/Export20000Values"], 1e9, "ms")
+show("list of 12,000 instances", medians["BM_SettingsTool/List12000Instances"], 1e9, "ms")
 PY
 
 echo "== start-up, whole process (goal: within 1.10x the floor)"

@@ -133,6 +133,11 @@ TEST_P(Unusable, EveryCallFailsCleanly)
     EXPECT_NE(registry.queryValue(key, "v", nullptr, nullptr, &size), Registry::kSuccess);
     EXPECT_NE(registry.setValue(key, "v", 1, nullptr, 0), Registry::kSuccess);
     EXPECT_NE(registry.deleteKey(Registry::kLocalMachine, "SOFTWARE"), Registry::kSuccess);
+    // Said as the file's own fault, whatever failed in between.
+    EXPECT_EQ(registry.closeKey(key), Registry::kInvalidHandle);
+    const long again = registry.openKey(Registry::kLocalMachine, "SOFTWARE", 0x2003F, &key);
+    EXPECT_TRUE(registry.reason(again).find("settings file") != std::string::npos)
+        << registry.reason(again);
     EXPECT_TRUE(bytes() == before) << "not a byte of it changed";
 }
 

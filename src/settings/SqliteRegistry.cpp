@@ -85,15 +85,15 @@ long SqliteRegistry::ready(bool create)
     if (m_db)
         return kSuccess;
     if (m_failed)
-        return fail(kBadDb, m_cause);
+        return fail(kBadDb, m_openCause); // later failures may have left another cause
     std::error_code error;
     if (!create && !std::filesystem::exists(m_path, error))
         return fail(kFileNotFound, kCauseNoFile);
     if (!open(create)) {
-        const int cause = m_cause;
+        m_openCause = m_cause;
         closeDatabase();
         m_failed = true;
-        return fail(kBadDb, cause);
+        return fail(kBadDb, m_openCause);
     }
     return kSuccess;
 }

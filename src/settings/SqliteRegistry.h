@@ -84,6 +84,7 @@ private:
 
     std::string m_path;
     bool m_failed = false;
+    int m_openCause = 0; ///< why the file could not be used, once it failed
     sqlite3 *m_db = nullptr;
     mutable int m_cause = 0;
     mutable int m_systemError = 0;
