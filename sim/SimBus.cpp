@@ -102,7 +102,7 @@ void SimBus::readEnvironment()
                 equals != std::string::npos
                 && std::sscanf(item.c_str() + equals + 1, "%d%c", &fault.value, &rest) == 1;
             const bool stepOk =
-                step > equals
+                step == std::string::npos
                 || (std::sscanf(item.c_str() + step + 1, "%d%c", &fault.step, &rest) == 2
                     && rest == '=' && fault.step > 0);
             if (valueOk && stepOk && !fault.call.empty())

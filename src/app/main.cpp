@@ -18,7 +18,7 @@ int main(int argc, char **argv)
     // others for itself, so it sees the program's name only.
     const std::string commandText = CommandLine::commandText(argc, argv);
     char programName[] = "selvane";
-    char *qtArgv[] = {argc > 0 && argv[0] ? argv[0] : programName, nullptr};
+    char *qtArgv[] = {argv[0] ? argv[0] : programName, nullptr}; // argv[argc] is null
     int qtArgc = 1;
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("SELVANE"));

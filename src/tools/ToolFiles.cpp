@@ -1,157 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "ToolFiles.h"
+#include "TemporaryFile.h"
 
 #include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <filesystem>
-
-#if defined(_WIN32)
-#include "settings/Win32Registry.h"
-
-#include <fstream>
-#include <random>
-#include <sstream>
-#include <windows.h>
-#else
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace ToolFiles {
 
+using namespace detail;
+
 namespace {
-
-// The file being made, removed by a signal that ends the tool meanwhile. A fixed buffer:
-// the handler may touch nothing else.
-char s_temporary[4096];
-volatile std::sig_atomic_t s_pending = 0;
-
-void removeAndEnd(int signal)
-{
-    if (s_pending)
-#if defined(_WIN32)
-        DeleteFileA(s_temporary);
-#else
-        ::unlink(s_temporary);
-#endif
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-/** The signals that end a tool send their removal while it lives. */
-class RemovedOnSignal
-{
-public:
-    RemovedOnSignal()
-    {
-        for (const int signal : kSignals)
-            std::signal(signal, removeAndEnd);
-    }
-    ~RemovedOnSignal()
-    {
-        s_pending = 0;
-        for (const int signal : kSignals)
-            std::signal(signal, SIG_DFL);
-    }
-    RemovedOnSignal(const RemovedOnSignal &) = delete;
-    RemovedOnSignal &operator=(const RemovedOnSignal &) = delete;
-
-private:
-#if defined(_WIN32)
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGBREAK};
-#else
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-#endif
-};
-
-/** The folder part of `path`, "." for a plain name. */
-std::string folderOf(const std::string &path)
-{
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
-}
-
-#if defined(_WIN32)
-
-std::string windowsReason(DWORD error)
-{
-    const std::string words = Win32Registry::systemWords(static_cast<long>(error));
-    return words.empty() ? std::string("a failure the system does not name") : words;
-}
-
-bool writeAll(HANDLE file, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0)
-            return false;
-        bytes.remove_prefix(written);
-    }
-    return true;
-}
-
-std::string replace(const std::string &path, std::string_view bytes)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return path + " is a directory: not replaced";
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        // A console or NUL is written as it is; only a file on disk is replaced.
-        const HANDLE existing =
-            CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (existing != INVALID_HANDLE_VALUE && GetFileType(existing) != FILE_TYPE_DISK) {
-            const bool written = writeAll(existing, bytes);
-            const DWORD error = GetLastError();
-            CloseHandle(existing);
-            return written ? std::string() : "cannot write " + path + ": " + windowsReason(error);
-        }
-        if (existing != INVALID_HANDLE_VALUE)
-            CloseHandle(existing);
-    }
-    const RemovedOnSignal removal;
-    std::random_device random;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::string temporary;
-    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = folderOf(path) + "\\." + std::filesystem::path(path).filename().string() + '.'
-                    + std::to_string(random()) + ".tmp";
-        if (temporary.size() >= sizeof s_temporary)
-            return "cannot write " + path + ": the path is too long";
-        std::memcpy(s_temporary, temporary.c_str(), temporary.size() + 1);
-        s_pending = 1;
-        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
-            s_pending = 0;
-            return "cannot write " + path + ": " + windowsReason(GetLastError());
-        }
-    }
-    if (file == INVALID_HANDLE_VALUE)
-        return "cannot write " + path + ": no free name for a file beside it";
-    bool done = writeAll(file, bytes) && FlushFileBuffers(file);
-    DWORD error = GetLastError();
-    done = CloseHandle(file) && done;
-    // ReplaceFile keeps the target's permissions and attributes; a new target is just moved.
-    if (done)
-        done = attributes != INVALID_FILE_ATTRIBUTES
-                   ? ReplaceFileA(path.c_str(), temporary.c_str(), nullptr,
-                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                   : MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-    if (!done) {
-        error = GetLastError();
-        DeleteFileA(temporary.c_str());
-        return "cannot write " + path + ": " + windowsReason(error);
-    }
-    return {};
-}
-
-#else
 
 std::string failure(const std::string &what, const std::string &path, int error)
 {
@@ -217,10 +81,10 @@ std::string replace(const std::string &given, std::string_view bytes)
     if (exists && !S_ISREG(status.st_mode)) {
         if (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode))
             return writeDirectly(given, bytes, S_ISFIFO(status.st_mode));
-        const char *kind = S_ISDIR(status.st_mode) ? "a directory"
+        const char *kind = S_ISDIR(status.st_mode)    ? "a directory"
                            : S_ISSOCK(status.st_mode) ? "a socket"
-                           : S_ISBLK(status.st_mode) ? "a block device"
-                                                     : "not a regular file";
+                           : S_ISBLK(status.st_mode)  ? "a block device"
+                                                      : "not a regular file";
         return given + " is " + kind + ": not replaced, nothing written";
     }
     mode_t mode = status.st_mode & 07777;
@@ -261,8 +125,6 @@ std::string replace(const std::string &given, std::string_view bytes)
     return {};
 }
 
-#endif
-
 } // namespace
 
 std::string write(const std::string &path, std::string_view bytes)
@@ -272,17 +134,6 @@ std::string write(const std::string &path, std::string_view bytes)
 
 std::string read(const std::string &path, std::string *bytes)
 {
-#if defined(_WIN32)
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        return path + " is a directory";
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream all;
-    if (!stream || !(all << stream.rdbuf() || stream.peek() == EOF))
-        return "cannot read " + path + ": " + std::strerror(errno);
-    *bytes = all.str();
-    return {};
-#else
     // Non-blocking to open, so that a FIFO without a writer reads as empty at once.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat status
@@ -312,7 +163,6 @@ std::string read(const std::string &path, std::string *bytes)
         }
         bytes->append(chunk, static_cast<std::size_t>(count));
     }
-#endif
 }
 
 } // namespace ToolFiles
