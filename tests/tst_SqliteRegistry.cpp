@@ -24,7 +24,8 @@ class SqliteRegistryTest : public ::testing::Test
 {
 protected:
     TemporaryFolder folder;
-    std::string file = folder.file("a/b/registry.sqlite3"); // its folder is created
+    // Its folder is created; the letters a file URI gives a meaning stand for themselves.
+    std::string file = folder.file("a%41?#b/c/registry.sqlite3");
     SqliteRegistry registry {file};
 };
 
@@ -39,6 +40,20 @@ TEST_F(SqliteRegistryTest, AnswersAsTheModel)
         ASSERT_EQ(playStoreScenario(data.data(), data.size(), registry, model), "")
             << "round " << round;
     }
+}
+
+TEST_F(SqliteRegistryTest, LookingMakesNoFileAndTheFirstWriteMakesItWhereNamed)
+{
+    Key key = 0;
+    std::string name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(registry.enumKey(Registry::kLocalMachine, 0, &name), Registry::kFileNotFound);
+    EXPECT_EQ(registry.enumValue(Registry::kLocalMachine, 0, &name, &type, &data),
+              Registry::kFileNotFound);
+    EXPECT_FALSE(std::filesystem::exists(folder.file("a%41?#b")));
+    ASSERT_EQ(registry.createKey(Registry::kLocalMachine, "SOFTWARE", &key), Registry::kSuccess);
+    EXPECT_TRUE(std::filesystem::is_regular_file(file));
 }
 
 TEST_F(SqliteRegistryTest, EveryAncestorHasItsRowAndKeepsItsFirstCase)

@@ -12,12 +12,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <set>
 #include <sstream>
 
 #if !defined(_WIN32)
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -26,6 +29,48 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// The disk failing one call on the file an export makes beside its target (".out.reg.*"):
+// the call, and the errno it then sets (negative: the signal that ends the tool there).
+static std::pair<std::string, int> g_diskFault;
+
+static bool faulted(const char *call, int fd, const char *path = "")
+{
+    char link[4096] = {};
+    if (g_diskFault.first != call
+        || (fd >= 0 && ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, 4095) < 0)
+        || !std::strstr(fd >= 0 ? link : path, "/.out.reg."))
+        return false;
+    if (g_diskFault.second < 0)
+        std::raise(-g_diskFault.second);
+    errno = g_diskFault.second;
+    return true;
+}
+
+template<typename Call>
+Call next(const char *name)
+{
+    return reinterpret_cast<Call>(::dlsym(RTLD_NEXT, name));
+}
+
+extern "C" int fsync(int fd)
+{
+    return faulted("fsync", fd) ? -1 : next<int (*)(int)>("fsync")(fd);
+}
+
+extern "C" int close(int fd)
+{
+    const bool fails = faulted("close", fd);
+    const int closed = next<int (*)(int)>("close")(fd); // closed all the same, as Linux does
+    return fails ? -1 : closed;
+}
+
+extern "C" int rename(const char *from, const char *to)
+{
+    return faulted("rename", -1, from)
+               ? -1
+               : next<int (*)(const char *, const char *)>("rename")(from, to);
+}
 #endif
 
 namespace {
@@ -458,6 +503,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, LostOutputs, ::testing::Values(
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
 
+std::set<std::string> names(const TemporaryFolder &folder)
+{
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder.path()))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
 struct Target
 {
     const char *name;
@@ -481,20 +534,17 @@ TEST_P(Targets, AreReplacedWholeOrLeftAsTheyWere)
     const std::string target = registry.folder.file("out.reg");
     const std::string victim = file("victim", "precious");
     row.plant(target);
-    std::set<std::string> before;
-    for (const auto &entry : fs::directory_iterator(registry.folder.path()))
-        before.insert(entry.path().filename().string());
+    std::set<std::string> before = names(registry.folder);
 
     EXPECT_EQ(settings({"export", "Bench", "-o", target}), row.code) << err.str();
+    g_diskFault = {};
     expectMessage(err.str(), row.err);
     EXPECT_EQ(fs::symlink_status(target).type(), row.after);
-    if (row.code == 0 && fs::is_regular_file(target)) {
-        EXPECT_EQ(contents(target), exported);
+    if (fs::is_regular_file(target)) {
+        EXPECT_EQ(contents(target), row.code == 0 ? exported : "old");
     }
     EXPECT_EQ(contents(victim), "precious");
-    std::set<std::string> after; // nothing left beside, and nothing of anyone's touched
-    for (const auto &entry : fs::directory_iterator(registry.folder.path()))
-        after.insert(entry.path().filename().string());
+    std::set<std::string> after = names(registry.folder); // nothing left beside, none touched
     after.erase("out.reg");
     before.erase("out.reg");
     EXPECT_EQ(after, before);
@@ -515,6 +565,13 @@ std::filesystem::perms permissionsOf(const std::string &file)
     return std::filesystem::status(file).permissions();
 }
 
+/** An old export at `file`, and the disk's fault for the one that replaces it. */
+void old(const std::string &file, const std::pair<std::string, int> &fault)
+{
+    std::ofstream(file) << "old";
+    g_diskFault = fault;
+}
+
 using std::filesystem::file_type;
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, Targets, ::testing::Values(
@@ -524,7 +581,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, Targets, ::testing::Values(
     Target {"a_fifo_nobody_reads", [](const std::string &file) { ::mkfifo(file.c_str(), 0600); }, 1, "out.reg is a FIFO that nobody reads: nothing written", file_type::fifo},
     Target {"a_socket", [](const std::string &file) { bindSocket(file); }, 1, "out.reg is a socket: not replaced, nothing written", file_type::socket},
     Target {"a_directory", [](const std::string &file) { std::filesystem::create_directory(file); }, 1, "out.reg is a directory: not replaced", file_type::directory},
-    Target {"a_link_to_a_full_device", [](const std::string &file) { std::filesystem::create_symlink("/dev/full", file); }, 1, "out.reg: No space left on device", file_type::symlink}),
+    Target {"a_link_to_a_full_device", [](const std::string &file) { std::filesystem::create_symlink("/dev/full", file); }, 1, "out.reg: No space left on device", file_type::symlink},
+    Target {"an_fsync_that_fails", [](const std::string &file) { old(file, {"fsync", EIO}); }, 1, "out.reg: Input/output error", file_type::regular},
+    Target {"a_close_that_fails", [](const std::string &file) { old(file, {"close", ENOSPC}); }, 1, "out.reg: No space left on device", file_type::regular},
+    Target {"a_rename_that_fails", [](const std::string &file) { old(file, {"rename", EXDEV}); }, 1, "out.reg: Invalid cross-device link", file_type::regular}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
 
@@ -546,6 +606,26 @@ TEST_F(SettingsTest, AnExportKeepsTheTargetsPermissionsAndWritesADeviceAsItIs)
     ASSERT_EQ(::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
     EXPECT_EQ(settings({"export", "Bench", "-o", null}), 0) << err.str();
     EXPECT_EQ(fs::symlink_status(null).type(), fs::file_type::character);
+}
+
+TEST_F(SettingsTest, AnExportEndedByASignalLeavesTheOldFileAndNothingBeside)
+{
+    seedBench(registry.registry);
+    const std::string target = registry.folder.file("out.reg");
+    old(target, {});
+    const std::set<std::string> before = names(registry.folder);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            g_diskFault = {"fsync", -signal};
+            ::_exit(settings({"export", "Bench", "-o", target}) + 100);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_EQ(contents(target), "old");
+        EXPECT_EQ(names(registry.folder), before);
+    }
 }
 
 TEST_F(SettingsTest, TheStoresRefusalIsSaidInWordsWithItsPlace)
