@@ -220,9 +220,11 @@ bool SqliteRegistry::open(bool create)
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     if (const int rc = sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr); rc != SQLITE_OK)
         return refuseSqlite(rc);
-    if (sqlite3_db_readonly(m_db, "main") == 1) {
-        // Read-only to this user, perhaps in a folder where the write-ahead log's shared
-        // memory cannot be made: read as a file nobody changes meanwhile.
+    if (sqlite3_db_readonly(m_db, "main") == 1
+        && !exec(m_db, "SELECT count(*) FROM sqlite_master")) {
+        // Read-only to this user, in a folder where the write-ahead log's shared memory
+        // cannot be made: read as a file nobody changes meanwhile. What another copy still
+        // holds in its log is not seen then.
         sqlite3_close(m_db);
         m_db = nullptr;
         if (const int rc = sqlite3_open_v2(readOnlyUri(m_path).c_str(), &m_db,
