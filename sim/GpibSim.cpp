@@ -113,7 +113,7 @@ SIM_EXPORT int SIM_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta, std::i
 {
     int result = 0;
     if (const auto scripted = SimBus::instance().fault("RegisterGpibGlobalsForThread")) {
-        result = *scripted;
+        result = scripted->iberr;
     } else if (!ibsta || !iberr || !ibcnt || !ibcntl) {
         result = 3;
     } else if (t_status.ibsta) {

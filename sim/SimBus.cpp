@@ -17,10 +17,11 @@ std::string environment(const char *name, const char *fallback)
     return value ? std::string(value) : std::string(fallback);
 }
 
-/** The items of a list separated by commas or blanks. */
+/** The items of a list separated by commas or white space (a file from Windows ends its
+    lines with CR). */
 std::vector<std::string> items(const std::string &text)
 {
-    static constexpr const char *kSeparators = ", \t\n";
+    static constexpr const char *kSeparators = ", \t\n\r\v\f";
     std::vector<std::string> all;
     for (auto begin = text.find_first_not_of(kSeparators); begin != std::string::npos;) {
         const auto end = text.find_first_of(kSeparators, begin);
@@ -98,9 +99,14 @@ void SimBus::readEnvironment()
             const std::size_t step = item.find('#');
             Fault fault {item.substr(0, std::min(equals, step))};
             char rest = 0;
+            const char *value = item.c_str() + equals + 1;
+            int digits = 0;
             const bool valueOk =
                 equals != std::string::npos
-                && std::sscanf(item.c_str() + equals + 1, "%d%c", &fault.value, &rest) == 1;
+                && std::sscanf(value, "%d%n", &fault.value, &digits) == 1
+                && (value[digits] == '\0'
+                    || (value[digits] == ':'
+                        && std::sscanf(value + digits + 1, "%ld%c", &fault.count, &rest) == 1));
             const bool stepOk =
                 step == std::string::npos
                 || (std::sscanf(item.c_str() + step + 1, "%d%c", &fault.step, &rest) == 2
@@ -114,14 +120,17 @@ void SimBus::readEnvironment()
     }
 }
 
-std::optional<int> SimBus::fault(const std::string &call)
+std::optional<SimBus::Status> SimBus::fault(const std::string &call)
 {
     std::lock_guard lock(m_mutex);
     readEnvironment();
     const int count = ++m_callCounts[call];
     for (const Fault &fault : m_faults) {
-        if (fault.call == call && (fault.step == 0 || fault.step == count))
-            return fault.value;
+        if (fault.call == call && (fault.step == 0 || fault.step == count)) {
+            Status failed = fail(fault.value);
+            failed.ibcntl = fault.count;
+            return failed;
+        }
     }
     return std::nullopt;
 }
@@ -157,7 +166,7 @@ SimBus::Status SimBus::ibconfig(int ud, int option, int value)
     std::lock_guard lock(m_mutex);
     readEnvironment();
     if (const auto error = fault("ibconfig"))
-        return fail(*error);
+        return *error;
     spendTime(0);
     if (Device *dev = device(ud)) {
         if (option == 3) { // IbcTMO
@@ -179,7 +188,7 @@ SimBus::Status SimBus::ibdev(int board, int pad, int sad, int tmo, int eot, int 
     std::lock_guard lock(m_mutex);
     readEnvironment();
     if (const auto error = fault("ibdev"))
-        return fail(*error);
+        return *error;
     spendTime(0);
     if (board < 0 || board >= kBoards || !boardExists(board))
         return fail(gpib::kEneb);
@@ -201,7 +210,7 @@ SimBus::Status SimBus::ibclr(int ud)
     std::lock_guard lock(m_mutex);
     readEnvironment();
     if (const auto error = fault("ibclr"))
-        return fail(*error);
+        return *error;
     Device *dev = device(ud);
     if (!dev)
         return fail(gpib::kEdvr);
@@ -217,7 +226,7 @@ SimBus::Status SimBus::ibwrt(int ud, const void *buffer, long count)
     std::lock_guard lock(m_mutex);
     readEnvironment();
     if (const auto error = fault("ibwrt"))
-        return fail(*error);
+        return *error;
     Device *dev = device(ud);
     if (!dev)
         return fail(gpib::kEdvr);
@@ -249,7 +258,7 @@ SimBus::Status SimBus::ibloc(int ud)
     std::lock_guard lock(m_mutex);
     readEnvironment();
     if (const auto error = fault("ibloc"))
-        return fail(*error);
+        return *error;
     if (Device *dev = device(ud)) {
         if (!spendTime(dev->timeout))
             return fail(gpib::kEabo, gpib::kTimo);
@@ -266,7 +275,7 @@ SimBus::Status SimBus::ibonl(int ud, int value)
     std::lock_guard lock(m_mutex);
     readEnvironment();
     if (const auto error = fault("ibonl"))
-        return fail(*error);
+        return *error;
     spendTime(0);
     if (value != 0 && value != 1)
         return fail(gpib::kEarg);
@@ -285,7 +294,7 @@ SimBus::Status SimBus::ibln(int ud, int pad, int sad, short *listen)
     std::lock_guard lock(m_mutex);
     readEnvironment();
     if (const auto error = fault("ibln"))
-        return fail(*error);
+        return *error;
     spendTime(0);
     int board = ud;
     if (const Device *dev = device(ud))

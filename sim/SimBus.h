@@ -22,8 +22,9 @@
  * SELVANE_SIM_DELAY_MS (time each call takes), SELVANE_SIM_FAULTS (calls that fail).
  *
  * SELVANE_SIM_FAULTS holds `call=value` or `call#n=value` items separated by commas or
- * blanks: every call of that name, or only its n-th one (counted from 1 since the list was
- * last changed), fails with the error code `value` (ERR set, result -1). For
+ * white space: every call of that name, or only its n-th one (counted from 1 since the list
+ * was last changed), fails with the error code `value` (ERR set, result -1); `value:n` also
+ * sets ibcntl to n, as linux-gpib gives the system's errno with EDVR. For
  * RegisterGpibGlobalsForThread, `value` is the result it returns instead of registering.
  */
 class SimBus
@@ -57,8 +58,9 @@ public:
     /** Frees every descriptor and restarts the count of calls, as a restart of the driver
         would; for tests. */
     void reset();
-    /** The value a fault sets for this call of `call`, if the fault list names it. */
-    std::optional<int> fault(const std::string &call);
+    /** The failure a fault sets for this call of `call`, if the fault list names it (for
+        RegisterGpibGlobalsForThread, its `iberr` is the result). */
+    std::optional<Status> fault(const std::string &call);
 
     /** Appends one trace line for a call, when a trace file is set. */
     void trace(const char *call, std::initializer_list<long long> args, const Status &status,
@@ -93,6 +95,7 @@ private:
         std::string call;
         int step = 0; ///< 0: every call
         int value = 0;
+        long count = 0; ///< the failure's ibcntl
     };
     std::string m_faultsText;
     std::vector<Fault> m_faults;

@@ -22,6 +22,8 @@
 
 #include <deque>
 #include <functional>
+#include <iostream>
+#include <sstream>
 
 /**
  * Answers modal windows as an operator would, and records each as "title: text", with
@@ -120,6 +122,21 @@ struct Bench
     {
         QTest::mouseClick(window.panel(unit).Position[position], Qt::LeftButton);
     }
+};
+
+/** What the panel writes on its standard error meanwhile. */
+class StandardError
+{
+public:
+    StandardError() { m_kept = std::cerr.rdbuf(m_text.rdbuf()); }
+    ~StandardError() { std::cerr.rdbuf(m_kept); }
+    StandardError(const StandardError &) = delete;
+    StandardError &operator=(const StandardError &) = delete;
+    QString text() const { return QString::fromStdString(m_text.str()); }
+
+private:
+    std::ostringstream m_text;
+    std::streambuf *m_kept = nullptr;
 };
 
 /** Replaces a box's text as the operator types it. */

@@ -14,6 +14,16 @@
 #include <string>
 #include <vector>
 
+/** What the message of a missing driver library adds: the driver to install here. */
+#if defined(_WIN32)
+inline const std::string kInstallAdvice = "Install National Instruments drivers";
+#else
+inline const std::string kInstallAdvice =
+    "Install linux-gpib, which provides libgpib.so.0. It is not part of Debian: build it from"
+    " its source (linux-gpib.sourceforge.io).\rTo try the panel without hardware, start"
+    " selvane-demo, or set SELVANE_GPIB_LIBRARY to the simulated bus.";
+#endif
+
 class SimDriver : public DriverLibrary
 {
 public:

@@ -28,6 +28,7 @@ private slots:
         QTest::newRow("2.51 rounds up") << "2.51" << 3;
         QTest::newRow("hex") << "&H1F" << 31;
         QTest::newRow("hex lower case") << "&hff" << 255;
+        QTest::newRow("hex a") << "&ha" << 10;
         QTest::newRow("octal") << "&O17" << 15;
         QTest::newRow("octal lower case") << "&o17" << 15;
         QTest::newRow("hex stops at a non-digit") << "&H1FG" << 31;
@@ -61,6 +62,7 @@ private slots:
         QTest::newRow("huge exponent") << "1e400" << INT_MIN;
         QTest::newRow("huge negative") << "-1D999" << INT_MIN;
         QTest::newRow("more than 32 bits of hex") << "&H123456789" << INT_MIN;
+        QTest::newRow("33 bits whose low 32 read -1") << "&H1FFFFFFFF" << INT_MIN;
         QTest::newRow("more than 64 bits of hex") << "&H123456789ABCDEF01" << INT_MIN;
         QTest::newRow("octal over 16 bits") << "&O200000" << INT_MIN;
         // clang-format on
@@ -92,11 +94,16 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("refusal"); // the box that refuses the entry and keeps the
                                               // dialog open for another try
+        QTest::addColumn<QString>("reopened"); // the calls after the reopen's ibdev
+        QTest::addColumn<QColor>("caption"); // at once: the reopen's result
+        const QString linked = "ibclr(32) ibwrt(32,2)=5858";
+        const QColor green(0, 128, 0);
         // clang-format off
-        QTest::newRow("OK") << "8 " << int(Qt::Key_Return) << "0.8.0" << "";
-        QTest::newRow("title bar") << "8" << 0 << "0.7.0" << "";
-        QTest::newRow("Escape") << "8" << int(Qt::Key_Escape) << "0.7.0" << "";
-        QTest::newRow("OK out of range") << "32767.5" << int(Qt::Key_Return) << "0.7.0" << "SELVANE (stop): PAD must be a number from -32768 to 32767.";
+        QTest::newRow("OK") << "8 " << int(Qt::Key_Return) << "0.8.0" << "" << linked << green;
+        QTest::newRow("OK where nothing answers") << "9" << int(Qt::Key_Return) << "0.9.0" << "" << "ibclr(32) ERR ibonl(32,0)" << QColor(255, 0, 0);
+        QTest::newRow("title bar") << "8" << 0 << "0.7.0" << "" << linked << green;
+        QTest::newRow("Escape") << "8" << int(Qt::Key_Escape) << "0.7.0" << "" << linked << green;
+        QTest::newRow("OK out of range") << "32767.5" << int(Qt::Key_Return) << "0.7.0" << "SELVANE (stop): PAD must be a number from -32768 to 32767." << linked << green;
         // clang-format on
     }
 
@@ -106,6 +113,8 @@ private slots:
         QFETCH(int, close);
         QFETCH(QString, address);
         QFETCH(QString, refusal);
+        QFETCH(QString, reopened);
+        QFETCH(QColor, caption);
         Bench bench;
         bench.start(2);
         bench.modals.queue(enter({"1", "3", "96"})); // accepted for unit 1 first
@@ -136,10 +145,11 @@ private slots:
                  refusal.isEmpty() ? QStringList() : QStringList {refusal});
         QCOMPARE(stillOpen, !refusal.isEmpty());
         QCOMPARE(bench.window.panel(1).Frame->title(), "Unit 2  [" + address + "]");
-        QVERIFY(bench.window.unit(1).Opened);
+        QCOMPARE(bench.window.unit(1).Opened, caption == QColor(0, 128, 0));
+        QCOMPARE(captionColour(bench.window.panel(1).Frame), caption);
         QCOMPARE(bench.trace().join(' '), "ibloc(33) ibonl(33,0) ibconfig(0,23,1) ibdev("
-                                              + QString(address).replace('.', ',')
-                                              + ",12,1,0) ibclr(32) ibwrt(32,2)=5858");
+                                              + QString(address).replace('.', ',') + ",12,1,0) "
+                                              + reopened);
         QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [1.3.96]"));
     }
 
@@ -177,15 +187,15 @@ private slots:
 
     void testWithoutDriverLibraryExplainsIt()
     {
-        DynamicLibrary missing("/nonexistent/Gpib-32.so");
+        DynamicLibrary missing(systemText("/nonexistent/Gpïb-32.so")); // in the system's code page
         GpibBinding gpib(missing);
         QWidget owner;
         Conf conf(&owner, gpib);
         conf.show();
         Operator modals;
         QTest::mouseClick(conf.Test, Qt::LeftButton);
-        QCOMPARE(modals.seen.join(""), "GPIB Test (stop): File not found: /nonexistent/Gpib-32.so"
-                                       "\rInstall National Instruments drivers");
+        QCOMPARE(modals.seen.join(""), "GPIB Test (stop): File not found: /nonexistent/Gpïb-32.so\r"
+                                           + QString::fromStdString(kInstallAdvice));
         QVERIFY(conf.isVisible()); // the program goes on
     }
 

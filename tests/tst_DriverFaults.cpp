@@ -21,6 +21,7 @@ struct Fault
     Link link; ///< the unit's link after the action
     const char *calls; ///< the driver's last calls (before any reopening), if they matter
     int stray; ///< descriptors the driver still holds that no unit owns
+    const char *said = nullptr; ///< what start-up writes on stderr, beside a box's message
 };
 
 const char *const kThread = "ThreadIbsta ThreadIberr ThreadIbcntl";
@@ -32,7 +33,7 @@ const char *const kUnloadable = SELVANE_BROKEN_LIBRARY;
 
 // clang-format off
 const Fault kFaults[] = {
-    {"library missing", "/nonexistent/libgpib.so.0", "", "", StartUp, "File not found: /nonexistent/libgpib.so.0\rInstall National Instruments drivers", Failed, "", 0},
+    {"library missing", "/nonexistent/libgpib.so.0", "", "", StartUp, "File not found: /nonexistent/libgpib.so.0\rInstall ", Failed, "", 0},
     {"library cannot load", kUnloadable, "", "", StartUp, "Error in loading DLL: ", Failed, "", 0},
     {"no way to read the status", "", "RegisterGpibGlobalsForThread ThreadIbsta", "", StartUp, "Can't find DLL entry point RegisterGpibGlobalsForThread", Failed, "", 0},
     {"unregistration missing on result 1", "", "UnregisterGpibGlobalsForThread", "RegisterGpibGlobalsForThread#1=1", StartUp, "Can't find DLL entry point UnregisterGpibGlobalsForThread", Failed, "", 0},
@@ -40,6 +41,9 @@ const Fault kFaults[] = {
     {"malformed faults are ignored", "", "", "ibclr#0=2 ibclr#2x=2 ibclr= #1=2 ibclr#=2", StartUp, "", Linked, "", 0},
     {"ERR at ibconfig does not stop the open", "", "", "ibconfig=7", StartUp, "", Linked, "", 0},
     {"ERR at ibdev", "", "", "ibdev=4", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0},
+    {"EDVR at ibdev with the system's reason", "", "", "ibdev=0:13", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, "selvane: unit 1: board 0 cannot be used: the driver answered EDVR (Permission denied)\n"},
+    {"EDVR at ibclr without one", "", "", "ibclr=0", StartUp, "", Failed, "ibclr(32) ERR ibonl(32,0)", 0, "selvane: unit 1: board 0 cannot be used: the driver answered EDVR\n"},
+    {"ENEB at ibdev", "", "", "ibdev=7:13", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, "selvane: unit 1: board 0 cannot be used: the driver answered ENEB\n"},
     {"ERR at ibclr", "", "", "ibclr=2", StartUp, "", Failed, "ibclr(32) ERR ibonl(32,0)", 0},
     {"ERR at the proof write", "", "", "ibwrt=2", StartUp, "", Failed, "ibwrt(32,2)=5858 ERR ibonl(32,0)", 0},
     {"registration refused, no thread status", "", kThread, "RegisterGpibGlobalsForThread=7", StartUp, "", Failed, "", 0},
@@ -55,6 +59,8 @@ const Fault kFaults[] = {
     {"ibloc missing on close still goes offline", "", "ibloc", "", Close, "", Failed, "ibonl(32,0)", 0},
     {"ERR at the test's ibdev", "", "", "ibdev#2=4", LinkTest, "Unable to open device", Any, "ibdev(0,7,0,12,1,0) ERR", 0},
     {"ERR at the test's write", "", "", "ibwrt#2=2", LinkTest, "Unable to open device", Any, "ibwrt(32,2)=5858 ERR ibonl(32,0)", 0},
+    {"ibonl missing at a test that works", "", "ibonl", "", LinkTest, "Test is OK", Linked, "ibdev(0,7,0,12,1,0) ibwrt(33,2)=5858", 2},
+    {"ibonl missing at a test that fails", "", "ibonl", "ibwrt#2=2", LinkTest, "Unable to open device", Linked, "ibdev(0,7,0,12,1,0) ibwrt(33,2)=5858 ERR", 2},
 };
 // clang-format on
 
@@ -81,6 +87,7 @@ private slots:
         for (const QString &name : QString::fromLatin1(fault.hidden).split(' ', Qt::SkipEmptyParts))
             bench.driver.hide(name.toStdString());
         MainWindow &window = bench.window;
+        const StandardError said;
         if (fault.action == StartUp) {
             bench.store.WriteValue(kBench, "Units", 1.0);
             window.Load("Bench");
@@ -102,6 +109,9 @@ private slots:
             QVERIFY2(boxes[0].section(": ", 1).startsWith(fault.box), qPrintable(boxes[0]));
         QCOMPARE(window.hasClosed(),
                  (fault.action == StartUp && *fault.box) || fault.action == Close);
+        QCOMPARE(window.exitCode(), fault.action == StartUp && *fault.box ? 2 : 0);
+        if (fault.said || fault.action != StartUp || !*fault.box) // else the box's message
+            QCOMPARE(said.text(), QString(fault.said));
         if (window.hasClosed()) // whatever failed, everything was saved
             QCOMPARE(contextValues(bench.file, kBench).size(), 16u); // 3 + 13 for one unit
         if (fault.link != Any)

@@ -235,6 +235,15 @@ TEST_F(GpibBindingTest, TheTableOf64DescriptorsStaysBoundedUnderFailedPresses)
     EXPECT_EQ(present.Device, 40);
 }
 
+TEST_F(GpibBindingTest, TheSimulatedBusTakesDevicesSeparatedByAnyWhiteSpace)
+{
+    setEnvironment("SELVANE_SIM_DEVICES", "0:7:0\r\n0:8:0\v0:9:0\f"); // as edited on Windows
+    for (const std::int16_t pad : {7, 8, 9}) {
+        UnitLink unit {0, 0, pad, 0, false};
+        EXPECT_TRUE(UnitDeviceLink::OpenUnit(unit, gpib).ok) << pad;
+    }
+}
+
 TEST_F(GpibBindingTest, TheSimulatedBusRefusesAWriteWithoutItsBytes)
 {
     const auto ibwrt = reinterpret_cast<gpib::IbWrt>(driver.real("ibwrt"));

@@ -61,18 +61,42 @@ private slots:
         QCOMPARE(QString::fromStdString(choice.InstanceName), instance);
     }
 
+    void aRawCommandLineLosesOnlyTheProgramsName_data()
+    {
+        QTest::addColumn<QString>("line"); // as Windows gives it to the program
+        QTest::addColumn<QString>("text");
+        // clang-format off
+        QTest::newRow("quoted, with blanks") << "\"C:\\Program Files\\SELVANE\\selvane.exe\"  Bench 2" << "  Bench 2";
+        QTest::newRow("quoted, joined to the text") << "\"selvane.exe\"-?" << "-?";
+        QTest::newRow("quote never closed") << "\"selvane.exe Bench" << "";
+        QTest::newRow("plain, then a tab") << "selvane.exe\t-clean" << "\t-clean";
+        QTest::newRow("plain alone") << "selvane.exe" << "";
+        QTest::newRow("empty") << "" << "";
+        // clang-format on
+    }
+
+    void aRawCommandLineLosesOnlyTheProgramsName()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, text);
+        const std::string raw = line.toStdString();
+        QCOMPARE(QString::fromStdString(std::string(CommandLine::afterProgramName(raw))), text);
+    }
+
     void usageAndCleanShowTheirMessageAndClose_data()
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("context"); // the one deleted
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("fresh"); // on a machine without settings
         const QString clean =
             QStringLiteral("Cleaning %1 registry context\r\nPlease restart application");
         // clang-format off
-        QTest::newRow("usage") << "Bench -?" << "" << "Usage:\tSELVANE.exe (NUM) (-clean)\r\n     with\r\n\tNAME  = " "Instance name\r\n\t-clean = Registry clean option";
-        QTest::newRow("clean alone") << "-clean" << "SELVANE" << clean.arg("");
-        QTest::newRow("clean after a name") << "  Bench -clean " << "SELVANE - Bench" << clean.arg("Bench");
-        QTest::newRow("clean of a missing context") << "Nowhere -clean" << "SELVANE - Nowhere" << clean.arg("Nowhere");
+        QTest::newRow("usage") << "Bench -?" << "" << "Usage:\tSELVANE.exe (NUM) (-clean)\r\n     with\r\n\tNAME  = " "Instance name\r\n\t-clean = Registry clean option" << true;
+        QTest::newRow("clean alone") << "-clean" << "SELVANE" << clean.arg("") << false;
+        QTest::newRow("clean after a name") << "  Bench -clean " << "SELVANE - Bench" << clean.arg("Bench") << false;
+        QTest::newRow("clean of a missing context") << "Nowhere -clean" << "SELVANE - Nowhere" << clean.arg("Nowhere") << false;
+        QTest::newRow("clean on a fresh machine") << "-clean" << "SELVANE" << clean.arg("") << true;
         // clang-format on
     }
 
@@ -81,8 +105,8 @@ private slots:
         QFETCH(QString, command);
         QFETCH(QString, context);
         QFETCH(QString, message);
+        QFETCH(bool, fresh);
         Bench bench;
-        const bool fresh = context.isEmpty(); // the usage message, on a fresh machine
         for (const char *name : {"SELVANE", "SELVANE - Bench", "SELVANE - Bench2"}) {
             if (!fresh)
                 bench.store.WriteValue(name, "Units", 2.0);
@@ -285,7 +309,8 @@ private slots:
         // The definitions' face at 8.25 pt, or where it is missing, a sans serif of that size
         // (Debian's fonts-liberation2 here; Windows has its own substitutes).
         const QFont font = second.Config->font();
-        QVERIFY(font.family() == "MS Sans Serif" && font.pointSizeF() == 8.25);
+        QVERIFY(font.family() == "MS Sans Serif" && font.pointSizeF() == 8.25 && !font.italic()
+                && !font.underline() && !font.strikeOut() && !font.bold());
 #if !defined(_WIN32)
         QVERIFY2(QStringList({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial",
                               "DejaVu Sans"})
@@ -309,10 +334,13 @@ private slots:
     void missingDriverLibraryEndsStartUpWithItsMessage()
     {
         Bench bench("", {}, "/nonexistent/libgpib.so.0");
+        StandardError said;
         bench.start(3);
-        QCOMPARE(bench.modals.seen.join(""), "SELVANE (stop): File not found: /nonexistent/"
-                                             "libgpib.so.0\rInstall National Instruments drivers");
-        QVERIFY(bench.window.hasClosed());
+        const std::string missing = "File not found: /nonexistent/libgpib.so.0\r" + kInstallAdvice;
+        QCOMPARE(bench.modals.seen.join(""), "SELVANE (stop): " + QString::fromStdString(missing));
+        QCOMPARE(said.text(),
+                 "selvane: " + QString::fromStdString(missing).replace('\r', '\n') + '\n');
+        QVERIFY(bench.window.hasClosed() && bench.window.exitCode() == 2);
         QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // not opened,
         QCOMPARE(contextValues(bench.file, kBench).size(), 42u); // saved: 3 + 13 per unit
     }

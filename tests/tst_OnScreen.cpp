@@ -49,6 +49,26 @@ private slots:
         QCOMPARE(shown.width(), last->geometry().right() + 1); // no column of a hidden frame
     }
 
+    void theOuterFrameStandsWhereStoredAndIsStoredBack_data()
+    {
+        QTest::addColumn<int>("units"); // 0: the count is asked first
+        QTest::newRow("count known") << 1;
+        QTest::newRow("count asked") << 0;
+    }
+
+    void theOuterFrameStandsWhereStoredAndIsStoredBack()
+    {
+        QFETCH(int, units);
+        Bench bench;
+        bench.store.WriteValue(kBench, "X", 3000);
+        bench.store.WriteValue(kBench, "Y", 3000);
+        bench.start(units);
+        QCOMPARE(framed(&bench.window).topLeft(), QPoint(200, 200)); // 15 twips a pixel
+        bench.window.close();
+        QCOMPARE(bench.store.ReadValue(kBench, "X", std::int32_t(0)), 3000);
+        QCOMPARE(bench.store.ReadValue(kBench, "Y", std::int32_t(0)), 3000);
+    }
+
     void dialogGoesBesideTheOuterFrame_data()
     {
         QTest::addColumn<int>("top"); // of the main window, in twips

@@ -23,6 +23,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -137,6 +138,13 @@ TEST_P(Scans, ListTheListenersOrSayWhyNot)
             << call;
 }
 
+#if defined(_WIN32) // NI's ibcntl is not the system's errno
+const char *const kNoDeviceFile = "board 0 cannot be used: the driver answered EDVR\n";
+#else
+const char *const kNoDeviceFile =
+    "board 0 cannot be used: the driver answered EDVR (No such file or directory)\n";
+#endif
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, Scans, ::testing::Values(
     Scan {"primary_addresses", "0:7:0 0:9:97 1:3:0", "", {}, nullptr, 0, "0:7:0\n", "", "ibonl(0,0)"},
@@ -145,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Scans, ::testing::Values(
     Scan {"nobody_listens", "", "", {}, nullptr, 0, "", "no listener on board 0", "ibonl(0,0)"},
     Scan {"no_such_board", "0:7:0", "", {"4"}, nullptr, 1, "", "board 4 cannot be used: the driver answered ENEB\n", "ibonl(4,0) ERR"},
     Scan {"driver_without_board", "0:7:0", "ibln=0", {}, nullptr, 1, "", "board 0 cannot be used: the driver answered EDVR\n", "ibonl(0,0)"},
-    Scan {"driver_missing", "0:7:0", "", {}, "/nonexistent/libgpib.so.0", 2, "", "File not found: /nonexistent/libgpib.so.0\nInstall National Instruments drivers\n", ""},
+    Scan {"board_without_its_device_file", "0:7:0", "ibln=0:2", {}, nullptr, 1, "", kNoDeviceFile, "ibonl(0,0)"},
+    Scan {"driver_missing", "0:7:0", "", {}, "/nonexistent/libgpib.so.0", 2, "", "File not found: /nonexistent/libgpib.so.0\nInstall ", ""},
     Scan {"unknown_option", "0:7:0", "", {"--all"}, nullptr, 64, "", "unexpected argument '--all'\nUsage: selvane-scan", ""},
     Scan {"two_boards", "0:7:0", "", {"0", "1"}, nullptr, 64, "", "unexpected argument '1'", ""},
     Scan {"negative_board", "0:7:0", "", {"-1"}, nullptr, 64, "", "unexpected argument '-1'", ""},
@@ -158,6 +167,23 @@ INSTANTIATE_TEST_SUITE_P(Rows, Scans, ::testing::Values(
 class SettingsTest : public ::testing::Test
 {
 protected:
+#if !defined(_WIN32)
+    // A tool that writes the same bytes for ever fails at 16 MiB, as on a full disk, instead
+    // of filling the machine's.
+    void SetUp() override
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_fileSize);
+        const rlimit small {16 << 20, m_fileSize.rlim_max}; // the soft limit only: undone after
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    void TearDown() override
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_fileSize);
+    }
+    rlimit m_fileSize {};
+#endif
+
     int settings(const std::vector<std::string> &args)
     {
         out.str("");
@@ -176,7 +202,10 @@ protected:
         bytes << std::ifstream(path, std::ios::binary).rdbuf();
         return bytes.str();
     }
-    RegistryDump dump() { return dumpRegistry(registry.folder.file("registry.sqlite3")); }
+    RegistryDump dump()
+    {
+        return dumpRegistry(registry.folder.file("registry.sqlite3"));
+    }
 
     PlatformRegistry registry;
     SettingsStore store {registry.registry};
@@ -492,6 +521,23 @@ TEST_P(LostOutputs, AreAFailureWithTheSystemsReason)
     if (fd >= 0)
         ::close(fd);
     setEnvironment("SELVANE_GPIB_LIBRARY", nullptr);
+}
+
+TEST_F(SettingsTest, AnOutputLongerThanItsBufferArrivesWhole)
+{
+    for (int i = 0; i < 1000; ++i)
+        store.WriteValue("SELVANE - Bench " + std::to_string(i), "Units", 2.0);
+    ASSERT_EQ(settings({"list"}), 0);
+    ASSERT_GT(out.str().size(), 16384u);
+    const std::string path = registry.folder.file("list.txt");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ToolOutput output(fd);
+    const int code = SettingsTool::run({"list"}, registry.registry, output, err);
+    for (int i = 0; i < 10000; ++i) // one character at a time, as std::endl gives them
+        output.put('.');
+    EXPECT_EQ(output.finish(code, err, "x"), 0);
+    ::close(fd);
+    EXPECT_EQ(contents(path), out.str() + std::string(10000, '.'));
 }
 
 // clang-format off

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "CommandLine.h"
 
+#include <algorithm>
+
 #if defined(_WIN32)
 #include <windows.h>
 #endif
@@ -28,16 +30,7 @@ std::string commandText(int argc, const char *const *argv)
     (void)argc;
     (void)argv;
     // The raw text after the program's name, as the operator typed it.
-    std::string_view line = GetCommandLineA();
-    std::size_t end = 0;
-    if (!line.empty() && line.front() == '"') {
-        end = line.find('"', 1);
-        end = end == std::string_view::npos ? line.size() : end + 1;
-    } else {
-        end = line.find_first_of(" \t");
-        end = end == std::string_view::npos ? line.size() : end;
-    }
-    return std::string(line.substr(end));
+    return std::string(afterProgramName(GetCommandLineA()));
 #else
     std::string text;
     for (int i = 1; i < argc; ++i) {
@@ -49,6 +42,18 @@ std::string commandText(int argc, const char *const *argv)
     }
     return text;
 #endif
+}
+
+std::string_view afterProgramName(std::string_view line)
+{
+    std::size_t end = 0;
+    if (!line.empty() && line.front() == '"') {
+        end = line.find('"', 1);
+        end = end == std::string_view::npos ? line.size() : end + 1;
+    } else {
+        end = std::min(line.find_first_of(" \t"), line.size());
+    }
+    return line.substr(end);
 }
 
 Choice parse(std::string_view commandText)

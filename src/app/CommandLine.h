@@ -23,6 +23,9 @@ struct Choice
  */
 std::string commandText(int argc, const char *const *argv);
 
+/** A raw command line (Windows' GetCommandLine) after the program's name, quoted or not. */
+std::string_view afterProgramName(std::string_view line);
+
 /** Decides the path from the command text (case-sensitive; blanks are spaces only). */
 Choice parse(std::string_view commandText);
 

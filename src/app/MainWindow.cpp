@@ -13,6 +13,7 @@
 #include "forms/MainForm.h"
 #include "forms/TypingLimit.h"
 #include "forms/UnitFrame.h"
+#include "gpib/GpibApi.h"
 #include "gpib/UnitDeviceLink.h"
 #include "settings/InstanceLock.h"
 #include "settings/Registry.h"
@@ -27,6 +28,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <iostream>
 
 namespace {
 
@@ -153,6 +155,10 @@ void MainWindow::sizeAndPlace()
         x = kDefaultX;
     if (y > screen.height() - kEdgeMargin || y < 0)
         y = currentTop;
+    // The unit-count dialog made the native window, whose frame is not known before it is
+    // shown: move() would then place the client. Made again at show, the frame is placed.
+    if (testAttribute(Qt::WA_WState_Created) && !isVisible())
+        destroy();
     move(m_scale.toPixels(x), m_scale.toPixels(y));
 }
 
@@ -182,6 +188,7 @@ void MainWindow::openShownUnits()
         const bool linked = OpenUnit(i);
         ShowLinkState(i, linked);
         if (m_quitRequested) {
+            m_exitCode = 2; // as selvane-scan ends for the same failure
             close();
             return;
         }
@@ -195,8 +202,20 @@ bool MainWindow::OpenUnit(std::int16_t index)
         const BusyCursor waiting;
         result = UnitDeviceLink::OpenUnit(unit(index), m_gpib);
     }
+    const UnitState &state = unit(index);
+    if (result.refusal
+        && (result.refusal->first == gpib::kEdvr || result.refusal->first == gpib::kEneb)) {
+        // The board itself cannot be used (no device file, no permission, not configured),
+        // which the red caption alone does not tell.
+        std::cerr << "selvane: unit " << index + 1 << ": board " << state.Board
+                  << " cannot be used: the driver answered "
+                  << gpib::errorWithReason(result.refusal->first, result.refusal->second) << '\n';
+    }
     if (result.failure) {
-        showBox(QMessageBox::Critical, UnitDeviceLink::failureMessage(*result.failure));
+        std::string message = UnitDeviceLink::failureMessage(*result.failure);
+        showBox(QMessageBox::Critical, message);
+        std::replace(message.begin(), message.end(), '\r', '\n');
+        std::cerr << "selvane: " << message << '\n';
         m_quitRequested = true;
     }
     return result.ok;
@@ -261,7 +280,9 @@ void MainWindow::ConfigPress(int index)
         state.SAd = m_conf->sad();
         ShowUnitAddress(unitIndex);
     }
-    OpenUnit(unitIndex); // the link colour changes at the next press
+    // The reopen's result at once: a unit just moved to an address where nothing answers
+    // must not keep the colour of its old link.
+    ShowLinkState(unitIndex, OpenUnit(unitIndex));
 }
 
 void MainWindow::CloseUnit(std::int16_t index)

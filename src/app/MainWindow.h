@@ -46,6 +46,8 @@ public:
     const std::string &ContextName() const { return m_contextName; }
     const std::string &ContextSuffix() const { return m_contextSuffix; }
     bool QuitRequested() const { return m_quitRequested; }
+    /** The program's exit status: 2 when a driver failure ended start-up, else 0. */
+    int exitCode() const { return m_exitCode; }
 
     UnitState &unit(int index) { return m_units.at(static_cast<std::size_t>(index)); }
     UnitPanel &panel(int index) { return m_panels.at(static_cast<std::size_t>(index)); }
@@ -88,6 +90,7 @@ private:
     std::string m_contextName;
     std::string m_contextSuffix;
     bool m_quitRequested = false;
+    int m_exitCode = 0;
     bool m_closed = false;
     bool m_saveOnClose = false;
     OrderlyEnd *m_end; ///< a child of the window

@@ -22,7 +22,6 @@ int main(int argc, char **argv)
     int qtArgc = 1;
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("SELVANE"));
-    QApplication::setApplicationVersion(QStringLiteral(SELVANE_VERSION_TEXT));
     // Every window and message box in the windows' face: no other face is loaded at start.
     QApplication::setFont(FormBuilder::windowFont());
 #if defined(_WIN32)
@@ -44,7 +43,7 @@ int main(int argc, char **argv)
 
     window.Load(commandText);
     if (window.hasClosed())
-        return 0;
+        return window.exitCode();
     window.show();
     return QApplication::exec();
 }

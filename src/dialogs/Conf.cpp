@@ -120,12 +120,16 @@ void Conf::TestPress()
         if (!GpibStatus.failed() && device > 0) {
             m_gpib.GpibWrite(device, kLinkProof, static_cast<std::int32_t>(kLinkProof.size()));
             ok = !GpibStatus.failed();
-            // Offline whatever the write did: a failed test must not keep a descriptor.
-            m_gpib.GpibSetOnline(device, 0);
+            // Offline whatever the write did, so that no test keeps a descriptor; a library
+            // without ibonl keeps it, which alone says nothing about the device.
+            try {
+                m_gpib.GpibSetOnline(device, 0);
+            } catch (const BindingFailure &) { }
         }
     } catch (const BindingFailure &failure) {
+        // In the system's 8-bit encoding, as every other message: the ANSI code page on Windows.
         showBox(QMessageBox::Critical, kTestTitle,
-                QString::fromStdString(UnitDeviceLink::failureMessage(failure)));
+                QString::fromLocal8Bit(UnitDeviceLink::failureMessage(failure).c_str()));
         return;
     }
     if (ok)

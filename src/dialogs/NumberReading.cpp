@@ -26,8 +26,8 @@ double readPrefixed(std::string_view digits, int base)
     if (end == 0)
         return 0;
     std::uint64_t value = 0;
-    const auto [last, error] = std::from_chars(digits.data(), digits.data() + end, value, base);
-    if (error != std::errc() || last != digits.data() + end || value > 0xFFFFFFFFu)
+    const std::errc error = std::from_chars(digits.data(), digits.data() + end, value, base).ec;
+    if (error != std::errc() || value > 0xFFFFFFFFu)
         return std::numeric_limits<double>::infinity(); // would not fit even 32 bits
     if (value <= 0xFFFFu)
         return static_cast<std::int16_t>(static_cast<std::uint16_t>(value));

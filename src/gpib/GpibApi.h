@@ -6,6 +6,7 @@
 // 32-bit Windows the functions are __stdcall with undecorated names.
 
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -42,6 +43,19 @@ inline std::string errorName(int iberr)
     if (iberr >= 0 && iberr < static_cast<int>(std::size(kNames)) && kNames[iberr])
         return kNames[iberr];
     return "error " + std::to_string(iberr);
+}
+
+/** The driver's error, with the system's reason where the driver carries one: linux-gpib
+    gives the errno of a failed EDVR in ibcntl ("EDVR (No such file or directory)"). */
+inline std::string errorWithReason(int iberr, long ibcntl)
+{
+#if defined(_WIN32)
+    (void)ibcntl; // NI's own code there, not the system's
+#else
+    if (iberr == kEdvr && ibcntl > 0)
+        return errorName(iberr) + " (" + std::strerror(static_cast<int>(ibcntl)) + ")";
+#endif
+    return errorName(iberr);
 }
 
 inline constexpr int kOptionSendLlo = 23; ///< ibconfig option: send Local Lockout

@@ -8,14 +8,12 @@ GpibStatusRecord GpibStatus;
 
 namespace {
 
-constexpr std::int32_t kFailureCount = static_cast<std::int32_t>(0xDEAD37F0u);
-
 /** The failure mark of a refused registration. */
 void markRegistrationFailed()
 {
     GpibStatus.ibsta = LowWordSigned(gpib::kErr);
     GpibStatus.iberr = 0;
-    GpibStatus.ibcntl = kFailureCount;
+    GpibStatus.ibcntl = GpibStatusRecord::kUnreadCount;
 }
 
 bool addressFits(std::int16_t pad, std::int16_t sad)

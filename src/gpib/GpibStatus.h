@@ -19,8 +19,13 @@ struct GpibStatusRecord
     std::int32_t ibcntCell = 0; ///< count cell, filled by the driver, never read
     std::int16_t cellsRegistered = 0; ///< 1 once the driver fills the cells
 
+    /** ibcntl of the failure mark: ERR set because the driver's status could not be read. */
+    static constexpr std::int32_t kUnreadCount = static_cast<std::int32_t>(0xDEAD37F0u);
+
     /** The last call failed: ERR set in `ibsta`. */
     bool failed() const { return ibsta < 0; }
+    /** It failed by the driver's own answer, which `iberr` and `ibcntl` then hold. */
+    bool refused() const { return failed() && ibcntl != kUnreadCount; }
 };
 
 /** The one status record of the program (the only global mutable state). */

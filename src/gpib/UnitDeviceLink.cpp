@@ -15,12 +15,15 @@ constexpr std::string_view kLinkProof = "XX";
  */
 UnitDeviceLink::Result drop(UnitLink &unit, GpibBinding &gpib)
 {
+    UnitDeviceLink::Result result;
+    if (GpibStatus.refused()) // the failed step's answer, before ibonl gives its own
+        result.refusal = {GpibStatus.iberr, GpibStatus.ibcntl};
     unit.Opened = false;
     try {
         if (unit.Device > 0)
             gpib.GpibSetOnline(unit.Device, 0);
     } catch (const BindingFailure &) { }
-    return {};
+    return result;
 }
 
 } // namespace
@@ -39,7 +42,7 @@ UnitDeviceLink::Result UnitDeviceLink::OpenUnit(UnitLink &unit, GpibBinding &gpi
         if (!GpibStatus.failed()) {
             gpib.GpibWrite(unit.Device, kLinkProof, static_cast<std::int32_t>(kLinkProof.size()));
             if (!GpibStatus.failed())
-                return {true, std::nullopt, false};
+                return {true, std::nullopt, false, std::nullopt};
         }
         return drop(unit, gpib);
     } catch (const BindingFailure &failure) {
@@ -47,7 +50,7 @@ UnitDeviceLink::Result UnitDeviceLink::OpenUnit(UnitLink &unit, GpibBinding &gpi
         if (described)
             drop(unit, gpib);
         unit.Opened = false;
-        return {false, failure, true};
+        return {false, failure, true, std::nullopt};
     }
 }
 
@@ -64,11 +67,11 @@ UnitDeviceLink::Result UnitDeviceLink::SendToUnit(UnitLink &unit, GpibBinding &g
     try {
         gpib.GpibWrite(unit.Device, command, static_cast<std::int32_t>(command.size()));
         if (!GpibStatus.failed())
-            return {true, std::nullopt, false};
+            return {true, std::nullopt, false, std::nullopt};
         return drop(unit, gpib);
     } catch (const BindingFailure &failure) {
         unit.Opened = false;
-        return {false, failure, false};
+        return {false, failure, false, std::nullopt};
     }
 }
 
@@ -91,6 +94,13 @@ std::string UnitDeviceLink::failureMessage(const BindingFailure &failure)
 {
     std::string message = failure.description();
     if (failure.number() == BindingFailure::kFileNotFound)
+#if defined(_WIN32)
         message += "\rInstall National Instruments drivers";
+#else
+        message += "\rInstall linux-gpib, which provides libgpib.so.0. It is not part of Debian:"
+                   " build it from its source (linux-gpib.sourceforge.io).\rTo try the panel"
+                   " without hardware, start selvane-demo, or set SELVANE_GPIB_LIBRARY to the"
+                   " simulated bus.";
+#endif
     return message;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class GpibBinding;
 
@@ -26,6 +27,8 @@ public:
         std::optional<BindingFailure> failure;
         /** The failure came from opening the device (the caller then requests the quit). */
         bool duringOpen = false;
+        /** The driver's answer (iberr, ibcntl) at the step that failed, when ERR was set. */
+        std::optional<std::pair<int, long>> refusal;
     };
 
     /** Configures the board, opens the device, clears it and writes "XX". */
@@ -35,6 +38,7 @@ public:
     /** Returns an open device to local control and takes its descriptor offline. */
     static void CloseUnit(UnitLink &unit, GpibBinding &gpib);
 
-    /** The message for a binding failure; a missing library adds how to mend it. */
+    /** The message for a binding failure; a missing library adds how to mend it (the NI
+        driver on Windows, linux-gpib elsewhere). */
     static std::string failureMessage(const BindingFailure &failure);
 };

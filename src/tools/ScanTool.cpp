@@ -71,7 +71,8 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
                 gpib.GpibFindListener(index, pad, sad, &listen);
                 if (GpibStatus.failed()) {
                     err << "selvane-scan: board " << index << " cannot be used: the driver"
-                        << " answered " << gpib::errorName(GpibStatus.iberr) << '\n';
+                        << " answered "
+                        << gpib::errorWithReason(GpibStatus.iberr, GpibStatus.ibcntl) << '\n';
                     gpib.GpibSetOnline(index, 0);
                     return kBoardUnusable;
                 }
@@ -89,7 +90,7 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     const bool offline = !GpibStatus.failed();
     if (!offline)
         err << "selvane-scan: board " << index << " could not be taken offline: the driver"
-            << " answered " << gpib::errorName(GpibStatus.iberr) << '\n';
+            << " answered " << gpib::errorWithReason(GpibStatus.iberr, GpibStatus.ibcntl) << '\n';
     if (found == 0)
         err << "selvane-scan: no listener on board " << index << '\n';
     out.flush();
