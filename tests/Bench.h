@@ -125,18 +125,11 @@ struct Bench
 };
 
 /** What the panel writes on its standard error meanwhile. */
-class StandardError
+struct StandardError
 {
-public:
-    StandardError() { m_kept = std::cerr.rdbuf(m_text.rdbuf()); }
-    ~StandardError() { std::cerr.rdbuf(m_kept); }
-    StandardError(const StandardError &) = delete;
-    StandardError &operator=(const StandardError &) = delete;
-    QString text() const { return QString::fromStdString(m_text.str()); }
-
-private:
-    std::ostringstream m_text;
-    std::streambuf *m_kept = nullptr;
+    std::ostringstream text;
+    std::streambuf *kept = std::cerr.rdbuf(text.rdbuf());
+    ~StandardError() { std::cerr.rdbuf(kept); }
 };
 
 /** Replaces a box's text as the operator types it. */

@@ -3,8 +3,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 /** A folder of its own for each test, removed with everything in it. */
 class TemporaryFolder
@@ -42,3 +48,17 @@ inline void setEnvironment(const char *name, const char *value)
         ::unsetenv(name);
 #endif
 }
+
+#if !defined(_WIN32)
+/** The exit status of `check`, run in a process of its own as the user nobody when this is
+    root, who ignores file permissions; 10 when it cannot become nobody. */
+inline int asNobody(const std::function<int()> &check)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0) ? 10 : check());
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif

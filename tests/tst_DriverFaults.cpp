@@ -111,7 +111,7 @@ private slots:
                  (fault.action == StartUp && *fault.box) || fault.action == Close);
         QCOMPARE(window.exitCode(), fault.action == StartUp && *fault.box ? 2 : 0);
         if (fault.said || fault.action != StartUp || !*fault.box) // else the box's message
-            QCOMPARE(said.text(), QString(fault.said));
+            QCOMPARE(QString::fromStdString(said.text.str()), QString(fault.said));
         if (window.hasClosed()) // whatever failed, everything was saved
             QCOMPARE(contextValues(bench.file, kBench).size(), 16u); // 3 + 13 for one unit
         if (fault.link != Any)

@@ -199,23 +199,19 @@ TEST(SqliteRegistryFile, ReadOnlyFileIsReadButNotWrittenByAnOrdinaryUser)
         for (const auto &entry : fs::directory_iterator(folder.path()))
             fs::permissions(entry.path(), fs::perms::group_write | fs::perms::others_write,
                             fs::perm_options::remove);
-        if (const pid_t child = ::fork(); child == 0) {
-            // Root ignores file permissions: the check runs as nobody, in a process of its own.
-            if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-                ::_exit(10);
-            SqliteRegistry registry(file);
-            Key key = 0;
-            const bool created = registry.createKey(Registry::kLocalMachine, "SOFTWARE\\New", &key)
-                                 == Registry::kSuccess;
-            const bool read = SettingsStore(registry).ReadValue("SELVANE", "v", "none") == "b";
-            const bool written = storeRaw(registry, "SELVANE", "v", 1, "c") == Registry::kSuccess;
-            ::_exit(!read ? 2 : created || written);
-        } else {
-            int status = -1;
-            ::waitpid(child, &status, 0);
-            EXPECT_EQ(status, 0) << "exit 10: no way to become nobody; 2: not read; 1: written"
-                                 << (logLeft ? ", with the log" : "");
-        }
+        EXPECT_EQ(asNobody([&] {
+                      SqliteRegistry registry(file);
+                      Key key = 0;
+                      if (SettingsStore(registry).ReadValue("SELVANE", "v", "none") != "b")
+                          return 2;
+                      return int(registry.createKey(Registry::kLocalMachine, "SOFTWARE\\New", &key)
+                                     == Registry::kSuccess
+                                 || storeRaw(registry, "SELVANE", "v", 1, "c")
+                                        == Registry::kSuccess);
+                  }),
+                  0)
+            << "10: no way to become nobody; 2: not read; 1: written"
+            << (logLeft ? ", with the log" : "");
     }
     EXPECT_FALSE(fs::exists(file + "-wal"));
     EXPECT_EQ(std::get<1>(contextValues(file, "SELVANE").at("v")), Bytes {'b'});

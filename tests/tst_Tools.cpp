@@ -693,24 +693,17 @@ TEST_F(SettingsTest, TheStoresRefusalIsSaidInWordsWithItsPlace)
     fs::permissions(storeFile,
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    if (const pid_t child = ::fork(); child == 0) {
-        // Root ignores file permissions: the import runs as nobody, in a process of its own.
-        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(10);
-        std::unique_ptr<Registry> own = openSystemRegistry(); // not the one opened as root
-        err.str("");
-        const bool refused = SettingsTool::run({"import", path}, *own, out, err) == 1;
-        ::_exit(refused
-                        && err.str()
-                               == "selvane-settings: " + storeFile
-                                      + ": read-only; nothing imported\n"
-                    ? 0
-                    : 1);
-    } else {
-        int status = -1;
-        ::waitpid(child, &status, 0);
-        EXPECT_EQ(status, 0) << "exit 10: no way to become nobody; 1: not refused in those words";
-    }
+    EXPECT_EQ(asNobody([&] {
+                  std::unique_ptr<Registry> own =
+                      openSystemRegistry(); // not the one opened as root
+                  err.str("");
+                  return int(SettingsTool::run({"import", path}, *own, out, err) != 1
+                             || err.str()
+                                    != "selvane-settings: " + storeFile
+                                           + ": read-only; nothing imported\n");
+              }),
+              0)
+        << "10: no way to become nobody; 1: not refused in those words";
 }
 
 #endif
