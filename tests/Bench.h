@@ -91,7 +91,7 @@ struct Bench
     explicit Bench(const char *faults = "", const std::string &registryFile = {},
                    const std::string &library = SELVANE_SIM_LIBRARY)
         : file(registryFile.empty() ? folder.file("registry.sqlite3") : registryFile)
-        , sim("0:7:0 0:8:0", traceFile, faults)
+        , sim("0:7:0\r\n0:8:0\f", traceFile, faults) // as a file edited on Windows has them
         , driver(library)
     {
         GpibStatus = {}; // each bench is a new run of the program

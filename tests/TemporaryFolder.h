@@ -49,6 +49,25 @@ inline void setEnvironment(const char *name, const char *value)
 #endif
 }
 
+/** A variable of the environment, put back as it was at the end of the scope. */
+class SavedVariable
+{
+public:
+    explicit SavedVariable(const char *name)
+        : m_name(name)
+        , m_set(std::getenv(name) != nullptr)
+        , m_value(m_set ? std::getenv(name) : "")
+    { }
+    ~SavedVariable() { setEnvironment(m_name, m_set ? m_value.c_str() : nullptr); }
+    SavedVariable(const SavedVariable &) = delete;
+    SavedVariable &operator=(const SavedVariable &) = delete;
+
+private:
+    const char *m_name;
+    bool m_set;
+    std::string m_value;
+};
+
 #if !defined(_WIN32)
 /** The exit status of `check`, run in a process of its own as the user nobody when this is
     root, who ignores file permissions; 10 when it cannot become nobody. */

@@ -31,9 +31,17 @@ const char *const kUnloadable = SELVANE_WRONG_ARCH_LIBRARY;
 const char *const kUnloadable = SELVANE_BROKEN_LIBRARY;
 #endif
 
+#if defined(_WIN32) // NI's ibcntl is not the system's errno
+const char *const kDeniedBoard =
+    "selvane: unit 1: board 0 cannot be used: the driver answered EDVR\n";
+#else
+const char *const kDeniedBoard =
+    "selvane: unit 1: board 0 cannot be used: the driver answered EDVR (Permission denied)\n";
+#endif
+
 // clang-format off
 const Fault kFaults[] = {
-    {"library missing", "/nonexistent/libgpib.so.0", "", "", StartUp, "File not found: /nonexistent/libgpib.so.0\rInstall ", Failed, "", 0},
+    {"library missing", "/nonexistent/libgpib.so.0", "", "", StartUp, "File not found: /nonexistent/libgpib.so.0\rInstall ", Failed, "", 0, "selvane: File not found: /nonexistent/libgpib.so.0\nInstall "},
     {"library cannot load", kUnloadable, "", "", StartUp, "Error in loading DLL: ", Failed, "", 0},
     {"no way to read the status", "", "RegisterGpibGlobalsForThread ThreadIbsta", "", StartUp, "Can't find DLL entry point RegisterGpibGlobalsForThread", Failed, "", 0},
     {"unregistration missing on result 1", "", "UnregisterGpibGlobalsForThread", "RegisterGpibGlobalsForThread#1=1", StartUp, "Can't find DLL entry point UnregisterGpibGlobalsForThread", Failed, "", 0},
@@ -41,7 +49,7 @@ const Fault kFaults[] = {
     {"malformed faults are ignored", "", "", "ibclr#0=2 ibclr#2x=2 ibclr= #1=2 ibclr#=2", StartUp, "", Linked, "", 0},
     {"ERR at ibconfig does not stop the open", "", "", "ibconfig=7", StartUp, "", Linked, "", 0},
     {"ERR at ibdev", "", "", "ibdev=4", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0},
-    {"EDVR at ibdev with the system's reason", "", "", "ibdev=0:13", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, "selvane: unit 1: board 0 cannot be used: the driver answered EDVR (Permission denied)\n"},
+    {"EDVR at ibdev with the system's reason", "", "", "ibdev=0:13", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, kDeniedBoard},
     {"EDVR at ibclr without one", "", "", "ibclr=0", StartUp, "", Failed, "ibclr(32) ERR ibonl(32,0)", 0, "selvane: unit 1: board 0 cannot be used: the driver answered EDVR\n"},
     {"ENEB at ibdev", "", "", "ibdev=7:13", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, "selvane: unit 1: board 0 cannot be used: the driver answered ENEB\n"},
     {"ERR at ibclr", "", "", "ibclr=2", StartUp, "", Failed, "ibclr(32) ERR ibonl(32,0)", 0},
@@ -110,8 +118,11 @@ private slots:
         QCOMPARE(window.hasClosed(),
                  (fault.action == StartUp && *fault.box) || fault.action == Close);
         QCOMPARE(window.exitCode(), fault.action == StartUp && *fault.box ? 2 : 0);
-        if (fault.said || fault.action != StartUp || !*fault.box) // else the box's message
-            QCOMPARE(QString::fromStdString(said.text.str()), QString(fault.said));
+        const std::string text = said.text.str();
+        if (fault.said && *fault.box) // a box ended start-up: its message begins what is said
+            QVERIFY2(text.rfind(fault.said, 0) == 0, text.c_str());
+        else if (fault.action != StartUp || !*fault.box)
+            QCOMPARE(QString::fromStdString(text), QString(fault.said));
         if (window.hasClosed()) // whatever failed, everything was saved
             QCOMPARE(contextValues(bench.file, kBench).size(), 16u); // 3 + 13 for one unit
         if (fault.link != Any)

@@ -83,37 +83,6 @@ INSTANTIATE_TEST_SUITE_P(Results, RegistrationResults, ::testing::Values(
     rowName);
 // clang-format on
 
-TEST_F(GpibBindingTest, RefusedRegistrationTakesTheStatusFromWhereTheDriverTellsIt)
-{
-    setEnvironment("SELVANE_SIM_FAULTS", "RegisterGpibGlobalsForThread#1=2 ibloc#1=2");
-    gpib.GpibGoLocal(0);
-    EXPECT_TRUE(GpibStatus.failed());
-    EXPECT_EQ(GpibStatus.iberr, gpib::kEnol);
-    gpib.GpibGoLocal(0); // registered now, success
-    EXPECT_FALSE(GpibStatus.failed());
-}
-
-TEST_F(GpibBindingTest, ARefusalWithNoOtherWayToTheStatusLeavesTheFailureMark)
-{
-    driver.hide("ThreadIbsta");
-    setEnvironment("SELVANE_SIM_FAULTS", "RegisterGpibGlobalsForThread=7");
-    gpib.GpibGoLocal(0); // the call itself succeeds, but nothing can tell the binding so
-    EXPECT_TRUE(GpibStatus.failed());
-    EXPECT_EQ(GpibStatus.iberr, 0);
-    EXPECT_EQ(GpibStatus.ibcntl, static_cast<std::int32_t>(0xDEAD37F0u));
-}
-
-TEST_F(GpibBindingTest, RegisteredCellsCarryEveryLaterCallsStatusWithoutThreadFunctions)
-{
-    driver.hide("ThreadIbsta"); // as a driver with cells alone
-    const std::int16_t ud = gpib.GpibOpenDevice(0, 7, 0, 12, 1, 0);
-    EXPECT_FALSE(GpibStatus.failed());
-    setEnvironment("SELVANE_SIM_DEVICES", " ");
-    gpib.GpibClear(ud);
-    EXPECT_TRUE(GpibStatus.failed());
-    EXPECT_EQ(GpibStatus.iberr, gpib::kEnol);
-}
-
 TEST_F(GpibBindingTest, TheSimulatedBusWritesOnlyTheCellsRegisteredWithIt)
 {
     using Register = int (*)(std::int32_t *, std::int32_t *, std::int32_t *, std::int32_t *);
@@ -233,15 +202,6 @@ TEST_F(GpibBindingTest, TheTableOf64DescriptorsStaysBoundedUnderFailedPresses)
     UnitLink present {0, 0, 7, 0, false};
     EXPECT_TRUE(UnitDeviceLink::OpenUnit(present, gpib).ok) << "a freed descriptor opens again";
     EXPECT_EQ(present.Device, 40);
-}
-
-TEST_F(GpibBindingTest, TheSimulatedBusTakesDevicesSeparatedByAnyWhiteSpace)
-{
-    setEnvironment("SELVANE_SIM_DEVICES", "0:7:0\r\n0:8:0\v0:9:0\f"); // as edited on Windows
-    for (const std::int16_t pad : {7, 8, 9}) {
-        UnitLink unit {0, 0, pad, 0, false};
-        EXPECT_TRUE(UnitDeviceLink::OpenUnit(unit, gpib).ok) << pad;
-    }
 }
 
 TEST_F(GpibBindingTest, TheSimulatedBusRefusesAWriteWithoutItsBytes)

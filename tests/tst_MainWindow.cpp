@@ -212,77 +212,39 @@ private slots:
                         placed.y() == INT_MIN ? topBefore : scale.toPixels(placed.y())));
     }
 
-    void storedAndTypedTextsShowWithinTheirLimits_data()
-    {
-        QTest::addColumn<QVariantMap>("stored"); // numbers, texts, or a text's raw bytes
-        QTest::addColumn<QString>("control"); // the unit's number and the control's name
-        QTest::addColumn<QString>("typed"); // at its end in edit mode; "\b" a backspace
-        QTest::addColumn<QString>("shown"); // its text; empty: not shown
-        const QVariantMap longLabel {{"1.A1.label", "Fifteen chars!!"}}; // over the typing limit
-        // clang-format off
-        QTest::newRow("addresses out of range: the default; the least fits") << QVariantMap {{"1.Board", -40000.0}, {"1.PAd", 70000.0}, {"1.SAd", -32768.0}} << "1Frame" << "" << "Unit 1  [0.7.-32768]";
-        QTest::newRow("the largest fits") << QVariantMap {{"2.Board", 1.0}, {"2.PAd", 12.0}, {"2.SAd", 32767.0}} << "2Frame" << "" << "Unit 2  [1.12.32767]";
-        QTest::newRow("a title") << QVariantMap {{"2.A.title", "Input"}} << "2ATxt" << "" << "Input";
-        QTest::newRow("no title: the default") << QVariantMap {} << "2BTxt" << "" << "Device 2";
-        QTest::newRow("a NUL inside a label") << QVariantMap {{"2.A1.label", QByteArray("a\0b\0", 4)}} << "2A1" << "" << QString::fromUtf8("a\0b", 3);
-        QTest::newRow("a label too long to read: the default") << QVariantMap {{"2.A3.label", QByteArray(2000, 'x')}} << "2A3" << "" << "A3";
-        QTest::newRow("a letter of the code page") << QVariantMap {{"2.B3.label", "Übung"}} << "2B3" << "" << "Übung";
-        QTest::newRow("an empty label: no button") << QVariantMap {{"2.B4.label", ""}} << "2B4" << "" << "";
-        QTest::newRow("blanks are a label") << QVariantMap {{"2.A4.label", "   "}} << "2A4" << "" << "   ";
-        QTest::newRow("a hidden unit's: never read") << QVariantMap {{"3.A.title", "never read"}} << "3ATxt" << "" << "Device 1";
-        QTest::newRow("a label longer than typing allows: whole") << longLabel << "1A1" << "" << "Fifteen chars!!";
-        QTest::newRow("its edit takes no more") << longLabel << "1A1Lbl" << "x" << "Fifteen chars!!";
-        QTest::newRow("its edit shortens it") << longLabel << "1A1Lbl" << "\b" << "Fifteen chars!";
-        QTest::newRow("a label's edit takes 10") << QVariantMap {} << "1A2Lbl" << "123456789012" << "A212345678";
-        QTest::newRow("a title of item 1 (8 in the definitions) takes 9") << QVariantMap {{"2.A.title", "Input"}} << "2ATxt" << "xyzwv" << "Inputxyzw";
-        QTest::newRow("its other title too") << QVariantMap {} << "2BTxt" << "xy" << "Device 2x";
-        // clang-format on
-    }
-
-    void storedAndTypedTextsShowWithinTheirLimits()
-    {
-        QFETCH(QVariantMap, stored);
-        QFETCH(QString, control);
-        QFETCH(QString, typed);
-        QFETCH(QString, shown);
-        Bench bench;
-        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
-            const std::string name = it.key().toStdString();
-            if (it->typeId() == QMetaType::Double)
-                bench.store.WriteValue(kBench, name, it->toDouble());
-            else if (it->typeId() == QMetaType::QByteArray)
-                storeRaw(bench.registry, kBench, name, 1, it->toByteArray().toStdString());
-            else
-                bench.store.WriteValue(kBench, name, systemText(it->toString().toStdString()));
-        }
-        bench.start(2);
-        const int item = control.front().digitValue() - 1;
-        QWidget *widget = nullptr;
-        for (QWidget *each : bench.window.findChildren<QWidget *>(control.mid(1)))
-            widget = each->property("item") == item ? each : widget;
-        QVERIFY(widget);
-        if (auto *edit = qobject_cast<QLineEdit *>(widget); edit && !typed.isEmpty()) {
-            QTest::mouseClick(bench.window.panel(item).Edit, Qt::LeftButton);
-            edit->setFocus();
-            edit->end(false);
-            typed == "\b" ? QTest::keyClick(edit, Qt::Key_Backspace)
-                          : QTest::keyClicks(edit, typed);
-        }
-        const auto *frame = qobject_cast<UnitFrame *>(widget);
-        QCOMPARE(frame                 ? frame->title()
-                 : widget->isVisible() ? widget->property("text").toString()
-                                       : QString(),
-                 shown);
-    }
-
-    void aStartShowsTheDefinitionsLook()
+    void settingsFillThePanels()
     {
         Bench bench;
+        bench.store.WriteValue(kBench, "1.Board", -40000.0); // does not fit: the default
+        bench.store.WriteValue(kBench, "1.PAd", 70000.0);
+        bench.store.WriteValue(kBench, "1.SAd", -32768.0);
         bench.store.WriteValue(kBench, "2.Board", 1.0);
+        bench.store.WriteValue(kBench, "2.PAd", 12.0);
+        bench.store.WriteValue(kBench, "2.SAd", 32767.0); // the largest that fits
+        bench.store.WriteValue(kBench, "2.A.title", "Input");
+        bench.store.WriteValue(kBench, "2.B3.label",
+                               systemText("\xC3\x9C"
+                                          "bung")); // Übung
+        bench.store.WriteValue(kBench, "2.B4.label", ""); // no button
+        bench.store.WriteValue(kBench, "2.A4.label", "   "); // blanks are a label
+        storeRaw(bench.registry, kBench, "2.A1.label", 1, std::string("a\0b\0", 4)); // a NUL inside
+        storeRaw(bench.registry, kBench, "2.A3.label", 1, std::string(2000, 'x')); // too long
+        bench.store.WriteValue(kBench, "3.A.title", "never read");
+        const QString longLabel = QStringLiteral("Fifteen chars!!"); // over the typing limit
+        bench.store.WriteValue(kBench, "1.A1.label", longLabel.toStdString());
         bench.start(2);
         QCOMPARE(bench.window.windowTitle(),
                  QStringLiteral("SELVANE V" SELVANE_VERSION_TEXT " - Bench"));
-        UnitPanel &second = bench.window.panel(1);
+        const UnitPanel &second = bench.window.panel(1);
+        QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.-32768]"));
+        QCOMPARE(second.Frame->title(), QStringLiteral("Unit 2  [1.12.32767]"));
+        QCOMPARE(second.ATxt->text(), QStringLiteral("Input"));
+        QCOMPARE(second.BTxt->text(), QStringLiteral("Device 2"));
+        QCOMPARE(second.Position[0]->text(), QString::fromUtf8("a\0b", 3));
+        QCOMPARE(second.Position[2]->text(), QStringLiteral("A3"));
+        QCOMPARE(second.Position[6]->text(), QStringLiteral("Übung"));
+        QVERIFY(!second.Position[7]->isVisible() && second.Position[3]->isVisible());
+        QCOMPARE(bench.window.panel(2).ATxt->text(), QStringLiteral("Device 1"));
         QVERIFY(second.Edit->text() == "&Edit" && !second.BTxt->isEnabled() // in lock mode
                 && !second.PositionLbl[0]->isVisible());
         QCOMPARE(captionColour(second.Frame), QColor(255, 0, 0)); // no board 1 on the bus
@@ -310,22 +272,29 @@ private slots:
         QCOMPARE(tabs.join(' '), QStringLiteral("0A1 0A2 0A3 0A4 0B1 0B2 0B3 0B4 1A1 1A2 1A3 1A4 "
                                                 "1B1 1B2 1B3 1B4 2A1 2A2 2A3 2A4 2B1 2B2 2B3 "
                                                 "2B4 0ATxt 0BTxt"));
-        second.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
-        QCOMPARE(second.PositionLbl[2]->text(), QStringLiteral("A3"));
-    }
-
-    void missingDriverLibraryEndsStartUpWithItsMessage()
-    {
-        Bench bench("", {}, "/nonexistent/libgpib.so.0");
-        StandardError said;
-        bench.start(3);
-        const std::string missing = "File not found: /nonexistent/libgpib.so.0\r" + kInstallAdvice;
-        QCOMPARE(bench.modals.seen.join(""), "SELVANE (stop): " + QString::fromStdString(missing));
-        QCOMPARE(QString::fromStdString(said.text.str()),
-                 "selvane: " + QString::fromStdString(missing).replace('\r', '\n') + '\n');
-        QVERIFY(bench.window.hasClosed() && bench.window.exitCode() == 2);
-        QCOMPARE(bench.window.panel(1).Frame->title(), QStringLiteral("Unit 2")); // not opened,
-        QCOMPARE(contextValues(bench.file, kBench).size(), 42u); // saved: 3 + 13 per unit
+        // A long stored label is shown whole; typing stops at the limit, shortening does not.
+        UnitPanel &first = bench.window.panel(0);
+        QTest::mouseClick(first.Edit, Qt::LeftButton);
+        QVERIFY(first.Position[0]->text() == longLabel
+                && first.PositionLbl[0]->text() == longLabel);
+        const auto typeAtEnd = [](QLineEdit *edit, const QString &text) {
+            edit->setFocus();
+            edit->end(false);
+            QTest::keyClicks(edit, text);
+            return edit->text();
+        };
+        QCOMPARE(typeAtEnd(first.PositionLbl[0], QStringLiteral("x")), longLabel);
+        QTest::keyClick(first.PositionLbl[0], Qt::Key_Backspace);
+        QCOMPARE(first.PositionLbl[0]->text(), longLabel.chopped(1));
+        QCOMPARE(typeAtEnd(first.PositionLbl[1], QStringLiteral("123456789012")),
+                 QStringLiteral("A212345678"));
+        UnitPanel &typed =
+            bench.window.panel(1); // a title of item 1 (8 in the definitions) takes 9
+        QTest::mouseClick(typed.Edit, Qt::LeftButton);
+        QCOMPARE(typeAtEnd(typed.ATxt, QStringLiteral("xyzwv")), QStringLiteral("Inputxyzw"));
+        QCOMPARE(typeAtEnd(typed.BTxt, QStringLiteral("xy")), QStringLiteral("Device 2x"));
+        first.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
+        QCOMPARE(first.PositionLbl[2]->text(), QStringLiteral("A3"));
     }
 
     void aDamagedSettingsFileGivesDefaultsAndIsNeverWritten()

@@ -49,44 +49,27 @@ private slots:
         QCOMPARE(shown.width(), last->geometry().right() + 1); // no column of a hidden frame
     }
 
-    void theOuterFrameStandsWhereStoredAndIsStoredBack_data()
-    {
-        QTest::addColumn<int>("units"); // 0: the count is asked first
-        QTest::newRow("count known") << 1;
-        QTest::newRow("count asked") << 0;
-    }
-
-    void theOuterFrameStandsWhereStoredAndIsStoredBack()
-    {
-        QFETCH(int, units);
-        Bench bench;
-        bench.store.WriteValue(kBench, "X", 3000);
-        bench.store.WriteValue(kBench, "Y", 3000);
-        bench.start(units);
-        QCOMPARE(framed(&bench.window).topLeft(), QPoint(200, 200)); // 15 twips a pixel
-        bench.window.close();
-        QCOMPARE(bench.store.ReadValue(kBench, "X", std::int32_t(0)), 3000);
-        QCOMPARE(bench.store.ReadValue(kBench, "Y", std::int32_t(0)), 3000);
-    }
-
     void dialogGoesBesideTheOuterFrame_data()
     {
         QTest::addColumn<int>("top"); // of the main window, in twips
         QTest::addColumn<bool>("below");
-        QTest::newRow("room below") << 1500 << true;
-        QTest::newRow("too near the bottom") << 12000 << false;
+        QTest::addColumn<int>("units"); // 0: the count is asked first
+        QTest::newRow("room below") << 1500 << true << 1;
+        QTest::newRow("too near the bottom") << 12000 << false << 1;
+        QTest::newRow("after the unit-count dialog") << 3000 << true << 0;
     }
 
     void dialogGoesBesideTheOuterFrame()
     {
         QFETCH(int, top);
         QFETCH(bool, below);
+        QFETCH(int, units);
         Bench bench;
         bench.store.WriteValue(kBench, "X", 1500);
         bench.store.WriteValue(kBench, "Y", top);
-        bench.start(1);
-        const QRect main = framed(&bench.window);
-        QVERIFY(!main.isNull());
+        bench.start(units);
+        const QRect main = framed(&bench.window); // the outer frame where stored, 15 twips a pixel
+        QCOMPARE(main.topLeft(), QPoint(100, top / 15));
         // 100 twips in, 20 below or above
         const QPoint expected(main.left() + 7, below ? main.bottom() + 1 + 1 : main.top() - 1 - 1);
         QRect dialog;
@@ -101,6 +84,8 @@ private slots:
         });
         QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
         QCOMPARE(below ? dialog.topLeft() : dialog.bottomLeft(), expected);
+        bench.window.close(); // and stored back as it was
+        QCOMPARE(bench.store.ReadValue(kBench, "Y", std::int32_t(0)), top);
     }
 };
 

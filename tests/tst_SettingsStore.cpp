@@ -3,7 +3,6 @@
 // what a read gives for what is stored, what a write stores, and what a delete removes.
 
 #include "PlatformRegistry.h"
-#include "settings/InstanceLock.h"
 
 #include <gtest/gtest.h>
 
@@ -121,23 +120,6 @@ TEST_F(SettingsStoreTest, DeleteRemovesOnlyItsContext)
     EXPECT_EQ(store.ReadValue("SELVANE - Bench2", "Units", std::int32_t(0)), 3);
     EXPECT_EQ(store.ReadValue("SELVANE", "Units", std::int32_t(0)), 1);
     EXPECT_FALSE(platform.keyExists("SELVANE - Bench"));
-}
-
-TEST(InstanceLockTest, HoldsItsInstanceAloneWhereTheSettingsFolderIsNotMadeYet)
-{
-    const TemporaryFolder folder;
-    const std::string store = folder.file("new/registry.sqlite3");
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string keep = runtime ? runtime : "";
-    setEnvironment("XDG_RUNTIME_DIR", nullptr); // so the lock goes beside the settings
-    {
-        const InstanceLock lock(store, "SELVANE - Bench");
-        EXPECT_TRUE(InstanceLock::inUse(store, "selvane - BENCH")); // folded, as the store does
-        EXPECT_FALSE(InstanceLock::inUse(store, "SELVANE - Bench 2"));
-        EXPECT_FALSE(InstanceLock::inUse(folder.file("registry.sqlite3"), "SELVANE - Bench"));
-    }
-    EXPECT_FALSE(InstanceLock::inUse(store, "SELVANE - Bench"));
-    setEnvironment("XDG_RUNTIME_DIR", runtime ? keep.c_str() : nullptr);
 }
 
 } // namespace

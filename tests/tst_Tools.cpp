@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -26,12 +27,11 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-// The disk failing one call on the file an export makes beside its target (".out.reg.*"):
+// The disk failing fsync on the file an export makes beside its target (".out.reg.*"):
 // the call, and the errno it then sets (negative: the signal that ends the tool there).
 static std::pair<std::string, int> g_diskFault;
 
@@ -57,20 +57,6 @@ Call next(const char *name)
 extern "C" int fsync(int fd)
 {
     return faulted("fsync", fd) ? -1 : next<int (*)(int)>("fsync")(fd);
-}
-
-extern "C" int close(int fd)
-{
-    const bool fails = faulted("close", fd);
-    const int closed = next<int (*)(int)>("close")(fd); // closed all the same, as Linux does
-    return fails ? -1 : closed;
-}
-
-extern "C" int rename(const char *from, const char *to)
-{
-    return faulted("rename", -1, from)
-               ? -1
-               : next<int (*)(const char *, const char *)>("rename")(from, to);
 }
 #endif
 
@@ -156,7 +142,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, Scans, ::testing::Values(
     Scan {"board_without_its_device_file", "0:7:0", "ibln=0:2", {}, nullptr, 1, "", kNoDeviceFile, "ibonl(0,0)"},
     Scan {"driver_missing", "0:7:0", "", {}, "/nonexistent/libgpib.so.0", 2, "", "File not found: /nonexistent/libgpib.so.0\nInstall ", ""},
     Scan {"unknown_option", "0:7:0", "", {"--all"}, nullptr, 64, "", "unexpected argument '--all'\nUsage: selvane-scan", ""},
-    Scan {"two_boards", "0:7:0", "", {"0", "1"}, nullptr, 64, "", "unexpected argument '1'", ""},
     Scan {"negative_board", "0:7:0", "", {"-1"}, nullptr, 64, "", "unexpected argument '-1'", ""},
     Scan {"options_ended", "0:7:0 1:3:0", "", {"--", "1"}, nullptr, 0, "1:3:0\n", "", "ibonl(1,0)"},
     Scan {"offline_refused", "0:7:0", "ibonl=0", {}, nullptr, 1, "0:7:0\n", "board 0 could not be taken offline: the driver answered EDVR\n", "ibonl(0,0) ERR"}),
@@ -282,20 +267,6 @@ TEST_F(SettingsTest, ListShowsEachInstanceWithItsUnitCount)
                          "\"Lab 2\"\tno unit count chosen\n\"Tab\\t\\\"x\\\"\\n\"\t1 unit\n");
 }
 
-TEST_F(SettingsTest, UsageIsShownWhenAskedAndOnAMistake)
-{
-    using Row = std::pair<std::vector<std::string>, int>;
-    // clang-format off
-    for (const auto &[args, code] : {Row {{"--help"}, 0}, Row {{"-h"}, 0}, Row {{}, 64},
-             Row {{"list", "Bench"}, 64}, Row {{"import"}, 64}, Row {{"export", "-o"}, 64},
-             Row {{"export", "A", "B"}, 64}, Row {{"backup"}, 64}}) {
-        // clang-format on
-        EXPECT_EQ(settings(args), code) << args.size();
-        const std::string shown = code == 0 ? out.str() : err.str();
-        EXPECT_NE(shown.find("Usage: selvane-settings list\n"), std::string::npos) << shown;
-    }
-}
-
 TEST_F(SettingsTest, AnImportKeepsWhatARunningPanelStored)
 {
     // The panel's own connection to the store, open across the import.
@@ -310,65 +281,12 @@ TEST_F(SettingsTest, AnImportKeepsWhatARunningPanelStored)
     EXPECT_EQ(store.ReadValue(kBench, "Y", std::int32_t(0)), 450);
 }
 
-struct Refusal
-{
-    const char *name;
-    std::string text;
-    int line;
-    const char *why; ///< a part of the message
-};
-
-class Refusals : public SettingsTest, public ::testing::WithParamInterface<Refusal>
-{
-};
-
-TEST_P(Refusals, NameTheLineAndLeaveTheStoreAsItWas)
-{
-    store.WriteValue(kBench, "Units", 3.0);
-    store.WriteValue(kBench, "1.A1.label", "Load");
-    const RegistryDump before = dump();
-    const std::string path = file("in.reg", GetParam().text);
-    EXPECT_EQ(settings({"import", path}), 1);
-    const std::string message = err.str();
-    EXPECT_NE(message.find(path + ":" + std::to_string(GetParam().line) + ": "), std::string::npos)
-        << message;
-    EXPECT_NE(message.find(GetParam().why), std::string::npos) << message;
-    EXPECT_EQ(dump(), before);
-}
-
 // Each refused line follows a good value, which must not be stored either.
 std::string kGoodImport()
 {
     return kHeader + kBenchKey + "\"Units\"=dword:00000001\n";
 }
 const std::string kGood = kGoodImport();
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Rows, Refusals, ::testing::Values(
-    Refusal {"not_an_export", "REGEDIT4\n\n" + kBenchKey, 1, "must begin with"},
-    Refusal {"empty_file", "", 1, "empty"},
-    Refusal {"key_elsewhere", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n", 5, "not under HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software"},
-    Refusal {"root_look_alike", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Softwares]\n", 5, "not under"},
-    Refusal {"empty_key_name", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\]\n", 5, "empty"},
-    Refusal {"key_below_instance", kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench\\sub\\deeper]\n", 5, "a key below an instance"},
-    Refusal {"nul_in_key_name", utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench" + std::u16string(1, u'\0') + u"]\r\n"), 3, "holds a NUL or a line break"},
-    Refusal {"cr_in_text", kGood + "\"A\"=\"x\ry\"\n", 5, "holds a NUL or a line break"},
-    Refusal {"text_too_long", kGood + "\"A\"=\"" + std::string(1024, 'x') + "\"\n", 5, "longer than 1,023 bytes"},
-    Refusal {"value_name_too_long", kGood + "\"" + std::string(16384, 'n') + "\"=dword:00000001\n", 5, "longer than 16,383 characters"},
-    Refusal {"binary_value", kGood + "\"Blob\"=hex:01,02\n", 5, "kind the panel does not store (hex)"},
-    Refusal {"expandable_text", kGood + "\"Path\"=hex(2):41,00,00,00\n", 5, "(hex(2))"},
-    Refusal {"deleted_value", kGood + "\"Units\"=-\n", 5, "deleting a value"},
-    Refusal {"deleted_key", kGood + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE]\n", 5, "deleting a key"},
-    Refusal {"value_before_key", kHeader + "\"Units\"=dword:00000001\n", 3, "before the first key"},
-    Refusal {"unclosed_text", kGood + "\"A\"=\"open\n", 5, "malformed"},
-    Refusal {"other_escape", kGood + "\"A\"=\"a\\qb\"\n", 5, "malformed"},
-    Refusal {"long_dword", kGood + "\"Units\"=dword:123456789\n", 5, "1 to 8 hexadecimal digits"},
-    Refusal {"not_a_value", kGood + "Units=3\n", 5, "not a key, a value or a comment"},
-    Refusal {"not_utf8", kGood + "; fine\n\"A\"=\"\xFF\"\n", 6, "not UTF-16LE"},
-    Refusal {"lone_surrogate", utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n[x]\r\n\"A\"=\"\xD800\"\r\n"), 4, "not UTF-16LE"},
-    Refusal {"odd_length_utf16", utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n") + "[", 3, "not UTF-16LE"}),
-    [](const auto &row) { return std::string(row.param.name); });
-// clang-format on
-
 struct Answer
 {
     const char *name;
@@ -377,6 +295,8 @@ struct Answer
     int code;
     const char *err; ///< a part of it
     bool output = false; ///< something on standard output
+    std::optional<std::string> file = {}; ///< written as FOLDER/in.reg first
+    const char *why = ""; ///< a later part of the message
 };
 
 class Answers : public SettingsTest, public ::testing::WithParamInterface<Answer>
@@ -392,6 +312,8 @@ TEST_P(Answers, SayWhatHappenedAndMakeNothingThatWasNotAsked)
 #endif
     if (row.seed)
         row.seed(registry.registry);
+    if (row.file)
+        file("in.reg", *row.file);
     std::vector<std::string> args = row.args;
     for (std::string &arg : args) {
         if (arg.rfind("FOLDER", 0) == 0)
@@ -400,6 +322,7 @@ TEST_P(Answers, SayWhatHappenedAndMakeNothingThatWasNotAsked)
     const RegistryDump before = dump();
     EXPECT_EQ(settings(args), row.code) << err.str();
     EXPECT_NE(err.str().find(row.err), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find(row.why, err.str().find(row.err)), std::string::npos) << err.str();
     EXPECT_EQ(out.str().empty(), !row.output);
     EXPECT_EQ(dump(), before); // all or nothing: none of these changes the store
 #if !defined(_WIN32) // there the test's registry file only marks a test's first start
@@ -453,7 +376,37 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"list_without_a_store", nullptr, {"list"}, 1, "no settings at "},
     Answer {"export_without_a_store", nullptr, {"export", "Bench"}, 1, "no settings at "},
     Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},
-    Answer {"import_of_nothing", seedBench, {"import", "--", "FOLDER/none.reg"}, 1, "none.reg: No such file or directory"}),
+    Answer {"help", nullptr, {"--help"}, 0, "", true},
+    Answer {"help_short", nullptr, {"-h"}, 0, "", true},
+    Answer {"usage_without_a_command", nullptr, {}, 64, "Usage: selvane-settings list\n"},
+    Answer {"usage_for_a_name_after_list", nullptr, {"list", "Bench"}, 64, "Usage: selvane-settings list\n"},
+    Answer {"usage_for_an_import_of_nothing", nullptr, {"import"}, 64, "Usage: selvane-settings list\n"},
+    Answer {"usage_for_an_output_without_a_file", nullptr, {"export", "-o"}, 64, "Usage: selvane-settings list\n"},
+    Answer {"usage_for_two_names", nullptr, {"export", "A", "B"}, 64, "Usage: selvane-settings list\n"},
+    Answer {"usage_for_an_unknown_command", nullptr, {"backup"}, 64, "Usage: selvane-settings list\n"},
+    Answer {"import_of_nothing", seedBench, {"import", "--", "FOLDER/none.reg"}, 1, "none.reg: No such file or directory"},
+    Answer {"not_an_export", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:1: ", false, "REGEDIT4\n\n" + kBenchKey, "must begin with"},
+    Answer {"empty_file", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:1: ", false, "", "empty"},
+    Answer {"key_elsewhere", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n", "not under HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software"},
+    Answer {"root_look_alike", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Softwares]\n", "not under"},
+    Answer {"empty_key_name", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\]\n", "empty"},
+    Answer {"key_below_instance", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench\\sub\\deeper]\n", "a key below an instance"},
+    Answer {"nul_in_key_name", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:3: ", false, utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench" + std::u16string(1, u'\0') + u"]\r\n"), "holds a NUL or a line break"},
+    Answer {"cr_in_text", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"A\"=\"x\ry\"\n", "holds a NUL or a line break"},
+    Answer {"text_too_long", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"A\"=\"" + std::string(1024, 'x') + "\"\n", "longer than 1,023 bytes"},
+    Answer {"value_name_too_long", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"" + std::string(16384, 'n') + "\"=dword:00000001\n", "longer than 16,383 characters"},
+    Answer {"binary_value", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"Blob\"=hex:01,02\n", "kind the panel does not store (hex)"},
+    Answer {"expandable_text", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"Path\"=hex(2):41,00,00,00\n", "(hex(2))"},
+    Answer {"deleted_value", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"Units\"=-\n", "deleting a value"},
+    Answer {"deleted_key", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE]\n", "deleting a key"},
+    Answer {"value_before_key", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:3: ", false, kHeader + "\"Units\"=dword:00000001\n", "before the first key"},
+    Answer {"unclosed_text", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"A\"=\"open\n", "malformed"},
+    Answer {"other_escape", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"A\"=\"a\\qb\"\n", "malformed"},
+    Answer {"long_dword", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"Units\"=dword:123456789\n", "1 to 8 hexadecimal digits"},
+    Answer {"not_a_value", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "Units=3\n", "not a key, a value or a comment"},
+    Answer {"not_utf8", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:6: ", false, kGood + "; fine\n\"A\"=\"\xFF\"\n", "not UTF-16LE"},
+    Answer {"lone_surrogate", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:4: ", false, utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n[x]\r\n\"A\"=\"\xD800\"\r\n"), "not UTF-16LE"},
+    Answer {"odd_length_utf16", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:3: ", false, utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n") + "[", "not UTF-16LE"}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
 
@@ -521,23 +474,6 @@ TEST_P(LostOutputs, AreAFailureWithTheSystemsReason)
     if (fd >= 0)
         ::close(fd);
     setEnvironment("SELVANE_GPIB_LIBRARY", nullptr);
-}
-
-TEST_F(SettingsTest, AnOutputLongerThanItsBufferArrivesWhole)
-{
-    for (int i = 0; i < 1000; ++i)
-        store.WriteValue("SELVANE - Bench " + std::to_string(i), "Units", 2.0);
-    ASSERT_EQ(settings({"list"}), 0);
-    ASSERT_GT(out.str().size(), 16384u);
-    const std::string path = registry.folder.file("list.txt");
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    ToolOutput output(fd);
-    const int code = SettingsTool::run({"list"}, registry.registry, output, err);
-    for (int i = 0; i < 10000; ++i) // one character at a time, as std::endl gives them
-        output.put('.');
-    EXPECT_EQ(output.finish(code, err, "x"), 0);
-    ::close(fd);
-    EXPECT_EQ(contents(path), out.str() + std::string(10000, '.'));
 }
 
 // clang-format off
@@ -628,9 +564,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Targets, ::testing::Values(
     Target {"a_socket", [](const std::string &file) { bindSocket(file); }, 1, "out.reg is a socket: not replaced, nothing written", file_type::socket},
     Target {"a_directory", [](const std::string &file) { std::filesystem::create_directory(file); }, 1, "out.reg is a directory: not replaced", file_type::directory},
     Target {"a_link_to_a_full_device", [](const std::string &file) { std::filesystem::create_symlink("/dev/full", file); }, 1, "out.reg: No space left on device", file_type::symlink},
-    Target {"an_fsync_that_fails", [](const std::string &file) { old(file, {"fsync", EIO}); }, 1, "out.reg: Input/output error", file_type::regular},
-    Target {"a_close_that_fails", [](const std::string &file) { old(file, {"close", ENOSPC}); }, 1, "out.reg: No space left on device", file_type::regular},
-    Target {"a_rename_that_fails", [](const std::string &file) { old(file, {"rename", EXDEV}); }, 1, "out.reg: Invalid cross-device link", file_type::regular}),
+    Target {"an_fsync_that_fails", [](const std::string &file) { old(file, {"fsync", EIO}); }, 1, "out.reg: Input/output error", file_type::regular}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
 
@@ -646,12 +580,8 @@ TEST_F(SettingsTest, AnExportKeepsTheTargetsPermissionsAndWritesADeviceAsItIs)
     EXPECT_NE(err.str().find("cannot write /dev/full: No space left on device"), std::string::npos);
     EXPECT_EQ(settings({"export", "Bench", "-o", registry.folder.file("none/out.reg")}), 1);
     EXPECT_NE(err.str().find("none/out.reg: No such file or directory"), std::string::npos);
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "a device node of one's own needs root";
-    const std::string null = registry.folder.file("null");
-    ASSERT_EQ(::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-    EXPECT_EQ(settings({"export", "Bench", "-o", null}), 0) << err.str();
-    EXPECT_EQ(fs::symlink_status(null).type(), fs::file_type::character);
+    EXPECT_EQ(settings({"export", "Bench", "-o", "/dev/null"}), 0) << err.str(); // as it is
+    EXPECT_EQ(fs::symlink_status("/dev/null").type(), fs::file_type::character);
 }
 
 TEST_F(SettingsTest, AnExportEndedByASignalLeavesTheOldFileAndNothingBeside)
