@@ -214,7 +214,12 @@ private slots:
 
     void settingsFillThePanels()
     {
+        const QFont system = QApplication::font(); // a desktop's bold, slanted face
+        QFont loud = system;
+        loud.setBold(true), loud.setItalic(true), loud.setUnderline(true), loud.setStrikeOut(true);
+        QApplication::setFont(loud);
         Bench bench;
+        QApplication::setFont(system);
         bench.store.WriteValue(kBench, "1.Board", -40000.0); // does not fit: the default
         bench.store.WriteValue(kBench, "1.PAd", 70000.0);
         bench.store.WriteValue(kBench, "1.SAd", -32768.0);
@@ -284,6 +289,9 @@ private slots:
             return edit->text();
         };
         QCOMPARE(typeAtEnd(first.PositionLbl[0], QStringLiteral("x")), longLabel);
+        first.PositionLbl[0]->setSelection(14, 1); // corrected letter for letter
+        QTest::keyClicks(first.PositionLbl[0], QStringLiteral("?"));
+        QCOMPARE(first.PositionLbl[0]->text(), longLabel.chopped(1) + '?');
         QTest::keyClick(first.PositionLbl[0], Qt::Key_Backspace);
         QCOMPARE(first.PositionLbl[0]->text(), longLabel.chopped(1));
         QCOMPARE(typeAtEnd(first.PositionLbl[1], QStringLiteral("123456789012")),

@@ -32,14 +32,10 @@ std::string commandText(int argc, const char *const *argv)
     // The raw text after the program's name, as the operator typed it.
     return std::string(afterProgramName(GetCommandLineA()));
 #else
+    // Each argument after a blank, as Windows' raw command line has them after the name.
     std::string text;
-    for (int i = 1; i < argc; ++i) {
-        if (!argv[i])
-            break;
-        if (i > 1)
-            text.push_back(' ');
-        text.append(argv[i]);
-    }
+    for (int i = 1; i < argc; ++i)
+        text.append(" ").append(argv[i]);
     return text;
 #endif
 }

@@ -19,7 +19,7 @@ struct Choice
 
 /**
  * The command text: on Windows the raw command line after the program's name, elsewhere
- * the arguments after the program's name joined with one blank each.
+ * each argument after the program's name with a blank before it.
  */
 std::string commandText(int argc, const char *const *argv);
 

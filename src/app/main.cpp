@@ -22,6 +22,8 @@ int main(int argc, char **argv)
     int qtArgc = 1;
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("SELVANE"));
+    // The menu entry the window belongs to, for docks and task switchers (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.talvern.selvane"));
     // Every window and message box in the windows' face: no other face is loaded at start.
     QApplication::setFont(FormBuilder::windowFont());
 #if defined(_WIN32)

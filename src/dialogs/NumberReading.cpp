@@ -94,7 +94,7 @@ double ReadNumber(std::string_view text)
             return readPrefixed(std::string_view(compact).substr(2), 8);
     }
     const std::string number = leadingDecimal(compact);
-    if (number.empty() || number == "-")
+    if (number.empty())
         return 0;
     double value = 0;
     const auto [last, error] = std::from_chars(number.data(), number.data() + number.size(), value);
