@@ -18,18 +18,16 @@ namespace {
 
 #if defined(_WIN32)
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+const auto removeFile = &DeleteFileA;
 #else
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+const auto removeFile = &::unlink; // safe in a signal handler
 #endif
 
 void removeAndEnd(int signal)
 {
     if (s_pending)
-#if defined(_WIN32)
-        DeleteFileA(s_temporary);
-#else
-        ::unlink(s_temporary);
-#endif
+        removeFile(s_temporary);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
