@@ -73,7 +73,7 @@ for program in selvane selvane-scan selvane-settings; do
     hardening-check --quiet --nocfprotection "$work/root/usr/bin/$program" || fail "$program is not hardened: $(hardening-check "$work/root/usr/bin/$program")"
 done
 echo "the programs are hardened (PIE, stack protector, fortified calls, RELRO and BIND_NOW)"
-verdict=$(lintian "$deb" || true)
+verdict=$(lintian --pedantic "$deb" || true)
 echo "${verdict:-lintian: no remarks}"
 grep -q '^E:' <<<"$verdict" && fail "lintian reports errors"
 
