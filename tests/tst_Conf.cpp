@@ -28,7 +28,7 @@ private slots:
         QTest::newRow("2.51 rounds up") << "2.51" << 3;
         QTest::newRow("hex") << "&H1F" << 31;
         QTest::newRow("hex lower case") << "&hff" << 255;
-        QTest::newRow("hex a") << "&ha" << 10;
+        QTest::newRow("hex a and A") << "&haA" << 170;
         QTest::newRow("hex ends before g") << "&H1g" << 1;
         QTest::newRow("octal") << "&O17" << 15;
         QTest::newRow("hex stops at a non-digit") << "&H1FG" << 31;
