@@ -65,6 +65,8 @@ dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks Qt:
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dpkg -x "$deb" "$work/root"
+! grep -rl 'talvern\.example' "$work/root/usr/share/metainfo" "$work/root/usr/share/doc" \
+    || fail "a link to the reserved talvern.example (SELVANE_HOMEPAGE is a packager's own)"
 for size in 48 64 128 256; do
     icon=$work/root/usr/share/icons/hicolor/${size}x${size}/apps/com.talvern.selvane.png
     [[ $(identify -format %wx%h "$icon") == "${size}x$size" ]] || fail "the ${size}-pixel icon is $(identify -format %wx%h "$icon")"
