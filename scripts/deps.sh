@@ -16,7 +16,7 @@ case "${1:-build}" in
                      g++-mingw-w64-i686-posix wine wine64) ;;
     windows-app) wanted=(cmake ninja-build qt6-base-dev g++-mingw-w64-x86-64-posix
                          g++-mingw-w64-i686-posix wine wine64 xvfb xauth xdotool imagemagick
-                         openbox x11-utils) ;;
+                         openbox x11-utils wixl msitools icoutils) ;;
     package) wanted=("${build[@]}" dpkg-dev lintian desktop-file-utils appstream xvfb xauth
                      xdotool x11-utils imagemagick python3 librsvg2-bin devscripts) ;;
     qt-source) wanted=(cmake ninja-build dpkg-dev xz-utils perl qt6-base-dev qt6-base-dev-tools

@@ -5,7 +5,8 @@
 # Qt's offscreen platform; the Debian package built, checked, installed and started; a session
 # of the real program under valgrind memcheck; each fuzz target for a minute; the Qt-free core
 # built for Windows, its tests run under Wine; and, where Qt base for mingw is at hand, the
-# whole program and its Qt Test suite built for Windows and run under Wine.
+# whole program and its Qt Test suite built for Windows and run under Wine, and its MSI and
+# zip installed, used, upgraded and removed there.
 # Warnings in our own code are errors.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,6 +41,6 @@ scripts/windows-core.sh
 if scripts/windows-app.sh --check; then
     scripts/windows-app.sh
 else
-    echo "== windows-app: skipped, no Qt base for mingw at hand (scripts/windows-app.sh builds it once from Debian's source, about 40 minutes)"
+    echo "== windows-app: skipped, no Qt base for mingw at hand, so neither the Windows program nor its packages (scripts/windows-app.sh builds it once from Debian's source, about 40 minutes)"
 fi
 echo "All tests passed."

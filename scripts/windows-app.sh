@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # The whole program for 64-bit Windows: Qt base for mingw-w64 provided in a cache outside the
 # tree, then the panel, gpib-sim.dll and the Qt Test suite built against it, the suite run
-# under Wine on an Xvfb display.
+# under Wine on an Xvfb display; then its Windows packages (windows-package.sh).
 #   scripts/windows-app.sh          provide Qt, build, run the suite
 #   scripts/windows-app.sh --qt     provide Qt only
 #   scripts/windows-app.sh --check  exit 0 when Qt is in the cache or its archive is at hand
@@ -153,3 +153,4 @@ on_screen ctest --preset windows-app
 echo "== windows-app: the program under Wine"
 on_screen "$0" --run-panel build/windows-app/panel.png
 echo "the panel ran under Wine, pressed and closed with its settings kept; the tools exported them as reg export does and scanned the bus"
+scripts/windows-package.sh
