@@ -156,6 +156,7 @@ private slots:
                 QTest::keyClick(dialog, Qt::Key(close));
             else
                 dialog->close();
+            QVERIFY(dialog->minimumSize() == dialog->maximumSize()); // not to be resized
         });
         const int height = bench.window.height();
         bench.window.Load("Bench");

@@ -71,6 +71,26 @@ TEST_F(SqliteRegistryTest, EveryAncestorHasItsRowAndKeepsItsFirstCase)
     EXPECT_FALSE(SettingsStore(registry).WriteValue(std::string(256, 'n'), "Units", 1.0));
 }
 
+TEST_F(SqliteRegistryTest, ListingsFollowTheKeyAskedAndEveryWrite)
+{
+    Key a = 0, b = 0;
+    ASSERT_EQ(registry.createKey(Registry::kLocalMachine, "a\\x", &a), Registry::kSuccess);
+    ASSERT_EQ(registry.createKey(Registry::kLocalMachine, "b", &b), Registry::kSuccess);
+    std::string name;
+    std::vector<std::uint8_t> data;
+    std::uint32_t type = 0;
+    EXPECT_EQ(registry.enumKey(Registry::kLocalMachine, 0, &name), Registry::kSuccess);
+    EXPECT_EQ(registry.enumKey(b, 0, &name), Registry::kNoMoreItems); // between the root's
+    EXPECT_EQ(registry.enumKey(Registry::kLocalMachine, 1, &name), Registry::kSuccess);
+    EXPECT_EQ(name, "b");
+    for (const std::uint8_t byte : {'0', '1'}) { // a value written while listing is listed
+        ASSERT_EQ(registry.setValue(b, {char(byte)}, 3, &byte, 1), Registry::kSuccess);
+        EXPECT_EQ(registry.enumValue(b, byte - '0', &name, &type, &data), Registry::kSuccess);
+    }
+    EXPECT_EQ(name, "1");
+    EXPECT_EQ(registry.deleteKey(Registry::kLocalMachine, "c"), Registry::kFileNotFound);
+}
+
 /** Puts a variable back as it was when the test began. */
 
 TEST(SqliteRegistryPath, FollowsTheEnvironment)

@@ -141,6 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Scans, ::testing::Values(
     Scan {"driver_without_board", "0:7:0", "ibln=0", {}, nullptr, 1, "", "board 0 cannot be used: the driver answered EDVR\n", "ibonl(0,0)"},
     Scan {"board_without_its_device_file", "0:7:0", "ibln=0:2", {}, nullptr, 1, "", kNoDeviceFile, "ibonl(0,0)"},
     Scan {"driver_missing", "0:7:0", "", {}, "/nonexistent/libgpib.so.0", 2, "", "File not found: /nonexistent/libgpib.so.0\nInstall ", ""},
+    Scan {"help_before_anything_else", "0:7:0", "", {"-h", "--all"}, nullptr, 0, ScanTool::kUsageText, "", ""},
     Scan {"unknown_option", "0:7:0", "", {"--all"}, nullptr, 64, "", "unexpected argument '--all'\nUsage: selvane-scan", ""},
     Scan {"negative_board", "0:7:0", "", {"-1"}, nullptr, 64, "", "unexpected argument '-1'", ""},
     Scan {"options_ended", "0:7:0 1:3:0", "", {"--", "1"}, nullptr, 0, "1:3:0\n", "", "ibonl(1,0)"},
@@ -484,6 +485,21 @@ INSTANTIATE_TEST_SUITE_P(Rows, LostOutputs, ::testing::Values(
     LostOutput {"list_to_a_closed_output", false, {"list"}, nullptr, "Bad file descriptor"}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
+
+TEST(ToolOutputBuffer, TakesTheCharacterAfterAFullBuffer)
+{
+    const TemporaryFolder folder;
+    const std::string file = folder.file("out"), full(8192, 'x');
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ToolOutput output(fd);
+    output << full << 'y'; // the buffer's size, then one character more
+    std::ostringstream err;
+    EXPECT_EQ(output.finish(0, err, "tool"), 0);
+    ::close(fd);
+    std::stringstream written;
+    written << std::ifstream(file).rdbuf();
+    EXPECT_EQ(written.str(), full + 'y');
+}
 
 std::set<std::string> names(const TemporaryFolder &folder)
 {

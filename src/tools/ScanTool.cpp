@@ -13,22 +13,6 @@ namespace ScanTool {
 
 namespace {
 
-constexpr const char *kUsageText = R"(Usage: selvane-scan [--secondary] [--] [BOARD]
-
-Lists the instruments that answer as listeners on GPIB board BOARD (default 0), one
-"board:pad:sad" line each, as the panel's configuration dialog takes them. Each primary
-address 0-30 is asked with ibln; with --secondary also each secondary address 96-126.
-Nothing is written to any instrument; the board is taken offline at the end.
-
-The driver is the panel's: SELVANE_GPIB_LIBRARY, else the platform's GPIB library.
-SELVANE_GPIB_TRACE=FILE traces every driver call.
-
-Exit status: 0 the scan ran (a note on stderr when nobody answered), 1 the driver refused
-the board (its error name is shown, e.g. EDVR or ENEB) or could not take it offline at the
-end, or the list could not be written; 2 the driver library is missing; 64 the arguments
-were not understood.
-)";
-
 constexpr int kPrimaryLast = 30;
 constexpr int kSecondaryFirst = 96;
 constexpr int kSecondaryLast = 126;
