@@ -4,21 +4,18 @@
 # wixl cannot say (see settings-root.idt).
 foreach(tool WIXL WIXL_HEAT MSIBUILD STRIP)
     if(NOT ${tool})
-        message(FATAL_ERROR "the Windows packages need msitools' wixl, wixl-heat and msibuild")
+        message(FATAL_ERROR "the Windows packages need msitools (wixl, wixl-heat, msibuild) and"
+            " the mingw-w64 binutils' strip")
     endif()
 endforeach()
 function(run)
-    execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status)
-    if(NOT status EQUAL 0)
-        list(JOIN ARGN " " command)
-        message(FATAL_ERROR "${command}: ${status}")
-    endif()
+    execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${WORK} COMMAND_ERROR_IS_FATAL ANY)
 endfunction()
 
 set(stage ${WORK}/SELVANE)
 file(REMOVE_RECURSE ${stage})
 file(MAKE_DIRECTORY ${OUT})
-run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${stage})
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${stage} OUTPUT_QUIET)
 # Without their debugging sections: the compiler's runtime alone carries 20 MB of them.
 file(GLOB_RECURSE binaries ${stage}/*.exe ${stage}/*.dll)
 run(${STRIP} --strip-debug ${binaries})
@@ -27,12 +24,8 @@ file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${WORK} ${stage}/*)
 list(SORT files)
 list(JOIN files "\n" listing)
 file(WRITE ${WORK}/files.txt "${listing}\n")
-execute_process(COMMAND ${WIXL_HEAT} -p SELVANE/ --directory-ref INSTALLDIR
-        --component-group Files --var var.Stage --win64
-    INPUT_FILE ${WORK}/files.txt OUTPUT_FILE ${WORK}/files.wxs RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-    message(FATAL_ERROR "wixl-heat: ${status}")
-endif()
+run(${WIXL_HEAT} -p SELVANE/ --directory-ref INSTALLDIR --component-group Files --var var.Stage
+    --win64 INPUT_FILE files.txt OUTPUT_FILE files.wxs)
 
 set(msi ${OUT}/${NAME}.msi)
 file(REMOVE ${msi}.part)
@@ -48,5 +41,5 @@ file(RENAME ${msi}.part ${msi})
 
 set(zip ${OUT}/${NAME}.zip)
 file(REMOVE ${zip})
-run(${CMAKE_COMMAND} -E chdir ${WORK} ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip SELVANE)
+run(${CMAKE_COMMAND} -E tar cf ${zip} --format=zip SELVANE)
 message(STATUS "Windows packages: ${msi} ${zip}")
