@@ -86,8 +86,9 @@ on_display() {
     settings "$work/empty.reg" || fail "the installer made no settings root key"
 
     # Three units, stored as another program stores them; the panel from the shortcut.
-    wine reg add "$key" /reg:32 /f /v Units /t REG_DWORD /d 3 >/dev/null
-    wine reg add "$key" /reg:32 /f /v 1.A2.label /t REG_SZ /d Prüfling >/dev/null
+    wine reg add "$key" /reg:32 /f /v Units /t REG_DWORD /d 3 >/dev/null &&
+        wine reg add "$key" /reg:32 /f /v 1.A2.label /t REG_SZ /d Prüfling >/dev/null ||
+        fail "reg add ended with status $?"
     use_panel "$programs" wine start /wait "$(winepath -w "$lnk")"
 
     # A later version over this one: its files, the same settings, one entry.
@@ -124,8 +125,9 @@ scripts/deps.sh windows-app
 echo "== windows-package: build"
 cmake --build --preset windows-app --target selvane_packages
 # The later version, built from the same source for the upgrade: the installable programs only.
-[[ -f build/windows-next/CMakeCache.txt ]] || cmake --preset windows-app -B build/windows-next \
-    -DSELVANE_VERSION="$next" -DSELVANE_BUILD_TESTS=OFF >/dev/null
+grep -qF "${SELVANE_QT_MINGW:-}/" build/windows-next/CMakeCache.txt 2>/dev/null || rm -rf build/windows-next
+cmake --preset windows-app -B build/windows-next -DSELVANE_VERSION="$next" -DSELVANE_BUILD_TESTS=OFF \
+    >/dev/null
 cmake --build build/windows-next --target selvane_packages
 for program in selvane selvane-demo selvane-scan selvane-settings; do
     file=$build/packaging/windows/SELVANE/$program.exe
