@@ -15,6 +15,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 source scripts/screen.sh
+source scripts/wine.sh
 
 cache=${SELVANE_QT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/selvane}
 archive=${SELVANE_QT_ARCHIVE:-$top/../shared/qt-mingw/qt-6.4.2-mingw-x86_64.tar.xz}
@@ -134,18 +135,7 @@ grep -qF "$SELVANE_QT_MINGW/" build/windows-app/CMakeCache.txt 2>/dev/null || rm
 cmake --preset windows-app >/dev/null
 cmake --build --preset windows-app
 
-export WINEPREFIX WINEDEBUG=-all
-WINEPREFIX=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-# The prefix first, quietly: a wineserver started by a test would keep CTest's pipes open.
-wineboot -i >/dev/null 2>&1
-
-# Each display gets a wineserver of its own: one that outlived its display (or started with
-# none) keeps a desktop where no window can be made.
-on_screen() {
-    wineserver -w
-    xvfb-run -a -s "-noreset -screen 0 1280x1024x24 -dpi 96" scripts/with-window-manager.sh "$@"
-}
+throwaway_prefix
 if [[ ${1:-} == --screenshot ]]; then
     on_screen "$0" --run-panel docs/windows-main-window.png
     exit 0

@@ -8,12 +8,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 scripts/deps.sh windows
 
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d)
-export WINEDEBUG=-all
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-# The prefix first, quietly: a wineserver started by a test would keep CTest's pipes open.
-wineboot -i >/dev/null 2>&1
+source scripts/wine.sh
+throwaway_prefix
 
 echo "== windows-core (x86-64, under Wine)"
 cmake --preset windows-core >/dev/null

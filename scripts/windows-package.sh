@@ -10,6 +10,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 source scripts/screen.sh
+source scripts/wine.sh
 
 build=build/windows-app
 version=$(sed -n 's/^set(SELVANE_VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
@@ -58,7 +59,9 @@ use_panel() {
     (cd "$unix" && exec wine selvane.exe 2>"$work/stderr") &
     panel=$!
     poll shown '^SELVANE$' || fail "no missing-driver message from the panel in $folder"
-    xdotool key Return # to the box, which has the focus
+    # Return until the panel has ended: the box may get the focus only after it is shown.
+    dismissed() { xdotool key Return; ! kill -0 "$panel" 2>/dev/null; }
+    poll dismissed || fail "the missing-driver message in $folder could not be closed"
     local status=0
     wait "$panel" || status=$?
     [[ $status -eq 2 ]] || fail "the panel without a driver ended with status $status, not 2"
@@ -66,7 +69,8 @@ use_panel() {
 }
 
 on_display() {
-    work=$(mktemp -d)
+    work=$WINEPREFIX/checks # removed with the prefix, whatever ends the script
+    mkdir "$work"
     local programs='C:\Program Files\SELVANE' lnk
     # Install, silently, as IT departments deploy.
     wine msiexec /i "$(winepath -w "$msi")" /qn || fail "msiexec /i ended with status $?"
@@ -113,7 +117,6 @@ on_display() {
     mkdir -p "$(winepath -u "$unpacked")"
     cmake -E chdir "$(winepath -u "$unpacked")" cmake -E tar xf "$top/$zip"
     use_panel "$unpacked\\SELVANE" wine "$unpacked\\SELVANE\\selvane-demo.exe"
-    rm -rf "$work"
 }
 
 if [[ ${1:-} == --on-display ]]; then # on the display and in the prefix of the caller
@@ -146,11 +149,7 @@ msiinfo export "$msi" MsiLockPermissionsEx | grep -q $'SettingsRoot\tRegistry\t.
     fail "the MSI gives the machine's users no write access to the settings"
 
 echo "== windows-package: installed, used, upgraded and removed under Wine"
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
-WINEPREFIX=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-wineboot -i >/dev/null 2>&1
-wineserver -w
-xvfb-run -a -s "-noreset -screen 0 1280x1024x24 -dpi 96" scripts/with-window-manager.sh \
-    "$0" --on-display
+export WINEDLLOVERRIDES=winemenubuilder.exe=d # or Wine puts the shortcuts in the host's menu
+throwaway_prefix
+on_screen "$0" --on-display
 echo "the MSI installed, upgraded and removed silently with the settings kept; the zip ran from a folder of its own"
