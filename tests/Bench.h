@@ -12,10 +12,12 @@
 #include "dialogs/Conf.h"
 #include "gpib/GpibBinding.h"
 #include "gpib/GpibStatus.h"
+#include "remote/RemoteServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QLocalSocket>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
@@ -121,6 +123,32 @@ struct Bench
     void press(int unit, int position)
     {
         QTest::mouseClick(window.panel(unit).Position[position], Qt::LeftButton);
+    }
+};
+
+/** A script in this process on the bench's panel: its socket, and a connection to it. */
+struct Script
+{
+    RemoteServer server;
+    QLocalSocket socket;
+    explicit Script(Bench &bench)
+        : server(bench.window)
+    {
+        QVERIFY(server.listen(RemoteServer::nameOf(bench.registry.location(), kBench), std::cerr));
+        socket.connectToServer(server.fullName());
+        QVERIFY(socket.waitForConnected());
+    }
+    /** The next answer, as the panel wrote it. */
+    QString answer()
+    {
+        return QTest::qWaitFor([this] { return socket.canReadLine(); }, 60'000)
+                   ? QString::fromUtf8(socket.readLine()).trimmed()
+                   : QStringLiteral("(no answer)");
+    }
+    QString ask(const QByteArray &line)
+    {
+        socket.write(line + '\n');
+        return answer();
     }
 };
 

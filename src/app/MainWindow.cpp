@@ -8,7 +8,9 @@
 #include "dialogs/Conf.h"
 #include "dialogs/Units.h"
 #include "forms/BusyCursor.h"
+#include "forms/Colours.h"
 #include "forms/FormBuilder.h"
+#include "forms/FormDefinitions.h"
 #include "forms/GraphicalButton.h"
 #include "forms/MainForm.h"
 #include "forms/TypingLimit.h"
@@ -23,6 +25,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QJsonArray>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -236,7 +239,8 @@ void MainWindow::ShowLinkState(std::int16_t index, bool linked)
     panel(index).Frame->setCaptionColour(linked ? forms::kLinkedGreen : forms::kFailedRed);
 }
 
-void MainWindow::PositionPress(int index, int position)
+void MainWindow::PositionPress(int index, int position,
+                               const std::function<void(const UnitDeviceLink::Result &)> &heard)
 {
     const OrderlyEnd::Busy busy(*m_end);
     UnitDeviceLink::Result result;
@@ -244,6 +248,8 @@ void MainWindow::PositionPress(int index, int position)
         const BusyCursor waiting;
         result = PressPosition(panel(index), unit(index), m_gpib, position);
     }
+    if (heard)
+        heard(result);
     if (result.failure) {
         showBox(QMessageBox::Critical, UnitDeviceLink::failureMessage(*result.failure));
         // Only an opening raises the quit request; nothing reads it after start-up.
@@ -251,6 +257,103 @@ void MainWindow::PositionPress(int index, int position)
             m_quitRequested = true;
     }
     ShowLinkState(static_cast<std::int16_t>(index), result.ok);
+}
+
+void MainWindow::serve(const RemoteRequest &request, const Answer &answer)
+{
+    const auto refuse = [&answer](const QString &reason) {
+        answer({{QStringLiteral("ok"), false}, {QStringLiteral("error"), reason}});
+    };
+    if (m_closed)
+        return refuse(QStringLiteral("the panel is closing"));
+    if (const QWidget *modal = QApplication::activeModalWidget())
+        return refuse(modal == m_conf ? QStringLiteral("the configuration dialog is open")
+                      : qobject_cast<const Units *>(modal)
+                          ? QStringLiteral("the unit-count dialog is open")
+                          : QStringLiteral("a message box is open"));
+    if (request.kind == RemoteRequest::Kind::Status)
+        return answer(status());
+    const int index = request.unit - 1;
+    if (index >= m_unitCount)
+        return refuse(QStringLiteral("unit %1 is not shown").arg(request.unit));
+    if (unit(index).Editing)
+        return refuse(QStringLiteral("unit %1 is being edited").arg(request.unit));
+    const int first = request.section == 'A' ? 0 : UnitPanel::kPositions / 2;
+    int position = first + request.position - 1;
+    if (request.position == 0) { // by label: the one button of the section that carries it
+        position = -1;
+        for (int p = first; p < first + UnitPanel::kPositions / 2; ++p) {
+            if (panel(index).Position[p]->text() != request.label || request.label.isEmpty())
+                continue;
+            if (position >= 0)
+                return refuse(QStringLiteral("several buttons of unit %1, section %2 carry \"%3\"")
+                                  .arg(request.unit)
+                                  .arg(request.section)
+                                  .arg(request.label));
+            position = p;
+        }
+        if (position < 0)
+            return refuse(QStringLiteral("no button of unit %1, section %2 carries \"%3\"")
+                              .arg(request.unit)
+                              .arg(request.section)
+                              .arg(request.label));
+    }
+    const QString name = QString::fromLatin1(forms::kPositions[position]);
+    if (panel(index).Position[position]->text().isEmpty())
+        return refuse(QStringLiteral("unit %1 has no button %2: its label is empty")
+                          .arg(request.unit)
+                          .arg(name));
+    PositionPress(index, position, [&](const UnitDeviceLink::Result &result) {
+        QJsonObject reply {{QStringLiteral("ok"), result.ok},
+                           {QStringLiteral("unit"), request.unit},
+                           {QStringLiteral("position"), name},
+                           {QStringLiteral("link"), result.ok ? "good" : "failed"}};
+        if (result.failure) {
+            reply[QStringLiteral("error")] =
+                UnitSettings::fromBytes(UnitDeviceLink::failureMessage(*result.failure))
+                    .replace(u'\r', u'\n');
+        } else if (!result.ok) {
+            reply[QStringLiteral("error")] =
+                QStringLiteral("unit %1 did not take %2").arg(request.unit).arg(name)
+                + (result.refusal ? QStringLiteral(": the driver answered ")
+                                        + QString::fromStdString(gpib::errorWithReason(
+                                            result.refusal->first, result.refusal->second))
+                                  : QString());
+        }
+        answer(reply);
+    });
+}
+
+QJsonObject MainWindow::status()
+{
+    QJsonArray units;
+    for (int i = 0; i < m_unitCount; ++i) {
+        const UnitPanel &controls = panel(i);
+        const UnitState &state = unit(i);
+        QJsonObject labels;
+        QJsonObject selected {{QStringLiteral("A"), QJsonValue()},
+                              {QStringLiteral("B"), QJsonValue()}};
+        for (int p = 0; p < UnitPanel::kPositions; ++p) {
+            const QString name = QString::fromLatin1(forms::kPositions[p]);
+            labels[name] = controls.Position[p]->text();
+            if (controls.Position[p]->backColour() == forms::kSelectedGreen)
+                selected[name.left(1)] = name;
+        }
+        units.append(QJsonObject {
+            {QStringLiteral("unit"), i + 1},
+            {QStringLiteral("address"), QJsonObject {{QStringLiteral("board"), state.Board},
+                                                     {QStringLiteral("pad"), state.PAd},
+                                                     {QStringLiteral("sad"), state.SAd}}},
+            {QStringLiteral("link"),
+             controls.Frame->captionColour() == forms::toQColor(forms::kLinkedGreen) ? "good"
+                                                                                     : "failed"},
+            {QStringLiteral("mode"), state.Editing ? "edit" : "lock"},
+            {QStringLiteral("titles"), QJsonObject {{QStringLiteral("A"), controls.ATxt->text()},
+                                                    {QStringLiteral("B"), controls.BTxt->text()}}},
+            {QStringLiteral("labels"), labels},
+            {QStringLiteral("selected"), selected}});
+    }
+    return {{QStringLiteral("ok"), true}, {QStringLiteral("units"), units}};
 }
 
 void MainWindow::EditPress(int index)

@@ -4,12 +4,15 @@
 #include "UnitState.h"
 #include "forms/TwipsScale.h"
 #include "forms/UnitPanel.h"
+#include "gpib/UnitDeviceLink.h"
+#include "remote/RemoteServer.h"
 
 #include <QMessageBox>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,9 +25,9 @@ class SettingsStore;
 /**
  * The main window `Main`: one panel per unit, the units' records, the unit count and the
  * settings context of this running copy. It is the only long-lived object; the program ends
- * when it closes.
+ * when it closes. It also serves the scripts' requests, as the operator's own presses.
  */
-class MainWindow : public QWidget
+class MainWindow : public QWidget, public RemotePanel
 {
     Q_OBJECT
     Q_PROPERTY(qint16 UnitCount READ UnitCount WRITE setUnitCount)
@@ -63,6 +66,10 @@ public:
     /** Ends the window in order when a signal or the session's end asks for it. */
     OrderlyEnd &orderlyEnd() { return *m_end; }
 
+    /** A script's request, refused while the operator has the panel (a modal window, the
+        unit in edit mode). */
+    void serve(const RemoteRequest &request, const Answer &answer) override;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -73,7 +80,10 @@ private:
     void orderTabsAndDisableHidden();
     void openShownUnits();
     bool OpenUnit(std::int16_t index);
-    void PositionPress(int index, int position);
+    /** `heard`, when given, learns the outcome before any message box is shown. */
+    void PositionPress(int index, int position,
+                       const std::function<void(const UnitDeviceLink::Result &)> &heard = {});
+    QJsonObject status();
     void EditPress(int index);
     void ConfigPress(int index);
     void CloseUnit(std::int16_t index);

@@ -37,6 +37,17 @@ std::string hex(std::uint64_t number)
 }
 
 #if !defined(_WIN32)
+/** The store's path as one spelling: absolute, and with links resolved where it exists. */
+std::filesystem::path absoluteStore(const std::string &location)
+{
+    std::error_code error;
+    std::filesystem::path store = std::filesystem::absolute(location, error);
+    if (const std::filesystem::path canonical = std::filesystem::weakly_canonical(store, error);
+        !error)
+        store = canonical;
+    return store;
+}
+
 /** Opened without following a link or waiting on a FIFO; -1 unless it is a regular file. */
 int openLockFile(const std::string &path, int flags)
 {
@@ -57,19 +68,23 @@ int openLockFile(const std::string &path, int flags)
 std::string InstanceLock::name(const std::string &location, const std::string &context)
 {
 #if defined(_WIN32)
-    (void)location;
-    return "Global\\SELVANE-instance-" + hex(digest(Registry::folded(context)));
+    return "Global\\SELVANE-instance-" + key(location, context);
 #else
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::path store = fs::absolute(location, error);
-    if (const fs::path canonical = fs::weakly_canonical(store, error); !error)
-        store = canonical;
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    const fs::path folder = runtime && *runtime == '/' ? fs::path(runtime) : store.parent_path();
-    const std::string file =
-        "selvane-" + hex(digest(store.string() + '\0' + Registry::folded(context))) + ".lock";
-    return (folder / file).string();
+    const std::filesystem::path folder = runtime && *runtime == '/'
+                                             ? std::filesystem::path(runtime)
+                                             : absoluteStore(location).parent_path();
+    return (folder / ("selvane-" + key(location, context) + ".lock")).string();
+#endif
+}
+
+std::string InstanceLock::key(const std::string &location, const std::string &context)
+{
+#if defined(_WIN32)
+    (void)location; // one registry per machine
+    return hex(digest(Registry::folded(context)));
+#else
+    return hex(digest(absoluteStore(location).string() + '\0' + Registry::folded(context)));
 #endif
 }
 

@@ -27,6 +27,10 @@ public:
     /** Whether a running panel holds the lock of `context` of the store at `location`. */
     static bool inUse(const std::string &location, const std::string &context);
 
+    /** 16 hex digits that stand for `context` of the store at `location` (on Windows, where
+        the registry is one per machine, for the context alone). */
+    static std::string key(const std::string &location, const std::string &context);
+
     /** The lock file's path, or on Windows the mutex's name. */
     static std::string name(const std::string &location, const std::string &context);
 

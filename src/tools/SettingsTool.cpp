@@ -51,11 +51,6 @@ constexpr std::string_view kProject = "SELVANE"; // the panel's contexts: "SELVA
 constexpr std::string_view kPrefix = "SELVANE - ";
 constexpr const char *kUnits = "Units"; // the panel's unit count
 
-std::string contextOf(const std::string &instance)
-{
-    return instance.empty() ? std::string(kProject) : std::string(kPrefix) + instance;
-}
-
 /** The instance a context of the root key stands for; nothing when it is not the panel's. */
 std::optional<std::string> instanceOf(const std::string &context)
 {
@@ -310,6 +305,11 @@ int importFrom(Registry &registry, const std::string &file, std::ostream &out, s
 }
 
 } // namespace
+
+std::string contextOf(const std::string &instance)
+{
+    return instance.empty() ? std::string(kProject) : std::string(kPrefix) + instance;
+}
 
 int run(const std::vector<std::string> &args, Registry &registry, std::ostream &out,
         std::ostream &err)

@@ -18,6 +18,9 @@ inline constexpr int kDone = 0;
 inline constexpr int kFailed = 1; ///< refused, or the store or a file could not be used
 inline constexpr int kUsage = 64; ///< the arguments were not understood
 
+/** The panel's context of an instance: "SELVANE", or "SELVANE - <name>". */
+std::string contextOf(const std::string &instance);
+
 /** Runs the command with its arguments (the program's name left out) on `registry`. */
 int run(const std::vector<std::string> &args, Registry &registry, std::ostream &out,
         std::ostream &err);

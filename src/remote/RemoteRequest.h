@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <variant>
+
+/**
+ * One request of a script, as read from its line: a press of a position, by its number
+ * ({"press": "1A3"}) or by its label ({"unit": 1, "section": "A", "label": "Cal"}), or the
+ * panel's status ({"status": true}).
+ */
+struct RemoteRequest
+{
+    enum class Kind { Press, Status };
+    Kind kind = Kind::Status;
+    int unit = 0; ///< as the script wrote it, counted from 1
+    char section = 'A'; ///< 'A' or 'B'
+    int position = 0; ///< 1..4, or 0 for a press by label
+    QString label;
+
+    /** Longest line taken, without its newline. */
+    static constexpr qsizetype kLineLimit = 4096;
+
+    /** The request in `line` (UTF-8 JSON, no newline), or why it is refused. */
+    static std::variant<RemoteRequest, QString> parse(QByteArrayView line);
+};
