@@ -6,10 +6,15 @@
 #include "remote/SwitchTool.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QProcess>
 
+#include <cstring>
+#include <optional>
+
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -122,6 +127,187 @@ private slots:
         QCOMPARE(heard, answers);
         QCOMPARE(::writes(bench), writes);
         QCOMPARE(bench.modals.seen.size(), int(!setup.isEmpty() && setup != "edit 2"));
+    }
+
+    void theClientSaysHowItWent_data()
+    {
+        QTest::addColumn<QString>("setup"); // "quiet": a socket that never answers; "nobody",
+                                            // "open to nobody": the client runs as nobody
+        QTest::addColumn<QStringList>("args"); // "python": the README's example instead
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out"); // how standard output begins
+        QTest::addColumn<QString>("err"); // how standard error begins
+        QTest::addColumn<QString>("writes");
+        const QString usage = QString::fromUtf8(SwitchTool::kUsageText);
+        // clang-format off
+        QTest::newRow("presses in order") << "" << QStringList {"--instance", "Bench", "1A3", "1A=Cal 50 Ω"} << 0 << "{\"link\":\"good\",\"ok\":true,\"position\":\"A3\",\"unit\":1}\n{\"link\":\"good\",\"ok\":true,\"position\":\"A1\",\"unit\":1}\n" << "" << "ibwrt(32,2)=4133 ibwrt(32,2)=4131";
+        QTest::newRow("stops at a refusal") << "" << QStringList {"--instance", "Bench", "1A4", "1A3"} << 1 << kRefused.arg("unit 1 has no button A4: its label is empty") + '\n' << "" << "";
+        QTest::newRow("stops at a failure") << "" << QStringList {"--instance", "Bench", "--", "2A1", "1A3"} << 1 << "{\"error\":\"unit 2 did not take A1" << "" << "";
+        QTest::newRow("status, the name in any case") << "" << QStringList {"--instance", "bENCH", "--status"} << 0 << "{\"ok\":true,\"units\":[{\"address\":{\"board\":0,\"pad\":7" << "" << "";
+        QTest::newRow("no panel of the name") << "" << QStringList {"--instance", "Other", "1A1"} << 2 << "" << "selvane-switch: the panel 'Other' is not running: nothing listens at /" << "";
+        QTest::newRow("no answer in time") << "quiet" << QStringList {"--timeout", "0.5", "--instance", "Quiet", "1A1"} << 3 << "" << "selvane-switch: the panel 'Quiet' did not answer in time\n" << "";
+        QTest::newRow("another user") << "nobody" << QStringList {"--instance", "Bench", "1A1"} << 2 << "" << "selvane-switch: the panel 'Bench' is not running: this user may not open /" << "";
+        QTest::newRow("another user past the folder") << "open to nobody" << QStringList {"--instance", "Bench", "1A1"} << 3 << "" << "selvane-switch: the panel 'Bench' closed the connection before it answered\n" << "";
+        QTest::newRow("the socket's name") << "" << QStringList {"--instance", "Bench", "--socket"} << 0 << qEnvironmentVariable("XDG_RUNTIME_DIR") + "/selvane/" << "" << "";
+        QTest::newRow("help") << "" << QStringList {"1A1", "--help"} << 0 << usage << "" << "";
+        QTest::newRow("an unknown option") << "" << QStringList {"--bogus", "1A1"} << 64 << "" << "selvane-switch: unexpected option '--bogus'\n" + usage << "";
+        QTest::newRow("no press") << "" << QStringList {"1Z9"} << 64 << "" << "selvane-switch: '1Z9' is no press: \"press\" takes a unit, a section and a position, as \"1A3\"\n" << "";
+        QTest::newRow("no such label form") << "" << QStringList {"0A=Cal"} << 64 << "" << "selvane-switch: '0A=Cal' is no press: \"unit\" takes" << "";
+        QTest::newRow("no time") << "" << QStringList {"--timeout", "0", "1A1"} << 64 << "" << "selvane-switch: --timeout needs a number of seconds above 0\n" << "";
+        QTest::newRow("no instance") << "" << QStringList {"--instance"} << 64 << "" << "selvane-switch: --instance needs a name\n" << "";
+        QTest::newRow("nothing asked") << "" << QStringList {} << 64 << "" << "selvane-switch: give presses, --status or --socket\n" << "";
+        QTest::newRow("status and presses") << "" << QStringList {"--status", "1A1"} << 64 << "" << "selvane-switch: give presses, --status or --socket\n" << "";
+        QTest::newRow("the README's Python") << "" << QStringList {"python"} << 0 << "{'link': 'good', 'ok': True, 'position': 'A3', 'unit': 1}\n" << "" << "ibwrt(32,2)=4133";
+        // clang-format on
+    }
+
+    void theClientSaysHowItWent()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QString, writes);
+        if (setup.contains("nobody") && ::getuid() != 0)
+            QSKIP("only root can become nobody");
+        Bench bench;
+        prepare(bench);
+        Script script(bench);
+        QLocalServer quiet;
+        if (setup == "quiet")
+            QVERIFY(
+                quiet.listen(RemoteServer::nameOf(bench.registry.location(), "SELVANE - Quiet")));
+        if (setup == "open to nobody") { // the folders, as a careless umask would leave them
+            const QString socket = script.server.fullName();
+            QVERIFY(::chmod(QFileInfo(socket).path().toUtf8(), 0755) == 0);
+            QVERIFY(::chmod(socket.toUtf8(), 0666) == 0);
+        }
+        QProcess client;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("SELVANE_REGISTRY", QString::fromStdString(bench.file));
+        environment.insert("PATH", QFileInfo(SELVANE_SWITCH_PROGRAM).path() + ':'
+                                       + environment.value("PATH"));
+        client.setProcessEnvironment(environment);
+        if (args == QStringList {"python"}) {
+            QFile readme(SELVANE_README);
+            QVERIFY(readme.open(QIODevice::ReadOnly));
+            const QString text = QString::fromUtf8(readme.readAll());
+            const qsizetype start = text.indexOf("```python\n") + 10;
+            client.start("python3", {"-c", text.mid(start, text.indexOf("```", start) - start)});
+        } else if (setup.contains("nobody")) {
+            client.start("setpriv", QStringList {"--reuid=nobody", "--regid=nogroup",
+                                                 "--clear-groups", SELVANE_SWITCH_PROGRAM}
+                                        + args);
+        } else {
+            client.start(SELVANE_SWITCH_PROGRAM, args);
+        }
+        // The panel answers from this event loop, so the client is waited for within it.
+        QVERIFY(QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 60'000));
+        const QString said = QString::fromUtf8(client.readAllStandardError());
+        QCOMPARE(client.exitCode(), code);
+        const QString printed = QString::fromUtf8(client.readAllStandardOutput());
+        QVERIFY2(out.isEmpty() ? printed.isEmpty() : printed.startsWith(out), qPrintable(said));
+        QVERIFY2(err.isEmpty() ? said.isEmpty() : said.startsWith(err), qPrintable(said));
+        QCOMPARE(::writes(bench), writes);
+    }
+
+    void oneListenerPerName_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("listens");
+        QTest::addColumn<QString>("said"); // {socket}, {folder}: their paths
+        QTest::newRow("the first") << "" << true << "";
+        QTest::newRow("a folder open to others") << "open folder" << true << "";
+        QTest::newRow("a socket a killed panel left") << "stale socket" << true << "";
+        QTest::newRow("a panel of the instance runs")
+            << "live panel" << false
+            << "selvane: another panel of this instance takes the scripts' requests at {socket}; "
+               "this one does not listen\n";
+        QTest::newRow("a link in the folder's place")
+            << "planted link" << false
+            << "selvane: scripts cannot reach this panel: {folder} is not a folder of this "
+               "user's\n";
+    }
+
+    void oneListenerPerName()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, listens);
+        QFETCH(QString, said);
+        const TemporaryFolder runtime;
+        const SavedVariable kept("XDG_RUNTIME_DIR");
+        setEnvironment("XDG_RUNTIME_DIR", runtime.path().c_str());
+        Bench bench;
+        prepare(bench);
+        const QString name = RemoteServer::nameOf(bench.registry.location(), kBench);
+        const QByteArray folder = QFileInfo(name).path().toUtf8();
+        std::optional<Script> first;
+        if (setup == "live panel")
+            first.emplace(bench);
+        if (setup == "open folder" || setup == "stale socket")
+            QVERIFY(::mkdir(folder, 0755) == 0);
+        if (setup == "stale socket") { // bound, never listened on, closed: nobody answers
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, name.toUtf8().constData(), sizeof address.sun_path - 1);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+            ::close(fd);
+        }
+        if (setup == "planted link")
+            QVERIFY(QFile::link(QString::fromStdString(runtime.path()), folder));
+
+        const StandardError heard;
+        RemoteServer server(bench.window);
+        QCOMPARE(server.listen(name, std::cerr), listens);
+        QCOMPARE(QString::fromStdString(heard.text.str()),
+                 said.replace("{socket}", name).replace("{folder}", folder));
+        QLocalSocket client; // reaches the listening panel, whichever it is
+        client.connectToServer(name);
+        client.write(R"({"status":true})"
+                     "\n");
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return client.canReadLine() || client.state() == QLocalSocket::UnconnectedState;
+            },
+            60'000));
+        QCOMPARE(client.canReadLine(), setup != "planted link");
+        if (listens) {
+            struct stat status
+            {
+            };
+            QVERIFY(::stat(folder, &status) == 0 && (status.st_mode & 07777) == 0700);
+            QVERIFY(::stat(name.toUtf8(), &status) == 0 && (status.st_mode & 07777) == 0600);
+        }
+    }
+
+    void fiftyClientsAtOnce()
+    {
+        Bench bench;
+        prepare(bench);
+        Script silent(bench); // connected, and never asks anything
+        {
+            QLocalSocket leaving; // half a request, then gone
+            leaving.connectToServer(silent.server.fullName());
+            QVERIFY(leaving.waitForConnected());
+            leaving.write("{\"press\":\"1B");
+            leaving.waitForBytesWritten();
+        }
+        std::vector<std::unique_ptr<QLocalSocket>> clients;
+        for (int i = 0; i < 50; ++i) {
+            clients.push_back(std::make_unique<QLocalSocket>());
+            clients.back()->connectToServer(silent.server.fullName()); // accepted meanwhile
+            QVERIFY(QTest::qWaitFor(
+                [&] { return clients.back()->state() == QLocalSocket::ConnectedState; }, 60'000));
+            clients.back()->write(QStringLiteral("{\"press\":\"1A%1\"}\n").arg(1 + i % 3).toUtf8());
+        }
+        for (const auto &client : clients) {
+            QVERIFY(QTest::qWaitFor([&] { return client->canReadLine(); }, 60'000));
+            QVERIFY(client->readLine().startsWith(R"({"link":"good","ok":true)"));
+        }
+        QCOMPARE(::writes(bench).count("ibwrt(32,2)=413"), 50);
+        QVERIFY(silent.ask(R"({"status":true})").contains(R"("selected":{"A":"A2","B":null})"));
     }
 };
 

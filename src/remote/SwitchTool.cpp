@@ -113,6 +113,8 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
             << (error == QLocalSocket::ServerNotFoundError
                         || error == QLocalSocket::ConnectionRefusedError
                     ? "nothing listens at " + name.toStdString()
+                : error == QLocalSocket::SocketAccessError
+                    ? "this user may not open " + name.toStdString()
                     : socket.errorString().toStdString())
             << '\n';
         return kNoPanel;
