@@ -4,7 +4,8 @@
 # validated, its file list and lintian's verdict checked; then installed (with apt-get when
 # run as root where no selvane is installed yet, else unpacked into a throw-away root, so an
 # operator's installed panel is never replaced or purged) and the installed launcher started on
-# the installed simulated bus under Xvfb, where a press must turn its button green.
+# the installed simulated bus under Xvfb, where a press, and one by the installed
+# selvane-switch, must turn their buttons green.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -19,6 +20,9 @@ if [[ ${1:-} == --press ]]; then
     [[ $(xprop -id "$window" WM_CLASS) == "WM_CLASS(STRING) = \"selvane\", \"$class\"" ]] \
         || fail "the window's class is not $class: $(xprop -id "$window" WM_CLASS)"
     press_until 14 41 '#00FF00' # beside its caption
+    # A script's press through the installed client: B1 turns green on the screen.
+    "$(dirname "$2")/selvane-switch" 1B1 >/dev/null || fail "the installed selvane-switch ended with status $?"
+    poll painted 86 41 '#00FF00' || fail "B1 stayed $seen after the script's press"
     end
     exit
 fi
@@ -44,6 +48,7 @@ expected="usr/bin/selvane
 usr/bin/selvane-demo
 usr/bin/selvane-scan
 usr/bin/selvane-settings
+usr/bin/selvane-switch
 usr/lib/x86_64-linux-gnu/selvane/libgpib-sim.so
 usr/share/applications/com.talvern.selvane.desktop
 usr/share/doc/selvane/changelog.gz
@@ -57,6 +62,7 @@ usr/share/icons/hicolor/scalable/apps/com.talvern.selvane.svg
 usr/share/man/man1/selvane-demo.1.gz
 usr/share/man/man1/selvane-scan.1.gz
 usr/share/man/man1/selvane-settings.1.gz
+usr/share/man/man1/selvane-switch.1.gz
 usr/share/man/man1/selvane.1.gz
 usr/share/metainfo/com.talvern.selvane.metainfo.xml"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)
@@ -71,7 +77,7 @@ for size in 48 64 128 256; do
     icon=$work/root/usr/share/icons/hicolor/${size}x${size}/apps/com.talvern.selvane.png
     [[ $(identify -format %wx%h "$icon") == "${size}x$size" ]] || fail "the ${size}-pixel icon is $(identify -format %wx%h "$icon")"
 done
-for program in selvane selvane-scan selvane-settings; do
+for program in selvane selvane-scan selvane-settings selvane-switch; do
     hardening-check --quiet --nocfprotection "$work/root/usr/bin/$program" || fail "$program is not hardened: $(hardening-check "$work/root/usr/bin/$program")"
 done
 echo "the programs are hardened (PIE, stack protector, fortified calls, RELRO and BIND_NOW)"
@@ -101,4 +107,4 @@ listed=$("$bin/selvane-settings" list) || fail "the installed selvane-settings f
 [[ $listed == $'""\t1 unit' ]] || fail "the installed selvane-settings listed: $listed"
 echo "the installed tools scanned the simulated bus and listed the stored instance"
 xvfb-run -a -s "-noreset -screen 0 640x480x24 -dpi 96" "$0" --press "$launcher" "$version"
-echo "the installed panel started and a press turned its button green"
+echo "the installed panel started, and a press and a script's press turned their buttons green"
