@@ -7,17 +7,23 @@
 #include "gpib/DynamicLibrary.h"
 #include "gpib/GpibApi.h"
 #include "gpib/GpibBinding.h"
+#include "remote/RemoteServer.h"
 #include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
 #include "tools/SettingsTool.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLocalSocket>
 #include <QPushButton>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -216,6 +222,8 @@ public:
         QApplication::processEvents();
     }
     QPushButton *button(int position) { return m_window.panel(0).Position[position]; }
+    MainWindow &window() { return m_window; }
+    const std::string &file() const { return m_file.file(); }
 
 private:
     RegistryFile m_file;
@@ -250,6 +258,78 @@ void BM_PressWithRepaint(benchmark::State &state)
     }
 }
 BENCHMARK(BM_PressWithRepaint)->Unit(benchmark::kMicrosecond);
+
+/** The same panel listening on its socket, and a script connected to it in this process:
+    every answer comes from the panel's event loop, as for a script beside it. */
+class ScriptBench : public PressBench
+{
+public:
+    ScriptBench()
+    {
+        m_server.listen(RemoteServer::nameOf(file(), "SELVANE - Bench"), std::cerr);
+        m_socket.connectToServer(m_server.fullName());
+        m_socket.waitForConnected();
+    }
+    /** Writes `requests` and turns the event loop until as many answers have come. */
+    void ask(const QByteArray &requests, int count)
+    {
+        m_socket.write(requests);
+        for (int answered = 0; answered < count;) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            for (; m_socket.canReadLine(); ++answered)
+                m_socket.readLine();
+        }
+    }
+
+private:
+    RemoteServer m_server {window()};
+    QLocalSocket m_socket;
+};
+
+QByteArray pressLine(int position)
+{
+    return "{\"press\":\"1A" + QByteArray::number(position) + "\"}\n";
+}
+
+// A script's press: the request written, served by the panel, the answer read.
+void BM_ScriptPressRoundTrip(benchmark::State &state)
+{
+    ScriptBench bench;
+    int position = 1;
+    for (auto _ : state) {
+        bench.ask(pressLine(position), 1);
+        position = 3 - position;
+    }
+}
+BENCHMARK(BM_ScriptPressRoundTrip)->Unit(benchmark::kMicrosecond);
+
+// 1,000 presses in a row from one script, with a zero timer on the window's event loop: the
+// longest time between two of its turns is the longest the operator's own events waited.
+void BM_ThousandScriptPresses(benchmark::State &state)
+{
+    ScriptBench bench;
+    QByteArray requests;
+    for (int i = 0; i < 1000; ++i)
+        requests += pressLine(1 + i % 2);
+    double longestMs = 0;
+    for (auto _ : state) {
+        QElapsedTimer sinceTurn;
+        QTimer turn;
+        QObject::connect(&turn, &QTimer::timeout, [&] {
+            longestMs = std::max(longestMs, double(sinceTurn.nsecsElapsed()) / 1e6);
+            sinceTurn.restart();
+        });
+        sinceTurn.start();
+        turn.start(0);
+        bench.ask(requests, 1000);
+    }
+    state.counters["longest_stall_ms"] = longestMs;
+}
+BENCHMARK(BM_ThousandScriptPresses)
+    ->Unit(benchmark::kMillisecond)
+    ->ComputeStatistics("max", [](const std::vector<double> &runs) {
+        return *std::max_element(runs.begin(), runs.end()); // the worst stall of all
+    });
 
 } // namespace
 

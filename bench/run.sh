@@ -36,6 +36,10 @@ show("binding overhead per driver call", overhead, 100, "ns")
 show("  the same with the driver trace on", medians["BM_DriverCallTraced"] - medians["BM_DriverCallDirect"], None, "ns")
 show("press: click to write", medians["BM_PressToWrite"], 50e3, "us")
 show("press: with its repaint", medians["BM_PressWithRepaint"], None, "us")
+show("script's press: socket to answer", medians["BM_ScriptPressRoundTrip"], 1e6, "us")
+stalls = [b["longest_stall_ms"] for b in json.load(open(sys.argv[1]))["benchmarks"]
+          if b["run_name"] == "BM_ThousandScriptPresses" and b.get("aggregate_name") == "max"]
+show("1,000 script presses: longest stall", max(stalls or [float("nan")]) * 1e6, 50e6, "ms")
 show("command line", medians["BM_CommandLine"], None, "ns")
 show("export of one key of 20,000 values", medians["BM_SettingsTool/Export20000Values"], 1e9, "ms")
 show("list of 12,000 instances", medians["BM_SettingsTool/List12000Instances"], 1e9, "ms")

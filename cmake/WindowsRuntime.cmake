@@ -12,7 +12,7 @@ foreach(name libstdc++-6.dll libgcc_s_seh-1.dll libgcc_s_dw2-1.dll libwinpthread
         list(APPEND runtime_files "${file}")
     endif()
 endforeach()
-foreach(module Core Gui Widgets)
+foreach(module Core Gui Widgets Network)
     list(APPEND runtime_files $<TARGET_FILE:Qt6::${module}>)
 endforeach()
 set(SELVANE_RUNTIME_FILES ${runtime_files})

@@ -44,7 +44,8 @@ entries() {
 }
 
 # The panel from folder $1 on the simulated bus, started as the shortcut starts it (command $2
-# on), pressed at A2 and B1 of the first unit, and closed as Windows closes a program; then
+# on), pressed at A2 and B1 of the first unit, at A1 by the shipped selvane-switch.exe, and
+# closed as Windows closes a program; then
 # the plain panel, which finds no NI driver in Wine and says so.
 use_panel() {
     local folder=$1 unix
@@ -52,6 +53,8 @@ use_panel() {
     start '^SELVANE V[0-9.]+$' "${@:2}"
     press_until 38 57 '#00FF00'
     press_until 110 41 '#00FF00'
+    wine "$folder\\selvane-switch.exe" 1A1 >/dev/null || fail "the shipped selvane-switch.exe ended with status $?"
+    poll painted 14 41 '#00FF00' || fail "A1 stayed $seen after the script's press" # beside its caption
     wine taskkill /im selvane.exe >/dev/null
     wait "$panel" || fail "the panel on the simulated bus ended with status $?"
     wine reg query "$key" /reg:32 /v X >/dev/null || fail "the close saved nothing"
@@ -132,7 +135,7 @@ grep -qF "${SELVANE_QT_MINGW:-}/" build/windows-next/CMakeCache.txt 2>/dev/null 
 cmake --preset windows-app -B build/windows-next -DSELVANE_VERSION="$next" -DSELVANE_BUILD_TESTS=OFF \
     >/dev/null
 cmake --build build/windows-next --target selvane_packages
-for program in selvane selvane-demo selvane-scan selvane-settings; do
+for program in selvane selvane-demo selvane-scan selvane-settings selvane-switch; do
     file=$build/packaging/windows/SELVANE/$program.exe
     for field in "FileVersion=$version" "ProductVersion=$version" "CompanyName=Talvern Software" \
             "ProductName=SELVANE" "OriginalFilename=$program.exe" "FileDescription=SELVANE *" \

@@ -210,16 +210,19 @@ private slots:
         TemporaryFolder folder;
         const std::string file = folder.file("registry.sqlite3");
         const std::string path = folder.file("in.reg");
-        const auto import = [&](const char *label) {
-            std::ofstream(path) << "Windows Registry Editor Version 5.00\n\n[" << kContextPath
-                                << "SELVANE - Bench]\n\"1.A1.label\"=\"" << label << "\"\n";
+        const auto run = [&](const char *program, const QStringList &arguments) {
             QProcess tool;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("SELVANE_REGISTRY", QString::fromStdString(file));
             tool.setProcessEnvironment(environment);
-            tool.start(SELVANE_SETTINGS_PROGRAM, {"import", QString::fromStdString(path)});
+            tool.start(program, arguments);
             tool.waitForFinished(20000);
             return std::pair(tool.exitCode(), QString::fromUtf8(tool.readAllStandardError()));
+        };
+        const auto import = [&](const char *label) {
+            std::ofstream(path) << "Windows Registry Editor Version 5.00\n\n[" << kContextPath
+                                << "SELVANE - Bench]\n\"1.A1.label\"=\"" << label << "\"\n";
+            return run(SELVANE_SETTINGS_PROGRAM, {"import", QString::fromStdString(path)});
         };
         // Another instance's panel, and one of this instance by another spelling, on another
         // settings file: neither is in the way.
@@ -227,7 +230,9 @@ private slots:
         for (const char *context : {"SELVANE - Bench", "SELVANE - Bench 2"})
             seedContext(file, context);
         seedContext(elsewhere.file("registry.sqlite3"), "SELVANE - Bench");
+        qputenv("SELVANE_REMOTE", "0"); // this one takes no scripts
         Program other(file, folder.file("other.jsonl"), {"Bench", "2"});
+        qunsetenv("SELVANE_REMOTE");
         Program sameNameElsewhere(elsewhere.file("registry.sqlite3"), elsewhere.file("t.jsonl"),
                                   {"Bench"});
         QVERIFY(other.startedUp() && sameNameElsewhere.startedUp());
@@ -235,6 +240,13 @@ private slots:
 
         Program panel(file, folder.file("trace.jsonl"), {"bench"});
         QVERIFY(panel.startedUp());
+        // It listens for scripts once its start-up is done; the one started earlier without.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return run(SELVANE_SWITCH_PROGRAM, {"--instance", "BENCH", "1A1"}).first == 0;
+            },
+            20000));
+        QCOMPARE(run(SELVANE_SWITCH_PROGRAM, {"--instance", "Bench 2", "1A1"}).first, 2);
         QCOMPARE(import("Refused"),
                  std::pair(1, QStringLiteral("selvane-settings: a panel of instance Bench"
                                              " is running; close it first; nothing "

@@ -5,7 +5,7 @@
 #include "forms/TwipsScale.h"
 #include "forms/UnitPanel.h"
 #include "gpib/UnitDeviceLink.h"
-#include "remote/RemoteServer.h"
+#include "remote/RemotePanel.h"
 
 #include <QMessageBox>
 #include <QWidget>

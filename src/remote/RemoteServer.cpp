@@ -3,14 +3,16 @@
 
 #include "settings/InstanceLock.h"
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QPointer>
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,25 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "RemoteRequest.h"
+#include "RemotePanel.h"
 
-#include <QJsonObject>
 #include <QLocalServer>
 
-#include <functional>
 #include <ostream>
 #include <string>
-
-/** What serves the scripts' requests: the main window. */
-class RemotePanel
-{
-public:
-    using Answer = std::function<void(const QJsonObject &)>;
-    virtual ~RemotePanel() = default;
-    /** Serves one request in the GUI thread. Calls `answer` once, before anything that waits
-        for the operator (a message box), so that no script waits on a person. */
-    virtual void serve(const RemoteRequest &request, const Answer &answer) = 0;
-};
 
 /**
  * The panel's local socket: scripts connect, write one JSON request per line and read one
