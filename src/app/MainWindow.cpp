@@ -268,9 +268,7 @@ void MainWindow::serve(const RemoteRequest &request, const Answer &answer)
         return refuse(QStringLiteral("the panel is closing"));
     if (const QWidget *modal = QApplication::activeModalWidget())
         return refuse(modal == m_conf ? QStringLiteral("the configuration dialog is open")
-                      : qobject_cast<const Units *>(modal)
-                          ? QStringLiteral("the unit-count dialog is open")
-                          : QStringLiteral("a message box is open"));
+                                      : QStringLiteral("a message box is open"));
     if (request.kind == RemoteRequest::Kind::Status)
         return answer(status());
     const int index = request.unit - 1;
