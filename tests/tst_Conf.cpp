@@ -128,7 +128,8 @@ private slots:
             close ? QTest::keyClick(
                 close == Qt::Key_Return ? static_cast<QWidget *>(conf->OK) : conf, Qt::Key(close))
                   : void(conf->close());
-            stillOpen = conf->isVisible();
+            // A refused number stays, selected for retyping.
+            stillOpen = conf->isVisible() && conf->vVal[1]->selectedText() == pad;
             conf->close();
         });
         bench.clearTrace();

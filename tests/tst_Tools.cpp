@@ -255,6 +255,19 @@ TEST_F(SettingsTest, AFileAsRegeditWritesItImports)
     EXPECT_EQ(store.ReadValue(kBench, "1.A1.label", "?"), systemText("50 µA \"max\""));
 }
 
+#if !defined(_WIN32) // the ANSI code page has none of these letters
+TEST_F(SettingsTest, LettersAtTheEdgesOfEachUtf8LengthImport)
+{
+    const std::string path =
+        file("edges.reg",
+             utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                     u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - Bench]\r\n"
+                     u"\"1.A1.label\"=\"\u0080\u07FF\u0800\U00010000\"\r\n"));
+    ASSERT_EQ(settings({"import", path}), 0) << err.str();
+    EXPECT_EQ(store.ReadValue(kBench, "1.A1.label", "?"), "\u0080\u07FF\u0800\U00010000");
+}
+#endif
+
 TEST_F(SettingsTest, ListShowsEachInstanceWithItsUnitCount)
 {
     store.WriteValue("SELVANE", "Units", 1.0);
@@ -262,10 +275,10 @@ TEST_F(SettingsTest, ListShowsEachInstanceWithItsUnitCount)
     store.WriteValue("SELVANE - Lab 2", "Units", 7.0);
     store.WriteValue("SELVANEX", "Units", 2.0); // not the panel's
     store.WriteValue("selvane - bench9", "Units", 2.0); // the panel's too: the case is free
-    store.WriteValue("SELVANE - Tab\t\"x\"\n", "Units", 1.0);
+    store.WriteValue("SELVANE - Tab\t\"x\"\r\n", "Units", 1.0);
     ASSERT_EQ(settings({"list"}), 0);
     EXPECT_EQ(out.str(), "\"\"\t1 unit\n\"Bench\"\t3 units\n\"bench9\"\t2 units\n"
-                         "\"Lab 2\"\tno unit count chosen\n\"Tab\\t\\\"x\\\"\\n\"\t1 unit\n");
+                         "\"Lab 2\"\tno unit count chosen\n\"Tab\\t\\\"x\\\"\\r\\n\"\t1 unit\n");
 }
 
 TEST_F(SettingsTest, AnImportKeepsWhatARunningPanelStored)
