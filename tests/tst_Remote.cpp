@@ -169,6 +169,10 @@ private slots:
         QTest::newRow("another user") << "nobody" << QStringList {"--instance", "Bench", "1A1"} << 2 << "" << "selvane-switch: the panel 'Bench' is not running: this user may not open /" << "";
         QTest::newRow("another user past the folder") << "open to nobody" << QStringList {"--instance", "Bench", "1A1"} << 3 << "" << "selvane-switch: the panel 'Bench' closed the connection before it answered\n" << "";
         QTest::newRow("the socket's name") << "" << QStringList {"--instance", "Bench", "--socket"} << 0 << qEnvironmentVariable("XDG_RUNTIME_DIR") + "/selvane/" << "" << "";
+        QTest::newRow("the socket's name, for a relative runtime folder") << "runtime run" << QStringList {"--socket"} << 0 << "/tmp/selvane-" + QString::number(::getuid()) + '/' << "" << "";
+        QTest::newRow("the socket's name, for a runtime folder too long") << "runtime /" + QString(100, 'r') << QStringList {"--socket"} << 0 << "/tmp/selvane-" + QString::number(::getuid()) + '/' << "" << "";
+        QTest::newRow("a lone hyphen") << "" << QStringList {"-"} << 64 << "" << "selvane-switch: '-' is no press" << "";
+        QTest::newRow("an option after --") << "" << QStringList {"--", "--status"} << 64 << "" << "selvane-switch: '--status' is no press" << "";
         QTest::newRow("help") << "" << QStringList {"1A1", "--help"} << 0 << usage << "" << "";
         QTest::newRow("an unknown option") << "" << QStringList {"--bogus", "1A1"} << 64 << "" << "selvane-switch: unexpected option '--bogus'\n" + usage << "";
         QTest::newRow("no press") << "" << QStringList {"1Z9"} << 64 << "" << "selvane-switch: '1Z9' is no press: \"press\" takes a unit, a section and a position, as \"1A3\"\n" << "";
@@ -206,6 +210,8 @@ private slots:
         QProcess client;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("SELVANE_REGISTRY", QString::fromStdString(bench.file));
+        if (setup.startsWith("runtime "))
+            environment.insert("XDG_RUNTIME_DIR", setup.mid(8));
         environment.insert("PATH", QFileInfo(SELVANE_SWITCH_PROGRAM).path() + ':'
                                        + environment.value("PATH"));
         client.setProcessEnvironment(environment);
