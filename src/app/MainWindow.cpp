@@ -261,9 +261,7 @@ void MainWindow::PositionPress(int index, int position,
 
 void MainWindow::serve(const RemoteRequest &request, const Answer &answer)
 {
-    const auto refuse = [&answer](const QString &reason) {
-        answer({{QStringLiteral("ok"), false}, {QStringLiteral("error"), reason}});
-    };
+    const auto refuse = [&answer](const QString &reason) { answer(refusal(reason)); };
     if (m_closed)
         return refuse(QStringLiteral("the panel is closing"));
     if (const QWidget *modal = QApplication::activeModalWidget())

@@ -118,10 +118,7 @@ private:
             QMetaObject::invokeMethod(this, &Connection::serveNext, Qt::QueuedConnection);
     }
 
-    void refuse(const QString &reason)
-    {
-        send({{QStringLiteral("ok"), false}, {QStringLiteral("error"), reason}});
-    }
+    void refuse(const QString &reason) { send(RemotePanel::refusal(reason)); }
 
     void send(const QJsonObject &answer)
     {
