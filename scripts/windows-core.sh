@@ -16,15 +16,19 @@ cmake --preset windows-core >/dev/null
 cmake --build --preset windows-core
 ctest --preset windows-core
 
-echo "== windows-core: an operator's settings are never touched by the suite"
-root='HKLM\SOFTWARE\Talvern Software'
-wine reg delete "$root" /reg:32 /f >/dev/null 2>&1 || true
-wine reg add "$root\SELVANE - Operator" /reg:32 /f /v Units /t REG_DWORD /d 2 >/dev/null
-wine reg add "$root\SELVANE - Operator" /reg:32 /f /v 1.A1.label /t REG_SZ /d Keep >/dev/null
-wine reg export "$root" "$WINEPREFIX/before.reg" /reg:32 /y >/dev/null
+echo "== windows-core: an operator's settings, and the demo's, are never touched by the suite"
+for hive in HKLM HKCU; do # the panel's store, and the demo's (SELVANE_DEMO=1)
+    root="$hive\SOFTWARE\Talvern Software"
+    wine reg delete "$root" /reg:32 /f >/dev/null 2>&1 || true
+    wine reg add "$root\SELVANE - Operator" /reg:32 /f /v Units /t REG_DWORD /d 2 >/dev/null
+    wine reg add "$root\SELVANE - Operator" /reg:32 /f /v 1.A1.label /t REG_SZ /d Keep >/dev/null
+    wine reg export "$root" "$WINEPREFIX/before-$hive.reg" /reg:32 /y >/dev/null
+done
 ctest --preset windows-core
-wine reg export "$root" "$WINEPREFIX/after.reg" /reg:32 /y >/dev/null
-cmp "$WINEPREFIX/before.reg" "$WINEPREFIX/after.reg" || { echo "the operator's settings changed" >&2; exit 1; }
+for hive in HKLM HKCU; do
+    wine reg export "$hive\SOFTWARE\Talvern Software" "$WINEPREFIX/after-$hive.reg" /reg:32 /y >/dev/null
+    cmp "$WINEPREFIX/before-$hive.reg" "$WINEPREFIX/after-$hive.reg" || { echo "the settings in $hive changed" >&2; exit 1; }
+done
 echo "the seeded settings are byte for byte as they were"
 
 echo "== windows-core-x86 (32-bit, compile and link)"

@@ -30,37 +30,44 @@
 inline constexpr const char *kContextPath = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\";
 
 #if defined(_WIN32)
-/** Where HKEY_LOCAL_MACHINE lies for the test program: a key of the user's own. */
-inline constexpr const char *kTestMachine = "Software\\SELVANE tests\\HKEY_LOCAL_MACHINE";
+/** Where the tests' HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER (the demo's store) lie. */
+inline constexpr const char *kTestHives = "Software\\SELVANE tests";
 
 /**
- * Empties the tests' own HKEY_LOCAL_MACHINE. The test program never reaches the machine's:
- * HKEY_LOCAL_MACHINE stands for a key under HKEY_CURRENT_USER in this process, so that the
- * settings of a bench PC's operator are neither read nor changed, even by a test killed at
- * its timeout.
+ * Empties the tests' own HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER. The test program never
+ * reaches the machine's or the user's: both stand for keys under the user's own
+ * kTestHives in this process, so that the settings of a bench PC's operator, and those of
+ * the demo, are neither read nor changed, even by a test killed at its timeout.
  */
 inline void emptyTestRoot()
 {
+    static const HKEY hives[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
     static const bool redirected = [] {
-        RegDeleteTreeA(HKEY_CURRENT_USER, kTestMachine);
-        HKEY machine = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kTestMachine, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &machine, nullptr)
-            || RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine)) {
-            std::fprintf(stderr, "cannot give the tests a HKEY_LOCAL_MACHINE of their own; "
-                                 "no test runs here\n");
-            std::_Exit(3);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kTestHives);
+        for (const HKEY hive : hives) { // HKEY_CURRENT_USER last: the others are made in it
+            const std::string path =
+                std::string(kTestHives)
+                + (hive == HKEY_CURRENT_USER ? "\\HKEY_CURRENT_USER" : "\\HKEY_LOCAL_MACHINE");
+            HKEY own = nullptr;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &own, nullptr)
+                || RegOverridePredefKey(hive, own)) {
+                std::fprintf(stderr, "cannot give the tests a registry of their own; "
+                                     "no test runs here\n");
+                std::_Exit(3);
+            }
+            RegCloseKey(own);
         }
-        RegCloseKey(machine);
         return true;
     }();
     HKEY software = nullptr;
-    if (redirected
-        && !RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                          &software)) {
-        RegDeleteTreeA(software, "Talvern Software");
-        RegDeleteKeyExA(software, "Talvern Software", KEY_WOW64_32KEY, 0);
-        RegCloseKey(software);
+    for (const HKEY hive : hives) {
+        if (redirected
+            && !RegOpenKeyExA(hive, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software)) {
+            RegDeleteTreeA(software, "Talvern Software");
+            RegDeleteKeyExA(software, "Talvern Software", KEY_WOW64_32KEY, 0);
+            RegCloseKey(software);
+        }
     }
 }
 #endif

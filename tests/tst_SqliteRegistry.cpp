@@ -91,23 +91,43 @@ TEST_F(SqliteRegistryTest, ListingsFollowTheKeyAskedAndEveryWrite)
     EXPECT_EQ(registry.deleteKey(Registry::kLocalMachine, "c"), Registry::kFileNotFound);
 }
 
-/** Puts a variable back as it was when the test began. */
+// SELVANE_REGISTRY, XDG_CONFIG_HOME and SELVANE_DEMO (null: unset) with HOME=/home/op, and
+// the file they name.
+struct PathRow
+{
+    const char *name, *registry, *config, *demo, *path;
+};
 
-TEST(SqliteRegistryPath, FollowsTheEnvironment)
+using Paths = ::testing::TestWithParam<PathRow>;
+
+TEST_P(Paths, FollowTheEnvironment)
 {
     const SavedVariable saved[] = {SavedVariable("SELVANE_REGISTRY"), SavedVariable("HOME"),
-                                   SavedVariable("XDG_CONFIG_HOME")};
-    setEnvironment("SELVANE_REGISTRY", nullptr);
+                                   SavedVariable("XDG_CONFIG_HOME"), SavedVariable("SELVANE_DEMO")};
     setEnvironment("HOME", "/home/op");
-    setEnvironment("XDG_CONFIG_HOME", "/cfg");
-    EXPECT_EQ(SqliteRegistry::defaultPath(), "/cfg/selvane/registry.sqlite3");
-    setEnvironment("XDG_CONFIG_HOME", "relative/cfg");
-    EXPECT_EQ(SqliteRegistry::defaultPath(), "/home/op/.config/selvane/registry.sqlite3");
-    setEnvironment("XDG_CONFIG_HOME", "");
-    EXPECT_EQ(SqliteRegistry::defaultPath(), "/home/op/.config/selvane/registry.sqlite3");
-    setEnvironment("SELVANE_REGISTRY", "/tmp/x.sqlite3");
-    EXPECT_EQ(SqliteRegistry::defaultPath(), "/tmp/x.sqlite3");
+    setEnvironment("SELVANE_REGISTRY", GetParam().registry);
+    setEnvironment("XDG_CONFIG_HOME", GetParam().config);
+    setEnvironment("SELVANE_DEMO", GetParam().demo);
+    EXPECT_EQ(SqliteRegistry::defaultPath(), GetParam().path);
+    EXPECT_EQ(openSystemRegistry()->location(), GetParam().path);
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, Paths, ::testing::Values(
+    PathRow {"config_home", nullptr, "/cfg", nullptr, "/cfg/selvane/registry.sqlite3"},
+    PathRow {"relative_config_home", nullptr, "relative/cfg", nullptr, "/home/op/.config/selvane/registry.sqlite3"},
+    PathRow {"empty_config_home", nullptr, "", nullptr, "/home/op/.config/selvane/registry.sqlite3"},
+    PathRow {"named_file", "/tmp/x.sqlite3", "/cfg", nullptr, "/tmp/x.sqlite3"},
+    PathRow {"demo", nullptr, "/cfg", "1", "/cfg/selvane/demo.sqlite3"},
+    PathRow {"demo_relative_config_home", nullptr, "relative/cfg", "1", "/home/op/.config/selvane/demo.sqlite3"},
+    PathRow {"demo_without_config_home", nullptr, nullptr, "1", "/home/op/.config/selvane/demo.sqlite3"},
+    PathRow {"demo_named_file", "/tmp/x.sqlite3", "/cfg", "1", "/tmp/x.sqlite3"},
+    PathRow {"demo_0", nullptr, "/cfg", "0", "/cfg/selvane/registry.sqlite3"},
+    PathRow {"demo_empty", nullptr, "/cfg", "", "/cfg/selvane/registry.sqlite3"},
+    PathRow {"demo_yes", nullptr, "/cfg", "yes", "/cfg/selvane/registry.sqlite3"},
+    PathRow {"demo_1_with_a_blank", nullptr, "/cfg", "1 ", "/cfg/selvane/registry.sqlite3"}),
+    [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
 
 // Files the registry cannot use: every call fails, nothing crashes, nothing is changed (not
 // even the journal mode of another program's database).

@@ -170,11 +170,11 @@ protected:
     rlimit m_fileSize {};
 #endif
 
-    int settings(const std::vector<std::string> &args)
+    int settings(const std::vector<std::string> &args, Registry *other = nullptr)
     {
         out.str("");
         err.str("");
-        return SettingsTool::run(args, registry.registry, out, err);
+        return SettingsTool::run(args, other ? *other : registry.registry, out, err);
     }
     std::string file(const std::string &name, const std::string &bytes)
     {
@@ -301,6 +301,11 @@ std::string kGoodImport()
     return kHeader + kBenchKey + "\"Units\"=dword:00000001\n";
 }
 const std::string kGood = kGoodImport();
+#if defined(_WIN32)
+const char *const kDemoStore = "HKEY_CURRENT_USER\\SOFTWARE\\Talvern Software\n";
+#else
+const char *const kDemoStore = "/selvane/demo.sqlite3\n";
+#endif
 struct Answer
 {
     const char *name;
@@ -311,6 +316,7 @@ struct Answer
     bool output = false; ///< something on standard output
     std::optional<std::string> file = {}; ///< written as FOLDER/in.reg first
     const char *why = ""; ///< a later part of the message
+    bool demo = false; ///< run on the store SELVANE_DEMO=1 opens, in the config folder FOLDER
 };
 
 class Answers : public SettingsTest, public ::testing::WithParamInterface<Answer>
@@ -333,8 +339,17 @@ TEST_P(Answers, SayWhatHappenedAndMakeNothingThatWasNotAsked)
         if (arg.rfind("FOLDER", 0) == 0)
             arg.replace(0, 6, registry.folder.path().string());
     }
+    const SavedVariable saved[] = {SavedVariable("SELVANE_DEMO"), SavedVariable("SELVANE_REGISTRY"),
+                                   SavedVariable("XDG_CONFIG_HOME")};
+    std::unique_ptr<Registry> demo;
+    if (row.demo) { // the panel's own store in the folder stays as it is
+        setEnvironment("SELVANE_DEMO", "1");
+        setEnvironment("SELVANE_REGISTRY", nullptr);
+        setEnvironment("XDG_CONFIG_HOME", registry.folder.path().string().c_str());
+        demo = openSystemRegistry();
+    }
     const RegistryDump before = dump();
-    EXPECT_EQ(settings(args), row.code) << err.str();
+    EXPECT_EQ(settings(args, demo.get()), row.code) << err.str();
     EXPECT_NE(err.str().find(row.err), std::string::npos) << err.str();
     EXPECT_NE(err.str().find(row.why, err.str().find(row.err)), std::string::npos) << err.str();
     EXPECT_EQ(out.str().empty(), !row.output);
@@ -388,6 +403,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"a_damaged_settings_file", [](Registry &registry) { std::ofstream(registry.location()) << std::string(8192, 'x'); },
         {"list"}, 1, "registry.sqlite3: damaged, or not a settings file\n"},
     Answer {"list_without_a_store", nullptr, {"list"}, 1, "no settings at "},
+    Answer {"list_of_the_demos_own_store", seedBench, {"list"}, 1, "no settings at ", false, {}, kDemoStore, true},
     Answer {"export_without_a_store", nullptr, {"export", "Bench"}, 1, "no settings at "},
     Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},
     Answer {"help", nullptr, {"--help"}, 0, "", true},

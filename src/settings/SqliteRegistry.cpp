@@ -2,6 +2,7 @@
 #include "SqliteRegistry.h"
 
 #include "SqliteStatement.h"
+#include "SystemRegistry.h"
 
 #include <sqlite3.h>
 
@@ -195,7 +196,7 @@ std::string SqliteRegistry::defaultPath()
     std::string config = environment("XDG_CONFIG_HOME");
     if (config.empty() || config.front() != '/')
         config = environment("HOME") + "/.config";
-    return config + "/selvane/registry.sqlite3";
+    return config + (demoStore() ? "/selvane/demo.sqlite3" : "/selvane/registry.sqlite3");
 }
 
 bool SqliteRegistry::open(bool create)

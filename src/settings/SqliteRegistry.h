@@ -31,7 +31,8 @@ public:
 
     /**
      * The registry file of this user: `SELVANE_REGISTRY` when set and not empty, else
-     * `$XDG_CONFIG_HOME/selvane/registry.sqlite3`, else `~/.config/selvane/registry.sqlite3`.
+     * `$XDG_CONFIG_HOME/selvane/registry.sqlite3`, else `~/.config/selvane/registry.sqlite3`;
+     * for the demo (demoStore()) `demo.sqlite3` in that folder.
      */
     static std::string defaultPath();
 

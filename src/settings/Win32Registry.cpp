@@ -11,9 +11,10 @@ constexpr REGSAM kView = KEY_WOW64_32KEY;
 constexpr REGSAM kView = 0;
 #endif
 
-HKEY handle(Registry::Key key)
+/** The system's handle for `key`, HKEY_LOCAL_MACHINE standing for the store's hive. */
+HKEY handle(Registry::Key key, Registry::Key hive)
 {
-    return reinterpret_cast<HKEY>(key);
+    return reinterpret_cast<HKEY>(key == Registry::kLocalMachine ? hive : key);
 }
 
 } // namespace
@@ -22,7 +23,7 @@ long Win32Registry::openKey(Key parent, const std::string &subKey, std::uint32_t
                             Key *result)
 {
     HKEY key = nullptr;
-    const LONG rc = RegOpenKeyExA(handle(parent), subKey.c_str(), 0, access | kView, &key);
+    const LONG rc = RegOpenKeyExA(handle(parent, m_hive), subKey.c_str(), 0, access | kView, &key);
     if (rc == ERROR_SUCCESS)
         *result = reinterpret_cast<Key>(key);
     return rc;
@@ -34,10 +35,10 @@ long Win32Registry::createKey(Key parent, const std::string &subKey, Key *result
 #if defined(_WIN64)
     // RegCreateKeyA takes no mask and would work in the 64-bit view.
     const LONG rc =
-        RegCreateKeyExA(handle(parent), subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+        RegCreateKeyExA(handle(parent, m_hive), subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         kStoreAccess | kView, nullptr, &key, nullptr);
 #else
-    const LONG rc = RegCreateKeyA(handle(parent), subKey.c_str(), &key);
+    const LONG rc = RegCreateKeyA(handle(parent, m_hive), subKey.c_str(), &key);
 #endif
     if (rc == ERROR_SUCCESS)
         *result = reinterpret_cast<Key>(key);
@@ -49,7 +50,7 @@ long Win32Registry::queryValue(Key key, const std::string &name, std::uint32_t *
 {
     DWORD valueType = 0;
     DWORD count = size ? *size : 0;
-    const LONG rc = RegQueryValueExA(handle(key), name.c_str(), nullptr, &valueType, data,
+    const LONG rc = RegQueryValueExA(handle(key, m_hive), name.c_str(), nullptr, &valueType, data,
                                      size ? &count : nullptr);
     if (type)
         *type = valueType;
@@ -61,29 +62,29 @@ long Win32Registry::queryValue(Key key, const std::string &name, std::uint32_t *
 long Win32Registry::setValue(Key key, const std::string &name, std::uint32_t type,
                              const std::uint8_t *data, std::uint32_t size)
 {
-    return RegSetValueExA(handle(key), name.c_str(), 0, type, data, size);
+    return RegSetValueExA(handle(key, m_hive), name.c_str(), 0, type, data, size);
 }
 
 long Win32Registry::deleteKey(Key key, const std::string &subKey)
 {
 #if defined(_WIN64)
-    return RegDeleteKeyExA(handle(key), subKey.c_str(), kView, 0);
+    return RegDeleteKeyExA(handle(key, m_hive), subKey.c_str(), kView, 0);
 #else
-    return RegDeleteKeyA(handle(key), subKey.c_str());
+    return RegDeleteKeyA(handle(key, m_hive), subKey.c_str());
 #endif
 }
 
 long Win32Registry::closeKey(Key key)
 {
-    return RegCloseKey(handle(key));
+    return RegCloseKey(handle(key, m_hive));
 }
 
 long Win32Registry::enumKey(Key key, std::uint32_t index, std::string *name)
 {
     char buffer[kMaxKeyNameLength + 1];
     DWORD length = sizeof buffer;
-    const LONG rc =
-        RegEnumKeyExA(handle(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    const LONG rc = RegEnumKeyExA(handle(key, m_hive), index, buffer, &length, nullptr, nullptr,
+                                  nullptr, nullptr);
     if (rc == ERROR_SUCCESS)
         name->assign(buffer, length);
     return rc;
@@ -96,14 +97,14 @@ long Win32Registry::enumValue(Key key, std::uint32_t index, std::string *name, s
     std::string buffer(16384, '\0');
     DWORD length = static_cast<DWORD>(buffer.size());
     DWORD size = 0;
-    LONG rc =
-        RegEnumValueA(handle(key), index, buffer.data(), &length, nullptr, nullptr, nullptr, &size);
+    LONG rc = RegEnumValueA(handle(key, m_hive), index, buffer.data(), &length, nullptr, nullptr,
+                            nullptr, &size);
     if (rc != ERROR_SUCCESS)
         return rc;
     data->assign(size, 0);
     length = static_cast<DWORD>(buffer.size());
     DWORD valueType = 0;
-    rc = RegEnumValueA(handle(key), index, buffer.data(), &length, nullptr, &valueType,
+    rc = RegEnumValueA(handle(key, m_hive), index, buffer.data(), &length, nullptr, &valueType,
                        data->data(), &size);
     if (rc == ERROR_SUCCESS) {
         name->assign(buffer, 0, length);
@@ -115,7 +116,8 @@ long Win32Registry::enumValue(Key key, std::uint32_t index, std::string *name, s
 
 std::string Win32Registry::location() const
 {
-    return "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software";
+    return m_hive == kCurrentUser ? "HKEY_CURRENT_USER\\SOFTWARE\\Talvern Software"
+                                  : "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software";
 }
 
 std::string Win32Registry::reason(long error) const

@@ -11,6 +11,15 @@
 class Win32Registry : public Registry
 {
 public:
+    static constexpr Key kCurrentUser = 0x80000001u; ///< HKEY_CURRENT_USER
+
+    /** The registry with the store's keys of HKEY_LOCAL_MACHINE kept under `hive` instead:
+        HKEY_CURRENT_USER for the demo, which then never reaches the bench's settings and
+        needs no admin rights. Only this object's calls are redirected. */
+    explicit Win32Registry(Key hive = kLocalMachine)
+        : m_hive(hive)
+    { }
+
     long openKey(Key parent, const std::string &subKey, std::uint32_t access, Key *result) override;
     long createKey(Key parent, const std::string &subKey, Key *result) override;
     long queryValue(Key key, const std::string &name, std::uint32_t *type, std::uint8_t *data,
@@ -28,4 +37,7 @@ public:
     /** FormatMessage's text of a Windows error code, without its final stop; empty when the
         system has none. */
     static std::string systemWords(long code);
+
+private:
+    Key m_hive;
 };
