@@ -41,7 +41,8 @@ so list shows "a", export of "a" leaves "b" out and names it, and export of "a\b
 import of such a key are refused.
 
 The store is the panel's: on Windows the registry, elsewhere the file SELVANE_REGISTRY or
-$XDG_CONFIG_HOME/selvane/registry.sqlite3.
+$XDG_CONFIG_HOME/selvane/registry.sqlite3. With SELVANE_DEMO=1 it is the demo's: on Windows
+under HKEY_CURRENT_USER, elsewhere demo.sqlite3 in place of registry.sqlite3.
 
 Exit status: 0 done, 1 refused or a store or file that could not be used, 64 the
 arguments were not understood.
