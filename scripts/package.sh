@@ -14,14 +14,14 @@ source scripts/screen.sh
 # On the display of the caller: the launcher started, A1 of the unit pressed, then an orderly
 # end on SIGTERM.
 if [[ ${1:-} == --press ]]; then
-    start "^SELVANE V$3\$" "$2"
+    start "^SELVANE V$3( \\(simulated bus\\))?\$" "$2"
     # The window belongs to its menu entry: its class is the entry's StartupWMClass.
     class=$(sed -n 's/^StartupWMClass=//p' packaging/com.talvern.selvane.desktop)
     [[ $(xprop -id "$window" WM_CLASS) == "WM_CLASS(STRING) = \"selvane\", \"$class\"" ]] \
         || fail "the window's class is not $class: $(xprop -id "$window" WM_CLASS)"
     press_until 14 41 '#00FF00' # beside its caption
     # A script's press through the installed client: B1 turns green on the screen.
-    "$(dirname "$2")/selvane-switch" 1B1 >/dev/null || fail "the installed selvane-switch ended with status $?"
+    SELVANE_DEMO=1 "$(dirname "$2")/selvane-switch" 1B1 >/dev/null || fail "the installed selvane-switch ended with status $?"
     poll painted 86 41 '#00FF00' || fail "B1 stayed $seen after the script's press"
     end
     exit
@@ -97,14 +97,19 @@ else
     launcher=$work/root/usr/bin/selvane-demo
 fi
 echo "== package: $launcher, on the installed simulated bus"
-scripts/seed_registry.py "$work/registry.sqlite3" SELVANE Units=1 X=300 Y=300
-export SELVANE_REGISTRY=$work/registry.sqlite3 QT_QPA_PLATFORM=xcb
+# Settings for the demo alone (SELVANE_DEMO=1, which the launcher sets): with none, the panel
+# would ask for its unit count.
+mkdir -p "$work/config/selvane"
+scripts/seed_registry.py "$work/config/selvane/demo.sqlite3" SELVANE Units=1 X=300 Y=300
+unset SELVANE_REGISTRY SELVANE_DEMO
+export XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb
 bin=$(dirname "$launcher")
 found=$(SELVANE_GPIB_LIBRARY=$bin/../lib/x86_64-linux-gnu/selvane/libgpib-sim.so SELVANE_SIM_DEVICES="0:7:0 0:12:0" \
     "$bin/selvane-scan" 2>&1) || fail "the installed selvane-scan failed: $found"
 [[ $found == $'0:7:0\n0:12:0' ]] || fail "the installed selvane-scan found: $found"
-listed=$("$bin/selvane-settings" list) || fail "the installed selvane-settings failed"
+listed=$(SELVANE_DEMO=1 "$bin/selvane-settings" list) || fail "the installed selvane-settings failed"
 [[ $listed == $'""\t1 unit' ]] || fail "the installed selvane-settings listed: $listed"
 echo "the installed tools scanned the simulated bus and listed the stored instance"
 xvfb-run -a -s "-noreset -screen 0 640x480x24 -dpi 96" "$0" --press "$launcher" "$version"
+[[ ! -e $work/config/selvane/registry.sqlite3 ]] || fail "the demo wrote the panel's own settings file"
 echo "the installed panel started, and a press and a script's press turned their buttons green"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds the panel and starts it on its embedded default: the simulated GPIB bus with
-# instruments at 0:7:0 and 0:8:0, and the settings in the user's registry file.
+# instruments at 0:7:0 and 0:8:0, and the demo's own settings file (SELVANE_DEMO=1), so that
+# trying it never changes a bench's settings.
 # Arguments are handed to the panel (an instance name, -clean or -?).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,4 +21,5 @@ cmake --build --preset release
 
 export SELVANE_GPIB_LIBRARY="${SELVANE_GPIB_LIBRARY:-$top/build/release/lib/libgpib-sim.so}"
 export SELVANE_SIM_DEVICES="${SELVANE_SIM_DEVICES-0:7:0 0:8:0}"
+export SELVANE_DEMO=1
 exec "$top/build/release/bin/selvane" "$@"

@@ -20,6 +20,7 @@ next_msi=build/windows-next/package/selvane-$next-win64.msi
 zip=$build/package/selvane-$version-win64.zip
 root='HKLM\SOFTWARE\Talvern Software'
 key="$root\\SELVANE"
+demo_key='HKCU\SOFTWARE\Talvern Software\SELVANE' # the demo's own (SELVANE_DEMO=1)
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 # A version resource's field of a program, as Explorer shows it (each name, after its
@@ -45,19 +46,22 @@ entries() {
 
 # The panel from folder $1 on the simulated bus, started as the shortcut starts it (command $2
 # on), pressed at A2 and B1 of the first unit, at A1 by the shipped selvane-switch.exe, and
-# closed as Windows closes a program; then
-# the plain panel, which finds no NI driver in Wine and says so.
+# closed as Windows closes a program, its settings saved in the demo's key and none of the
+# bench's changed; then the plain panel, which finds no NI driver in Wine and says so.
 use_panel() {
     local folder=$1 unix
     unix=$(winepath -u "$folder")
-    start '^SELVANE V[0-9.]+$' "${@:2}"
+    settings "$work/bench.reg"
+    start '^SELVANE V[0-9.]+( \(simulated bus\))?$' "${@:2}"
     press_until 38 57 '#00FF00'
     press_until 110 41 '#00FF00'
-    wine "$folder\\selvane-switch.exe" 1A1 >/dev/null || fail "the shipped selvane-switch.exe ended with status $?"
+    SELVANE_DEMO=1 wine "$folder\\selvane-switch.exe" 1A1 >/dev/null || fail "the shipped selvane-switch.exe ended with status $?"
     poll painted 14 41 '#00FF00' || fail "A1 stayed $seen after the script's press" # beside its caption
     wine taskkill /im selvane.exe >/dev/null
     wait "$panel" || fail "the panel on the simulated bus ended with status $?"
-    wine reg query "$key" /reg:32 /v X >/dev/null || fail "the close saved nothing"
+    wine reg query "$demo_key" /reg:32 /v X >/dev/null || fail "the close saved nothing in $demo_key"
+    settings "$work/bench-after.reg"
+    cmp -s "$work/bench.reg" "$work/bench-after.reg" || fail "the demo changed the bench's settings"
     # The plain panel, from its working folder as the shortcut has it.
     (cd "$unix" && exec wine selvane.exe 2>"$work/stderr") &
     panel=$!
@@ -92,10 +96,13 @@ on_display() {
         grep -q 'Publisher *REG_SZ *Talvern Software' || fail "the uninstall entry names no publisher"
     settings "$work/empty.reg" || fail "the installer made no settings root key"
 
-    # Three units, stored as another program stores them; the panel from the shortcut.
-    wine reg add "$key" /reg:32 /f /v Units /t REG_DWORD /d 3 >/dev/null &&
-        wine reg add "$key" /reg:32 /f /v 1.A2.label /t REG_SZ /d Prüfling >/dev/null ||
-        fail "reg add ended with status $?"
+    # Three units, stored as another program stores them, for the bench and for the demo; the
+    # demo from the shortcut.
+    for stored in "$key" "$demo_key"; do
+        wine reg add "$stored" /reg:32 /f /v Units /t REG_DWORD /d 3 >/dev/null &&
+            wine reg add "$stored" /reg:32 /f /v 1.A2.label /t REG_SZ /d Prüfling >/dev/null ||
+            fail "reg add ended with status $?"
+    done
     use_panel "$programs" wine start /wait "$(winepath -w "$lnk")"
 
     # A later version over this one: its files, the same settings, one entry.

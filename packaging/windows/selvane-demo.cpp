@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // selvane-demo.exe: the panel on the simulated GPIB bus installed beside it, with instruments
-// at board 0, addresses 7 and 8 unless SELVANE_SIM_DEVICES lists others; what the Start menu's
-// "SELVANE (simulated bus)" starts. A shortcut cannot set the environment, so this program
+// at board 0, addresses 7 and 8 unless SELVANE_SIM_DEVICES lists others, and with the demo's
+// own settings (SELVANE_DEMO=1: under HKEY_CURRENT_USER, never the bench's); what the Start
+// menu's "SELVANE (simulated bus)" starts. A shortcut cannot set the environment, so this program
 // sets it and starts selvane.exe with its own arguments (an instance name, -clean or -?). It
 // is a GUI program, so no console window flashes, and it ends with the panel's exit status.
 #include "app/CommandLine.h"
@@ -52,6 +53,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     const std::wstring folder = ownFolder();
     SetEnvironmentVariableW(L"SELVANE_GPIB_LIBRARY", (folder + L"gpib-sim.dll").c_str());
+    SetEnvironmentVariableW(L"SELVANE_DEMO", L"1");
     if (GetEnvironmentVariableW(L"SELVANE_SIM_DEVICES", nullptr, 0) == 0
         && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
         SetEnvironmentVariableW(L"SELVANE_SIM_DEVICES", L"0:7:0 0:8:0");
