@@ -4,14 +4,17 @@
 #include "Registry.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #if defined(_WIN32)
+#include "Win32Registry.h"
+
 #include <windows.h>
 #else
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -36,7 +39,19 @@ std::string hex(std::uint64_t number)
     return text;
 }
 
-#if !defined(_WIN32)
+/** What the key stands for: the store's place, a NUL and the context as the store folds it. */
+std::string keyText(const std::string &location, const std::string &context);
+
+#if defined(_WIN32)
+std::string keyText(const std::string &location, const std::string &context)
+{
+    // The machine's registry keeps the names it always had; any other store is told apart.
+    const std::string machine = "HKEY_LOCAL_MACHINE\\";
+    return location.compare(0, machine.size(), machine) == 0
+               ? Registry::folded(context)
+               : location + '\0' + Registry::folded(context);
+}
+#else
 /** The store's path as one spelling: absolute, and with links resolved where it exists. */
 std::filesystem::path absoluteStore(const std::string &location)
 {
@@ -48,52 +63,45 @@ std::filesystem::path absoluteStore(const std::string &location)
     return store;
 }
 
-/** Opened without following a link or waiting on a FIFO; -1 unless it is a regular file. */
-int openLockFile(const std::string &path, int flags)
+std::string keyText(const std::string &location, const std::string &context)
 {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    struct stat status
-    {
-    };
-    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return absoluteStore(location).string() + '\0' + Registry::folded(context);
 }
 #endif
 
 } // namespace
 
-std::string InstanceLock::name(const std::string &location, const std::string &context)
-{
-#if defined(_WIN32)
-    return "Global\\SELVANE-instance-" + key(location, context);
-#else
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::filesystem::path folder = runtime && *runtime == '/'
-                                             ? std::filesystem::path(runtime)
-                                             : absoluteStore(location).parent_path();
-    return (folder / ("selvane-" + key(location, context) + ".lock")).string();
-#endif
-}
-
 std::string InstanceLock::key(const std::string &location, const std::string &context)
 {
-#if defined(_WIN32)
-    (void)location; // one registry per machine
-    return hex(digest(Registry::folded(context)));
-#else
-    return hex(digest(absoluteStore(location).string() + '\0' + Registry::folded(context)));
-#endif
+    return hex(digest(keyText(location, context)));
 }
 
 #if defined(_WIN32)
 
-InstanceLock::InstanceLock(const std::string &location, const std::string &context)
-    : m_handle(reinterpret_cast<std::intptr_t>(
-        CreateMutexA(nullptr, FALSE, name(location, context).c_str())))
-{ }
+std::string InstanceLock::name(const std::string &location, const std::string &context)
+{
+    return "Global\\SELVANE-instance-" + key(location, context);
+}
+
+InstanceLock::InstanceLock(const std::string &location, const std::string &context, bool)
+    : m_handle(0)
+{
+    const std::string mutex = name(location, context);
+    const HANDLE handle = CreateMutexA(nullptr, FALSE, mutex.c_str());
+    const DWORD error = GetLastError();
+    if (handle && error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(handle);
+        m_state = State::Running;
+    } else if (handle) {
+        m_handle = reinterpret_cast<std::intptr_t>(handle);
+    } else if (error == ERROR_ACCESS_DENIED) {
+        m_state = State::Running; // made by another user's panel, on the machine's registry
+    } else {
+        m_state = State::Unknown;
+        m_reason =
+            "cannot make the mutex " + mutex + ": " + Win32Registry::systemWords(long(error));
+    }
+}
 
 InstanceLock::~InstanceLock()
 {
@@ -101,47 +109,66 @@ InstanceLock::~InstanceLock()
         CloseHandle(reinterpret_cast<HANDLE>(m_handle));
 }
 
-bool InstanceLock::inUse(const std::string &location, const std::string &context)
-{
-    const HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name(location, context).c_str());
-    if (!mutex)
-        return false;
-    CloseHandle(mutex);
-    return true;
-}
-
 #else
 
-InstanceLock::InstanceLock(const std::string &location, const std::string &context)
+std::string InstanceLock::name(const std::string &location, const std::string &)
+{
+    return absoluteStore(location).string() + ".lock";
+}
+
+InstanceLock::InstanceLock(const std::string &location, const std::string &context, bool create)
     : m_handle(-1)
 {
     if (location.empty())
         return; // a store of no place: nobody else can reach it
     const std::string path = name(location, context);
+    const auto unknown = [this, &path](const std::string &why) {
+        m_state = State::Unknown;
+        m_reason = path + why;
+    };
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    const int fd = openLockFile(path, O_RDWR | O_CREAT);
-    // Shared: a second panel of the instance takes it too; an import asks for it alone.
-    if (fd >= 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0)
-        ::close(fd);
+    if (create)
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    // Never through a link, nor waiting on a FIFO someone put in its place.
+    const int fd = ::open(
+        path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0), 0600);
+    if (fd < 0) {
+        if (!create && errno == ENOENT)
+            return; // no panel ever ran here
+        unknown(errno == ELOOP ? std::string(" is a link")
+                               : std::string(" cannot be opened: ") + std::strerror(errno));
+        return;
+    }
+    m_handle = fd;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+        unknown(" is not a file of this user's");
+        return;
+    }
+    // One byte per instance, far past any content: one file serves every instance.
+    struct flock byte
+    {
+    };
+    byte.l_type = F_WRLCK;
+    byte.l_whence = SEEK_SET;
+    byte.l_start =
+        static_cast<off_t>(digest(keyText(location, context))
+                           % static_cast<std::uint64_t>(std::numeric_limits<off_t>::max() / 2));
+    byte.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &byte) == 0)
+        return;
+    if (errno == EAGAIN || errno == EACCES)
+        m_state = State::Running;
     else
-        m_handle = fd;
+        unknown(std::string(" cannot be locked: ") + std::strerror(errno));
 }
 
 InstanceLock::~InstanceLock()
 {
     if (m_handle >= 0)
-        ::close(static_cast<int>(m_handle));
-}
-
-bool InstanceLock::inUse(const std::string &location, const std::string &context)
-{
-    const int fd = location.empty() ? -1 : openLockFile(name(location, context), O_RDONLY);
-    if (fd < 0)
-        return false;
-    const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-    ::close(fd);
-    return taken;
+        ::close(static_cast<int>(m_handle)); // lets the lock go
 }
 
 #endif

@@ -5,35 +5,49 @@
 #include <string>
 
 /**
- * Tells others that a running panel uses an instance of a settings store. It locks nothing
- * out: two panels of one instance may still run. `selvane-settings import` refuses while one
- * is held, because the panel writes its own values when it closes.
+ * The lock of one instance of a settings store: held by its running panel from the start of
+ * its run, and by `selvane-settings import` for its whole transaction, so that no two of them
+ * write the instance's values at once. Every process that uses the same settings file finds
+ * the same lock, whatever its environment.
  *
- * Off Windows it is a shared advisory lock (flock) on a file in $XDG_RUNTIME_DIR, else in the
- * settings file's folder; on Windows a named mutex, the registry being one per machine. Its
- * name comes from the store's location and the context as the store folds it (ASCII letters
- * in either case are one), so panels on different settings files never meet.
+ * Off Windows it is an open-file-description lock (F_OFD_SETLK) on one byte of one file per
+ * settings file, beside it ("registry.sqlite3.lock"); the byte's offset comes from the
+ * instance's key. On Windows it is a named mutex, the registry being one per machine: whoever
+ * makes it first holds the instance until the mutex is gone.
  */
 class InstanceLock
 {
 public:
-    /** Holds the lock of `context` of the store at `location` while it lives; a lock that
-        cannot be made is none, silently. */
-    InstanceLock(const std::string &location, const std::string &context);
+    enum class State {
+        Held, ///< this lock holds the instance, or no panel can be running (nothing to hold)
+        Running, ///< another panel (or an import) holds it
+        Unknown, ///< the lock cannot be made or opened: nobody can tell; see reason()
+    };
+
+    /**
+     * Takes the lock of `context` of the store at `location` for as long as this object
+     * lives. Without `create`, a lock file that does not exist means that no panel runs, and
+     * none is made. A store of no place is always Held.
+     */
+    InstanceLock(const std::string &location, const std::string &context, bool create = true);
     ~InstanceLock();
     InstanceLock(const InstanceLock &) = delete;
     InstanceLock &operator=(const InstanceLock &) = delete;
 
-    /** Whether a running panel holds the lock of `context` of the store at `location`. */
-    static bool inUse(const std::string &location, const std::string &context);
+    State state() const { return m_state; }
+    /** Why the state is Unknown, in words with the lock's path ("/x/registry.sqlite3.lock is
+        not a file of this user's"). */
+    const std::string &reason() const { return m_reason; }
 
     /** 16 hex digits that stand for `context` of the store at `location` (on Windows, where
-        the registry is one per machine, for the context alone). */
+        the registry is one per machine, for the context of that registry alone). */
     static std::string key(const std::string &location, const std::string &context);
 
-    /** The lock file's path, or on Windows the mutex's name. */
+    /** The lock file's path, one per settings file; on Windows the mutex's name. */
     static std::string name(const std::string &location, const std::string &context);
 
 private:
     std::intptr_t m_handle;
+    State m_state = State::Held;
+    std::string m_reason;
 };

@@ -8,6 +8,8 @@
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
 
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <utility>
@@ -251,6 +253,29 @@ int exportTo(Registry &registry, const std::string &instance, const std::string 
     return omitted.empty() && below.empty() ? kDone : kFailed;
 }
 
+/** Takes the lock of each instance of `keys` into `locks`; empty when all were taken, else
+    which could not be and why. */
+std::string holdInstances(const Registry &registry, const std::vector<RegFile::Key> &keys,
+                          std::map<std::string, std::unique_ptr<InstanceLock>> *locks)
+{
+    for (const RegFile::Key &entry : keys) {
+        std::unique_ptr<InstanceLock> &lock = (*locks)[Registry::folded(entry.context)];
+        if (entry.context.empty() || lock) // a spelling already held is the same instance
+            continue;
+        lock = std::make_unique<InstanceLock>(registry.location(), entry.context);
+        if (lock->state() == InstanceLock::State::Held)
+            continue;
+        const auto instance = instanceOf(entry.context);
+        const std::string panel = !instance           ? "the key " + entry.context
+                                  : instance->empty() ? std::string("the default instance")
+                                                      : "instance " + *instance;
+        return lock->state() == InstanceLock::State::Running
+                   ? "a panel of " + panel + " is running; close it first"
+                   : "cannot tell whether a panel of " + panel + " is running: " + lock->reason();
+    }
+    return {};
+}
+
 int importFrom(Registry &registry, const std::string &file, std::ostream &out, std::ostream &err)
 {
     std::string bytes;
@@ -264,18 +289,18 @@ int importFrom(Registry &registry, const std::string &file, std::ostream &out, s
             << "; nothing imported\n";
         return kFailed;
     }
-    for (const RegFile::Key &entry : reading.keys) {
-        if (entry.context.empty() || !InstanceLock::inUse(registry.location(), entry.context))
-            continue;
-        const auto instance = instanceOf(entry.context);
-        err << "selvane-settings: a panel of "
-            << (!instance           ? "the key " + entry.context
-                : instance->empty() ? std::string("the default instance")
-                                    : "instance " + *instance)
-            << " is running; close it first; nothing imported\n";
+    long rc = registry.beginTransaction();
+    // Every instance written is held from here to the commit: a panel that starts meanwhile
+    // finds it taken, and one that runs would write its own values back at its end.
+    std::map<std::string, std::unique_ptr<InstanceLock>> locks;
+    if (const std::string refusal = rc == Registry::kSuccess
+                                        ? holdInstances(registry, reading.keys, &locks)
+                                        : std::string();
+        !refusal.empty()) {
+        registry.endTransaction(false);
+        err << "selvane-settings: " << refusal << "; nothing imported\n";
         return kFailed;
     }
-    long rc = registry.beginTransaction();
     std::set<std::pair<std::string, std::string>> stored; // a name given twice is one value
     for (const RegFile::Key &entry : reading.keys) {
         if (rc != Registry::kSuccess)
