@@ -9,6 +9,7 @@
 #include "app/QuitSignals.h"
 #include "dialogs/Units.h"
 #include "forms/FormBuilder.h"
+#include "settings/InstanceLock.h"
 
 #include <QColorSpace>
 #include <QPushButton>
@@ -72,14 +73,16 @@ private slots:
         QTest::addColumn<QString>("context"); // the one deleted
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("fresh"); // on a machine without settings
+        QTest::addColumn<bool>("running"); // a panel of SELVANE - Bench holds its instance
         const QString clean =
             QStringLiteral("Cleaning %1 registry context\r\nPlease restart application");
         // clang-format off
-        QTest::newRow("usage") << "Bench -?" << "" << "Usage:\tSELVANE.exe (NUM) (-clean)\r\n     with\r\n\tNAME  = " "Instance name\r\n\t-clean = Registry clean option" << true;
-        QTest::newRow("clean alone") << "-clean" << "SELVANE" << clean.arg("") << false;
-        QTest::newRow("clean after a name") << "  Bench -clean " << "SELVANE - Bench" << clean.arg("Bench") << false;
-        QTest::newRow("clean of a missing context") << "Nowhere -clean" << "SELVANE - Nowhere" << clean.arg("Nowhere") << false;
-        QTest::newRow("clean on a fresh machine") << "-clean" << "SELVANE" << clean.arg("") << true;
+        QTest::newRow("usage") << "Bench -?" << "" << "Usage:\tSELVANE.exe (NUM) (-clean)\r\n     with\r\n\tNAME  = " "Instance name\r\n\t-clean = Registry clean option" << true << false;
+        QTest::newRow("clean alone") << "-clean" << "SELVANE" << clean.arg("") << false << false;
+        QTest::newRow("clean after a name") << "  Bench -clean " << "SELVANE - Bench" << clean.arg("Bench") << false << false;
+        QTest::newRow("clean of a missing context") << "Nowhere -clean" << "SELVANE - Nowhere" << clean.arg("Nowhere") << false << false;
+        QTest::newRow("clean on a fresh machine") << "-clean" << "SELVANE" << clean.arg("") << true << false;
+        QTest::newRow("clean of an instance whose panel runs") << "BENCH -clean" << "SELVANE - BENCH" << "SELVANE - BENCH is in use by a running panel: close it before cleaning" << false << true;
         // clang-format on
     }
 
@@ -89,16 +92,23 @@ private slots:
         QFETCH(QString, context);
         QFETCH(QString, message);
         QFETCH(bool, fresh);
+        QFETCH(bool, running);
         Bench bench;
         for (const char *name : {"SELVANE", "SELVANE - Bench", "SELVANE - Bench2"}) {
             if (!fresh)
                 bench.store.WriteValue(name, "Units", 2.0);
         }
+        std::optional<InstanceLock> panel;
+        if (running)
+            panel.emplace(bench.registry.location(), kBench);
         RegistryDump expected = dumpRegistry(bench.file);
-        expected.erase(kContextPath + context.toStdString());
+        if (!running)
+            expected.erase(kContextPath + context.toStdString());
         bench.window.Load(command.toStdString());
         QVERIFY(bench.window.hasClosed());
-        QCOMPARE(bench.modals.seen, QStringList {"SELVANE: " + message});
+        QCOMPARE(bench.modals.seen,
+                 QStringList {(running ? "SELVANE (stop): " : "SELVANE: ") + message});
+        QCOMPARE(bench.window.exitCode(), int(running));
         QCOMPARE(QString::fromStdString(bench.window.ContextName()), context);
         QVERIFY(dumpRegistry(bench.file) == expected); // nothing else deleted, nothing written
 #if !defined(_WIN32)
@@ -112,7 +122,7 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QList<int>>("presses"); // in the unit-count dialog
         QTest::addColumn<int>("close"); // how it is closed: a key, 0 for the title bar, or SIGTERM
-                                        // (start-up then goes on, and the window closes)
+                                        // (start-up then ends at once, and nothing is written)
         QTest::addColumn<int>("count");
         const int ok = Qt::Key_Space; // on its OK button
         // clang-format off
@@ -168,18 +178,23 @@ private slots:
                  png.convertToFormat(QImage::Format_ARGB32));
         QCOMPARE(bench.window.UnitCount(), count); // with SIGTERM, as if closed by its title bar
         QCOMPARE(bench.window.hasClosed(), close == -SIGTERM);
-        QCOMPARE(bench.window.panel(0).Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
+        // Stored at once, as another copy sees it; nothing at all after a signal.
+        QCOMPARE(SettingsStore(*openTestRegistry(bench.file)).ReadValue(kBench, "Units", -1),
+                 close == -SIGTERM ? -1 : count);
+        QCOMPARE(bench.window.panel(0).Frame->title(),
+                 close == -SIGTERM ? QStringLiteral("Unit 1") : QStringLiteral("Unit 1  [0.7.0]"));
         QCOMPARE(bench.window.height(), height);
         for (int item = 0; item < 3; ++item) { // in force at once
             for (QPushButton *button : bench.window.panel(item).Position)
-                QCOMPARE(button->isEnabled(), item < count);
+                QCOMPARE(button->isEnabled(), item < count || close == -SIGTERM); // or unset
         }
     }
 
     void placementKeepsTheWindowOnScreen_data()
     {
         QTest::addColumn<QPoint>("stored"); // twips; INT_MIN: nothing stored
-        QTest::addColumn<QPoint>("placed"); // twips; y INT_MIN: the window's top before placement
+        QTest::addColumn<QPoint>("placed"); // twips; y INT_MIN: the window's top before
+                                            // placement; INT_MAX: flush with the screen's edge
         const QSize screen(12000, 12000); // the offscreen platform's 800 x 800 pixels at 96 DPI
         const int w = screen.width();
         const int h = screen.height();
@@ -187,10 +202,12 @@ private slots:
         // clang-format off
         QTest::newRow("nothing stored") << QPoint(none, none) << QPoint(100, none);
         QTest::newRow("stored") << QPoint(1500, 3000) << QPoint(1500, 3000);
-        QTest::newRow("right edge accepted") << QPoint(w - 100, 0) << QPoint(w - 100, 0);
+        QTest::newRow("right edge accepted, and the window brought whole on") << QPoint(w - 100, 0) << QPoint(INT_MAX, 0);
+        QTest::newRow("flush with the right edge") << QPoint(w - 7095, 0) << QPoint(w - 7095, 0); // 7095: the client
+        QTest::newRow("a pixel past the right edge") << QPoint(w - 7080, 0) << QPoint(INT_MAX, 0);
         QTest::newRow("past right edge") << QPoint(w - 99, 0) << QPoint(100, 0);
         QTest::newRow("negative X") << QPoint(-15, 0) << QPoint(100, 0);
-        QTest::newRow("bottom edge accepted") << QPoint(0, h - 100) << QPoint(0, h - 100);
+        QTest::newRow("bottom edge accepted, and the window brought whole on") << QPoint(0, h - 100) << QPoint(0, INT_MAX);
         QTest::newRow("past bottom edge") << QPoint(0, h - 99) << QPoint(0, none);
         QTest::newRow("negative Y") << QPoint(0, -15) << QPoint(0, none);
         // clang-format on
@@ -208,9 +225,14 @@ private slots:
         const int topBefore = bench.window.frameGeometry().top();
         bench.start(3);
         const TwipsScale scale = TwipsScale::primaryScreen();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QSize size = bench.window.size(); // the frame's, as far as known when placed
         QCOMPARE(bench.window.frameGeometry().topLeft(),
-                 QPoint(scale.toPixels(placed.x()),
-                        placed.y() == INT_MIN ? topBefore : scale.toPixels(placed.y())));
+                 QPoint(placed.x() == INT_MAX ? screen.right() + 1 - size.width()
+                                              : scale.toPixels(placed.x()),
+                        placed.y() == INT_MIN   ? topBefore
+                        : placed.y() == INT_MAX ? screen.bottom() + 1 - size.height()
+                                                : scale.toPixels(placed.y())));
     }
 
     void settingsFillThePanels()
@@ -323,13 +345,10 @@ private slots:
                      QStringLiteral("Device 1Device 2B4"));
             QCOMPARE(panel.Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
         } // closed: the shutdown tried its writes
-        std::vector<std::string> names;
-        for (const auto &entry : std::filesystem::directory_iterator(folder.path())) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind("selvane-", 0) != 0 || entry.path().extension() != ".lock")
-                names.push_back(name); // not the instance's lock, beside without a runtime folder
-        }
-        QVERIFY2(names == std::vector<std::string> {"registry.sqlite3"}, names.back().c_str());
+        std::set<std::string> names; // and the one lock of the file's instances
+        for (const auto &entry : std::filesystem::directory_iterator(folder.path()))
+            names.insert(entry.path().filename().string());
+        QVERIFY(names == std::set<std::string>({"registry.sqlite3", "registry.sqlite3.lock"}));
         std::ostringstream bytes;
         bytes << std::ifstream(file, std::ios::binary).rdbuf();
         QVERIFY(bytes.str() == std::string(8192, 'x'));
@@ -365,8 +384,11 @@ private slots:
             first.modals.queue(enter({"1", "12", "96"}));
             QTest::mouseClick(first.window.panel(2).Config, Qt::LeftButton);
         }
+        const SavedVariable demo("SELVANE_DEMO");
+        setEnvironment("SELVANE_DEMO", "1"); // the caption tells the demo from the bench
         Bench restart("", file);
         restart.start(0);
+        QVERIFY(restart.window.windowTitle().endsWith(" - Bench (simulated bus)"));
         QVERIFY(restart.modals.seen.isEmpty()); // the count is known now
         QCOMPARE(restart.window.UnitCount(), 3);
         UnitPanel &second = restart.window.panel(1);
@@ -388,6 +410,67 @@ private slots:
         QCOMPARE(std::get<1>(values.at("2.A3.label")),
                  Bytes(label.c_str(), label.c_str() + label.size() + 1));
         QCOMPARE(values.size(), 42u);
+    }
+
+    void whatIsSetIsStoredAtOnceAndWhole_data()
+    {
+        QTest::addColumn<QString>("action"); // on the first panel: A1 and title A retyped, then
+                                             // "lock"; "hidden": the same on the hidden third;
+                                             // "config" to 1.12.96, or "unchanged"
+        QTest::addColumn<QString>("refused"); // a value the store refuses, as a trigger may
+        QTest::addColumn<QStringList>("stored"); // as another copy reads them before the close
+        // clang-format off
+        QTest::newRow("lock") << "lock" << "" << QStringList {"1.A1.label=Scope", "1.A.title=Input", "1.B4.label=B4", "1.PAd=none"};
+#if !defined(_WIN32) // the registry has no transactions
+        QTest::newRow("lock, one label refused: none") << "lock" << "1.B3.label" << QStringList {"1.A1.label=none", "1.A.title=none"};
+#endif
+        QTest::newRow("lock of a hidden panel") << "hidden" << "" << QStringList {"3.A1.label=none"};
+        QTest::newRow("config") << "config" << "" << QStringList {"1.Board=1", "1.PAd=12", "1.SAd=96", "1.A1.label=none"};
+        QTest::newRow("config unchanged") << "unchanged" << "" << QStringList {"1.PAd=none"};
+        // clang-format on
+    }
+
+    void whatIsSetIsStoredAtOnceAndWhole()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, refused);
+        QFETCH(QStringList, stored);
+        Bench bench;
+        bench.start(2);
+#if !defined(_WIN32)
+        sqlite3 *db = nullptr;
+        sqlite3_open(bench.file.c_str(), &db);
+        sqlite3_exec(db,
+                     qPrintable("CREATE TRIGGER refuse BEFORE INSERT ON registry_value WHEN "
+                                "NEW.name = '"
+                                + refused + "' BEGIN SELECT RAISE(ABORT, 'no'); END"),
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+#endif
+        UnitPanel &panel = bench.window.panel(action == "hidden" ? 2 : 0);
+        if (action == "lock" || action == "hidden") {
+            QTest::mouseClick(panel.Edit, Qt::LeftButton);
+            retype(panel.PositionLbl[0], QStringLiteral("Scope"));
+            retype(panel.ATxt, QStringLiteral("Input"));
+            QTest::mouseClick(panel.Edit, Qt::LeftButton);
+        } else {
+            bench.modals.queue(
+                enter(action == "config" ? QStringList {"1", "12", "96"} : QStringList {}));
+            QTest::mouseClick(panel.Config, Qt::LeftButton);
+        }
+        const std::unique_ptr<Registry> copy = openTestRegistry(bench.file);
+        const SettingsStore other(*copy);
+        QStringList seen;
+        for (const QString &entry : stored) {
+            const std::string name = entry.section('=', 0, 0).toStdString();
+            const std::int32_t number = other.ReadValue(kBench, name, -1);
+            seen << QString::fromStdString(name) + '='
+                        + (name.ends_with("label") || name.ends_with("title")
+                               ? QString::fromStdString(other.ReadValue(kBench, name, "none"))
+                           : number < 0 ? QStringLiteral("none")
+                                        : QString::number(number));
+        }
+        QCOMPARE(seen, stored);
     }
 
     void closeSavesWhatIsShownAndTakesOpenLinksOffline()

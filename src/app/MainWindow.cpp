@@ -17,9 +17,11 @@
 #include "forms/UnitFrame.h"
 #include "gpib/GpibApi.h"
 #include "gpib/UnitDeviceLink.h"
+#include "remote/RemoteServer.h"
 #include "settings/InstanceLock.h"
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
+#include "settings/SystemRegistry.h"
 #include "switch/EditMode.h"
 #include "switch/PositionPress.h"
 
@@ -28,10 +30,12 @@
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegion>
 #include <QScreen>
 
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 namespace {
 
@@ -41,6 +45,31 @@ constexpr int kTitleLimit = 9;
 constexpr int kLabelLimit = 10;
 constexpr int kEdgeMargin = 100; // twips kept free at the screen's right and bottom
 constexpr int kDefaultX = 100;
+constexpr int kRaiseWaitMs = 5000; // for the running panel of the instance to answer
+
+/** Where `frame` lies whole on the screens' available area: where it is when it does, else
+    moved the least onto the screen that holds most of it (the primary when none does). */
+QPoint onScreens(const QRect &frame)
+{
+    QRegion available;
+    const QScreen *most = QGuiApplication::primaryScreen();
+    qint64 mostArea = 0;
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        available += screen->availableGeometry();
+        const QRect shared = screen->availableGeometry().intersected(frame);
+        if (qint64(shared.width()) * shared.height() > mostArea) {
+            mostArea = qint64(shared.width()) * shared.height();
+            most = screen;
+        }
+    }
+    if (!most || QRegion(frame).subtracted(available).isEmpty())
+        return frame.topLeft();
+    const QRect area = most->availableGeometry();
+    return {std::clamp(frame.left(), area.left(),
+                       std::max(area.left(), area.right() + 1 - frame.width())),
+            std::clamp(frame.top(), area.top(),
+                       std::max(area.top(), area.bottom() + 1 - frame.height()))};
+}
 
 } // namespace
 
@@ -84,32 +113,60 @@ void MainWindow::Load(const std::string &commandText)
         close();
         return;
     case CommandLine::Path::Clean:
-        m_contextSuffix = CommandLine::contextSuffix(choice.InstanceName);
-        m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
-        showBox(QMessageBox::NoIcon, CommandLine::cleanMessage(choice.InstanceName));
-        m_store.DeleteContext(m_contextName);
-        close();
+        cleanStart(choice.InstanceName);
         return;
     case CommandLine::Path::Normal:
+        m_starting = true;
         normalStart(choice.InstanceName);
+        m_starting = false;
         return;
     }
 }
 
-void MainWindow::normalStart(const std::string &instanceName)
+void MainWindow::cleanStart(const std::string &instanceName)
 {
-    m_saveOnClose = true;
     m_contextSuffix = CommandLine::contextSuffix(instanceName);
     m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
-    // From now until the window is gone this instance's values are ours to write back: an
-    // import into it meanwhile would be undone.
-    m_instanceLock = std::make_unique<InstanceLock>(m_store.registry().location(), m_contextName);
+    // Held until the context is gone: a running panel would write it all back at its end.
+    const InstanceLock lock(m_store.registry().location(), m_contextName, false);
+    if (lock.state() == InstanceLock::State::Running) {
+        showBox(QMessageBox::Critical,
+                m_contextName + " is in use by a running panel: close it before cleaning");
+        m_exitCode = 1;
+    } else {
+        showBox(QMessageBox::NoIcon, CommandLine::cleanMessage(instanceName));
+        if (!endedBySignal())
+            m_store.DeleteContext(m_contextName);
+    }
+    close();
+}
+
+void MainWindow::normalStart(const std::string &instanceName)
+{
+    m_contextSuffix = CommandLine::contextSuffix(instanceName);
+    m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
+    // Before anything is read, and until the window is gone: one panel per instance, and no
+    // import into it that this panel would undo at its end.
+    const std::string location = m_store.registry().location();
+    m_instanceLock = std::make_unique<InstanceLock>(location, m_contextName);
+    if (m_instanceLock->state() == InstanceLock::State::Running)
+        return handOver(instanceName);
+    if (m_instanceLock->state() == InstanceLock::State::Unknown)
+        std::cerr << "selvane: the instance cannot be locked: " << m_instanceLock->reason()
+                  << "; imports into it are refused while this panel runs\n";
+    m_saveOnClose = true;
+    if (m_listening) { // a second start during a slow start-up finds the panel already
+        m_remote = std::make_unique<RemoteServer>(*this);
+        m_remote->listen(RemoteServer::nameOf(location, m_contextName), std::cerr);
+    }
     setWindowTitle(QStringLiteral("%1 V%2.%3.%4%5")
                        .arg(UnitSettings::fromBytes(std::string(CommandLine::kProject)))
                        .arg(SELVANE_VERSION_MAJOR)
                        .arg(SELVANE_VERSION_MINOR)
                        .arg(SELVANE_VERSION_PATCH)
-                       .arg(UnitSettings::fromBytes(m_contextSuffix)));
+                       .arg(UnitSettings::fromBytes(m_contextSuffix))
+                   // nobody takes the demo for the bench
+                   + (demoStore() ? QStringLiteral(" (simulated bus)") : QString()));
 
     // Any stored count but 1, 2 or 3 counts as not chosen yet.
     const std::int32_t stored =
@@ -118,6 +175,11 @@ void MainWindow::normalStart(const std::string &instanceName)
     if (m_unitCount == 0) {
         Units dialog(this);
         dialog.exec();
+        if (endedBySignal())
+            return;
+        saveNow([this] {
+            return m_store.WriteValue(m_contextName, UnitSettings::kUnits, double(m_unitCount));
+        });
     }
 
     for (int i = 0; i < m_unitCount; ++i) {
@@ -127,6 +189,30 @@ void MainWindow::normalStart(const std::string &instanceName)
     sizeAndPlace();
     orderTabsAndDisableHidden();
     openShownUnits();
+}
+
+void MainWindow::handOver(const std::string &instanceName)
+{
+    const std::string panel =
+        instanceName.empty() ? std::string("the default instance") : "instance " + instanceName;
+    const QString why = RemoteServer::raisePanel(
+        RemoteServer::nameOf(m_store.registry().location(), m_contextName), kRaiseWaitMs);
+    std::cerr << "selvane: the panel of " << panel << " is already running"
+              << (why.isEmpty() ? "; brought it to the front"
+                                : "; it could not be asked to come to the front: "
+                                      + why.toStdString() + "; no second panel is opened")
+              << '\n';
+    m_exitCode = why.isEmpty() ? 0 : 1;
+    close();
+}
+
+bool MainWindow::endedBySignal()
+{
+    if (!m_end->pending())
+        return false;
+    m_saveOnClose = false;
+    close();
+    return true;
 }
 
 void MainWindow::preparePanel(int index)
@@ -162,7 +248,10 @@ void MainWindow::sizeAndPlace()
     // shown: move() would then place the client. Made again at show, the frame is placed.
     if (testAttribute(Qt::WA_WState_Created) && !isVisible())
         destroy();
-    move(m_scale.toPixels(x), m_scale.toPixels(y));
+    // A position stored at another scale or on another screen can leave the window out of
+    // reach even within the range rule.
+    move(
+        onScreens(QRect(QPoint(m_scale.toPixels(x), m_scale.toPixels(y)), frameGeometry().size())));
 }
 
 void MainWindow::orderTabsAndDisableHidden()
@@ -190,8 +279,11 @@ void MainWindow::openShownUnits()
         ShowUnitAddress(i);
         const bool linked = OpenUnit(i);
         ShowLinkState(i, linked);
-        if (m_quitRequested) {
+        if (m_quitRequested)
             m_exitCode = 2; // as selvane-scan ends for the same failure
+        if (endedBySignal())
+            return;
+        if (m_quitRequested) {
             close();
             return;
         }
@@ -264,6 +356,19 @@ void MainWindow::serve(const RemoteRequest &request, const Answer &answer)
     const auto refuse = [&answer](const QString &reason) { answer(refusal(reason)); };
     if (m_closed)
         return refuse(QStringLiteral("the panel is closing"));
+    if (request.kind == RemoteRequest::Kind::Raise) {
+        QWidget *front = QApplication::activeModalWidget();
+        if (!front) {
+            front = this;
+            if (isMinimized())
+                showNormal();
+        }
+        front->raise();
+        front->activateWindow();
+        return answer({{QStringLiteral("ok"), true}});
+    }
+    if (m_starting)
+        return refuse(QStringLiteral("the panel is starting"));
     if (const QWidget *modal = QApplication::activeModalWidget())
         return refuse(modal == m_conf ? QStringLiteral("the configuration dialog is open")
                                       : QStringLiteral("a message box is open"));
@@ -358,6 +463,12 @@ void MainWindow::EditPress(int index)
     UnitState &state = unit(index);
     state.Editing = !state.Editing;
     SetEditMode(panel(index), state.Editing);
+    if (!state.Editing && index < m_unitCount) { // locked: its labels are in force now
+        saveNow([&] {
+            return UnitSettings::write(m_store, m_contextName, index, state, panel(index),
+                                       UnitSettings::Values::Texts);
+        });
+    }
 }
 
 void MainWindow::ConfigPress(int index)
@@ -374,10 +485,17 @@ void MainWindow::ConfigPress(int index)
     m_conf->setSad(state.SAd);
     // Closed without OK, the unit keeps its own addressing (not the last one accepted).
     if (m_conf->exec() == QDialog::Accepted) {
+        const std::array before {state.Board, state.PAd, state.SAd};
         state.Board = m_conf->Brd();
         state.PAd = m_conf->pad();
         state.SAd = m_conf->sad();
         ShowUnitAddress(unitIndex);
+        if (before != std::array {state.Board, state.PAd, state.SAd} && index < m_unitCount) {
+            saveNow([&] {
+                return UnitSettings::write(m_store, m_contextName, index, state, panel(index),
+                                           UnitSettings::Values::Address);
+            });
+        }
     }
     // The reopen's result at once: a unit just moved to an address where nothing answers
     // must not keep the colour of its old link.
@@ -411,6 +529,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // through its Config button.
     for (std::int16_t index = 0; index < static_cast<std::int16_t>(m_units.size()); ++index)
         CloseUnit(index);
+}
+
+void MainWindow::saveNow(const std::function<bool()> &writes)
+{
+    Registry &registry = m_store.registry();
+    if (registry.beginTransaction() == Registry::kSuccess)
+        registry.endTransaction(writes());
 }
 
 void MainWindow::saveSettings()

@@ -20,6 +20,7 @@ class Conf;
 class GpibBinding;
 class InstanceLock;
 class OrderlyEnd;
+class RemoteServer;
 class SettingsStore;
 
 /**
@@ -36,10 +37,15 @@ public:
     MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    /** Whether the panel takes scripts' requests, from the moment it holds its instance
+        (before its start-up's dialogs). Off until set. */
+    void setListening(bool listening) { m_listening = listening; }
+
     /**
      * Start-up, before the window is first shown: takes the usage, clean or normal path of
-     * the command text. The usage and clean paths, and a quit request, close the window;
-     * `hasClosed()` then tells the caller not to enter the event loop.
+     * the command text. The usage and clean paths, a quit request, and a start of an
+     * instance whose panel runs already (which asks that panel to the front) close the
+     * window; `hasClosed()` then tells the caller not to enter the event loop.
      */
     void Load(const std::string &commandText);
     bool hasClosed() const { return m_closed; }
@@ -49,7 +55,8 @@ public:
     const std::string &ContextName() const { return m_contextName; }
     const std::string &ContextSuffix() const { return m_contextSuffix; }
     bool QuitRequested() const { return m_quitRequested; }
-    /** The program's exit status: 2 when a driver failure ended start-up, else 0. */
+    /** The program's exit status: 2 when a driver failure ended start-up, 1 when a panel of
+        the instance runs already and could not be asked to the front or be cleaned, else 0. */
     int exitCode() const { return m_exitCode; }
 
     UnitState &unit(int index) { return m_units.at(static_cast<std::size_t>(index)); }
@@ -67,14 +74,18 @@ public:
     OrderlyEnd &orderlyEnd() { return *m_end; }
 
     /** A script's request, refused while the operator has the panel (a modal window, the
-        unit in edit mode). */
+        unit in edit mode) and while the panel starts; a raise is always served. */
     void serve(const RemoteRequest &request, const Answer &answer) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void cleanStart(const std::string &instanceName);
     void normalStart(const std::string &instanceName);
+    void handOver(const std::string &instanceName);
+    /** Ends start-up when a signal closed its dialog or box: no further window, no write. */
+    bool endedBySignal();
     void preparePanel(int index);
     void sizeAndPlace();
     void orderTabsAndDisableHidden();
@@ -90,6 +101,9 @@ private:
     /** A box titled "SELVANE" with an OK button. */
     void showBox(QMessageBox::Icon icon, const std::string &text);
     void saveSettings();
+    /** Stores at once what the operator has just set: `writes` lands whole or not at all
+        where the store has transactions; a store that cannot be written stays silent. */
+    void saveNow(const std::function<bool()> &writes);
 
     SettingsStore &m_store;
     GpibBinding &m_gpib;
@@ -103,7 +117,10 @@ private:
     int m_exitCode = 0;
     bool m_closed = false;
     bool m_saveOnClose = false;
+    bool m_starting = false;
+    bool m_listening = false;
     OrderlyEnd *m_end; ///< a child of the window
     Conf *m_conf = nullptr; ///< created on the first Config press, kept for the run
     std::unique_ptr<InstanceLock> m_instanceLock; ///< while the instance is this panel's
+    std::unique_ptr<RemoteServer> m_remote; ///< the scripts' socket, once the instance is ours
 };

@@ -17,6 +17,8 @@ public:
     explicit OrderlyEnd(QWidget &window);
 
     void requestQuit();
+    /** Whether an end has been asked for. */
+    bool pending() const { return m_pending; }
 
     /** Marks a start-up step or handler of the window as running while it lives. */
     class Busy

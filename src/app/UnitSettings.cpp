@@ -70,15 +70,18 @@ void read(const SettingsStore &store, const std::string &context, int index, Uni
     }
 }
 
-void write(const SettingsStore &store, const std::string &context, int index,
-           const UnitState &state, const UnitPanel &panel)
+bool write(const SettingsStore &store, const std::string &context, int index,
+           const UnitState &state, const UnitPanel &panel, Values which)
 {
+    bool stored = true;
     for (const Value &value : kUnit) {
-        if (value.isText())
-            store.WriteValue(context, value.name(index), toBytes(text(panel, value)));
-        else
-            store.WriteValue(context, value.name(index), double(number(state, value)));
+        if (which != Values::All && value.isText() != (which == Values::Texts))
+            continue;
+        stored &= value.isText()
+                      ? store.WriteValue(context, value.name(index), toBytes(text(panel, value)))
+                      : store.WriteValue(context, value.name(index), double(number(state, value)));
     }
+    return stored;
 }
 
 } // namespace UnitSettings

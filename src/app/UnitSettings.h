@@ -76,8 +76,13 @@ std::string toBytes(const QString &text);
     field counts as unreadable and takes its default. */
 void read(const SettingsStore &store, const std::string &context, int index, UnitState &state,
           UnitPanel &panel);
-/** Writes the unit's values, the labels from its buttons; a write that fails is skipped. */
-void write(const SettingsStore &store, const std::string &context, int index,
-           const UnitState &state, const UnitPanel &panel);
+/** Which of a unit's values a write takes: all of them, its address (board, primary and
+    secondary), or its titles and labels. */
+enum class Values { All, Address, Texts };
+
+/** Writes the unit's values, the labels from its buttons, in the order of kUnit; a write
+    that fails is skipped. True when every one was stored. */
+bool write(const SettingsStore &store, const std::string &context, int index,
+           const UnitState &state, const UnitPanel &panel, Values which = Values::All);
 
 } // namespace UnitSettings

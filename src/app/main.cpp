@@ -7,13 +7,10 @@
 #include "forms/FormBuilder.h"
 #include "gpib/DynamicLibrary.h"
 #include "gpib/GpibBinding.h"
-#include "remote/RemoteServer.h"
 #include "settings/SettingsStore.h"
 #include "settings/SystemRegistry.h"
 
 #include <QApplication>
-
-#include <iostream>
 
 int main(int argc, char **argv)
 {
@@ -46,13 +43,10 @@ int main(int argc, char **argv)
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &end, &OrderlyEnd::requestQuit);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &end, &OrderlyEnd::requestQuit);
 
+    window.setListening(qEnvironmentVariable("SELVANE_REMOTE") != QLatin1String("0"));
     window.Load(commandText);
     if (window.hasClosed())
         return window.exitCode();
-    // Scripts reach the panel once it stands as the operator sees it.
-    RemoteServer remote(window);
-    if (qEnvironmentVariable("SELVANE_REMOTE") != QLatin1String("0"))
-        remote.listen(RemoteServer::nameOf(registry->location(), window.ContextName()), std::cerr);
     window.show();
     return QApplication::exec();
 }

@@ -32,9 +32,14 @@ std::variant<RemoteRequest, QString> RemoteRequest::parse(QByteArrayView line)
     const QJsonObject object = document.object();
 
     RemoteRequest request;
-    if (hasExactly(object, {QStringLiteral("status")})) {
-        if (object.value(QLatin1String("status")) != QJsonValue(true))
-            return QStringLiteral("\"status\" takes true");
+    for (const Kind kind : {Kind::Status, Kind::Raise}) { // {"status": true}, {"raise": true}
+        const QString name =
+            kind == Kind::Status ? QStringLiteral("status") : QStringLiteral("raise");
+        if (!hasExactly(object, {name}))
+            continue;
+        if (object.value(name) != QJsonValue(true))
+            return QStringLiteral("\"%1\" takes true").arg(name);
+        request.kind = kind;
         return request;
     }
     request.kind = Kind::Press;
@@ -66,5 +71,6 @@ std::variant<RemoteRequest, QString> RemoteRequest::parse(QByteArrayView line)
         return request;
     }
     return QStringLiteral("unknown request: a request is {\"press\": \"1A3\"}, {\"unit\": 1, "
-                          "\"section\": \"A\", \"label\": \"...\"} or {\"status\": true}");
+                          "\"section\": \"A\", \"label\": \"...\"}, {\"status\": true} or "
+                          "{\"raise\": true}");
 }

@@ -8,12 +8,13 @@
 
 /**
  * One request of a script, as read from its line: a press of a position, by its number
- * ({"press": "1A3"}) or by its label ({"unit": 1, "section": "A", "label": "Cal"}), or the
- * panel's status ({"status": true}).
+ * ({"press": "1A3"}) or by its label ({"unit": 1, "section": "A", "label": "Cal"}), the
+ * panel's status ({"status": true}), or its window to the front ({"raise": true}: a second
+ * start of the instance asks for it, since only a program may raise its own window).
  */
 struct RemoteRequest
 {
-    enum class Kind { Press, Status };
+    enum class Kind { Press, Status, Raise };
     Kind kind = Kind::Status;
     int unit = 0; ///< as the script wrote it, counted from 1
     char section = 'A'; ///< 'A' or 'B'

@@ -3,11 +3,13 @@
 
 #include "settings/InstanceLock.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -189,6 +191,41 @@ bool RemoteServer::listen(const QString &name, std::ostream &err)
     }
     err << "selvane: scripts cannot reach this panel: " << why.toStdString() << '\n';
     return false;
+}
+
+QString RemoteServer::raisePanel(const QString &name, int waitMs)
+{
+    const QDeadlineTimer deadline(waitMs);
+    const QString late = QStringLiteral("it did not answer within %1 s").arg(waitMs / 1000);
+    QLocalSocket socket;
+    for (;;) {
+        socket.connectToServer(name);
+        if (socket.waitForConnected(int(deadline.remainingTime())))
+            break;
+        const bool timedOut = socket.error() == QLocalSocket::SocketTimeoutError;
+        socket.abort();
+        if (timedOut || deadline.hasExpired())
+            return timedOut ? late : QStringLiteral("nothing listens at %1").arg(name);
+        QThread::msleep(20); // a panel that has just taken its lock listens a moment later
+    }
+#if defined(_WIN32)
+    // Only a program that may come to the front can let another do so.
+    ULONG server = 0;
+    if (GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(socket.socketDescriptor()), &server))
+        AllowSetForegroundWindow(server);
+#endif
+    socket.write("{\"raise\":true}\n");
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(int(deadline.remainingTime())))
+            return socket.state() == QLocalSocket::ConnectedState
+                       ? late
+                       : QStringLiteral("it closed the connection before it answered");
+    }
+    const QJsonObject answer = QJsonDocument::fromJson(socket.readLine()).object();
+    return answer.value(QLatin1String("ok")) == QJsonValue(true)
+               ? QString()
+               : QStringLiteral("it answered: %1")
+                     .arg(answer.value(QLatin1String("error")).toString());
 }
 
 void RemoteServer::accept()

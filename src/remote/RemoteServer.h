@@ -35,6 +35,13 @@ public:
      */
     bool listen(const QString &name, std::ostream &err);
 
+    /**
+     * Asks the panel that listens at `name` to bring its window to the front, waiting up to
+     * `waitMs` for it to listen (it may have only just started) and to answer. Empty when it
+     * did; else why not, in words.
+     */
+    static QString raisePanel(const QString &name, int waitMs);
+
     /** What the socket's path or pipe is called, once listening. */
     QString fullName() const { return m_server.fullServerName(); }
 
