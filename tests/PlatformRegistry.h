@@ -221,6 +221,20 @@ inline RegistryDump dumpRegistry(const std::string &file)
     sqlite3_close(db);
     return dump;
 }
+
+/** Makes the settings file refuse to store a value of `name`, as another program's trigger
+    might. */
+inline void refuseValue(const std::string &file, const std::string &name)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sqlite3_exec(db,
+                 ("CREATE TRIGGER refuse BEFORE INSERT ON registry_value WHEN NEW.name = '" + name
+                  + "' BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                     .c_str(),
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
 #endif
 
 /** The values of one context, empty when it is not there. */

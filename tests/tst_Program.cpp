@@ -114,6 +114,7 @@ struct Program
         return environment;
     }
     QString said() { return QString::fromUtf8(process.readAllStandardError()); }
+    bool ended() const { return process.state() == QProcess::NotRunning; }
     int offlineCalls() const
     {
         QFile file(traceFile);
@@ -209,6 +210,8 @@ private slots:
                 QCOMPARE(newValues(dump, context, values), int(values.size()) - 1);
         }
         QVERIFY(integrityOk(file));
+        QCOMPARE(QDir(QString::fromStdString(folder.path().string())).entryList({"*.lock"}),
+                 QStringList {"registry.sqlite3.lock"}); // one for all the file's instances
     }
 
     void anImportWaitsUntilThePanelOfItsInstanceHasClosed()
@@ -277,13 +280,9 @@ private slots:
             seedContext(file, "SELVANE - Bench");
             Program a(file, folder.file("a.jsonl"), {"Bench"}),
                 b(file, folder.file("b.jsonl"), {"Bench"});
-            const auto ended = [](const Program &p) {
-                return p.process.state() == QProcess::NotRunning;
-            };
-            QVERIFY(QTest::qWaitFor([&] { return ended(a) || ended(b); }, 20000));
-            Program &first = ended(a) ? b : a, &second = ended(a) ? a : b;
-            const QString said = second.said(); // after what Qt may warn of
-            QVERIFY2(said.endsWith(front.arg("Bench")), qPrintable(said));
+            QVERIFY(QTest::qWaitFor([&] { return a.ended() || b.ended(); }, 20000));
+            Program &first = a.ended() ? b : a, &second = a.ended() ? a : b;
+            QVERIFY(second.said().endsWith(front.arg("Bench"))); // after what Qt may warn of
             QCOMPARE(second.process.exitCode(), 0);
             QVERIFY(first.startedUp() && first.signal(SIGTERM)
                     && first.process.waitForFinished(10000));
@@ -320,12 +319,10 @@ private slots:
                      {"import", QString::fromStdString(folder.file("in.reg"))});
         QVERIFY(Gate {folder.path().string()}.reached("1"));
         Program refused(file, folder.file("e.jsonl"), {"Bench"});
-        QVERIFY(refused.process.waitForFinished(20000));
-        const QString why = refused.said();
-        QVERIFY2(why.contains("selvane: the panel of instance Bench is already running; it could "
-                              "not be asked to come to the front: nothing listens at "),
-                 qPrintable(why));
-        QCOMPARE(refused.process.exitCode(), 1);
+        QVERIFY(refused.process.waitForFinished(20000) && refused.process.exitCode() == 1);
+        QVERIFY(refused.said().contains("selvane: the panel of instance Bench is already running; "
+                                        "it could not be asked to come to the front: nothing "
+                                        "listens at "));
         QVERIFY(QFile(QString::fromStdString(folder.file("go-all"))).open(QIODevice::WriteOnly));
         QVERIFY(import.waitForFinished(20000) && import.exitCode() == 0);
     }

@@ -373,13 +373,7 @@ void refuseOneValue(Registry &registry)
     std::ofstream(folder + "/in.reg")
         << kGoodImport() << "\"1.A1.label\"=\"Load\"\n\"Refused\"=\"x\"\n";
 #if !defined(_WIN32)
-    sqlite3 *db = nullptr;
-    sqlite3_open(registry.location().c_str(), &db);
-    sqlite3_exec(db,
-                 "CREATE TRIGGER refuse BEFORE INSERT ON registry_value WHEN NEW.name = 'Refused'"
-                 " BEGIN SELECT RAISE(ABORT, 'refused'); END",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    refuseValue(registry.location(), "Refused");
 #endif
 }
 
@@ -439,6 +433,26 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"odd_length_utf16", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:3: ", false, utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n") + "[", "not UTF-16LE"}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
+
+#if !defined(_WIN32)
+/** Another user's file in the lock's place (as anyone but root, whose files are all its own,
+    a FIFO, which gets the same answer). */
+void plantForeignLock(Registry &registry)
+{
+    seedBench(registry);
+    const std::string lock = registry.location() + ".lock";
+    ::getuid() == 0 ? void((std::ofstream(lock), ::chown(lock.c_str(), 65534, 65534)))
+                    : void(::mkfifo(lock.c_str(), 0600));
+}
+const char *const kUntold = "cannot tell whether a panel of instance Bench is running: ";
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Locks, Answers, ::testing::Values(
+    Answer {"import_where_a_link_stands_for_the_lock", [](Registry &r) { seedBench(r); std::filesystem::create_symlink("gone", r.location() + ".lock"); }, {"import", "FOLDER/in.reg"}, 1, kUntold, false, kGood, "registry.sqlite3.lock is a link; nothing imported"},
+    Answer {"import_where_a_folder_stands_for_the_lock", [](Registry &r) { seedBench(r); std::filesystem::create_directory(r.location() + ".lock"); }, {"import", "FOLDER/in.reg"}, 1, kUntold, false, kGood, ".lock cannot be opened: Is a directory; nothing imported"},
+    Answer {"import_where_another_users_file_is_the_lock", plantForeignLock, {"import", "FOLDER/in.reg"}, 1, kUntold, false, kGood, ".lock is not a file of this user's; nothing imported"}),
+    [](const auto &row) { return std::string(row.param.name); });
+// clang-format on
+#endif
 
 TEST(RegFileWrite, LeavesOutAKeyWhosePathWouldBreakItsLine)
 {

@@ -35,7 +35,10 @@ import  such a file into the store (UTF-16LE or UTF-8, CRLF or LF, either key pa
         values are added to or replace the stored ones. Only the panel's instances, texts
         the panel can read back and dwords are taken; any other line refuses the whole
         file, with its number, and the store is left as it was. Refused too while a panel
-        of an instance in the file is running: it would write its own values at its end.
+        of an instance in the file is running (it writes its own values), and where that
+        cannot be told: the lock beside the store cannot be made, or is not this user's
+        file. The instances are held until the import is written, so no panel of theirs
+        starts meanwhile.
 
 -- ends the options, so that an instance or file named "-x" can be given.
 A backslash nests keys: the panel's instance "a\b" is kept as key "b" below instance "a",
