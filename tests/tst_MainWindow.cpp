@@ -389,9 +389,9 @@ private slots:
             first.modals.queue(enter({"1", "12", "96"}));
             QTest::mouseClick(first.window.panel(2).Config, Qt::LeftButton);
         }
+        Bench restart("", file);
         const SavedVariable demo("SELVANE_DEMO");
         setEnvironment("SELVANE_DEMO", "1"); // the caption tells the demo from the bench
-        Bench restart("", file);
         restart.start(0);
         QVERIFY(restart.window.windowTitle().endsWith(" - Bench (simulated bus)"));
         QVERIFY(restart.modals.seen.isEmpty()); // the count is known now

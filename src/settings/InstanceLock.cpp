@@ -45,11 +45,17 @@ std::string keyText(const std::string &location, const std::string &context);
 #if defined(_WIN32)
 std::string keyText(const std::string &location, const std::string &context)
 {
-    // The machine's registry keeps the names it always had; any other store is told apart.
+    // The machine's registry keeps the names it always had. Any other store (the demo's,
+    // under HKEY_CURRENT_USER) is the user's own, and told apart by the user too: the mutex
+    // is seen across the machine's sessions.
     const std::string machine = "HKEY_LOCAL_MACHINE\\";
-    return location.compare(0, machine.size(), machine) == 0
-               ? Registry::folded(context)
-               : location + '\0' + Registry::folded(context);
+    if (location.compare(0, machine.size(), machine) == 0)
+        return Registry::folded(context);
+    char user[257] = {};
+    DWORD size = sizeof user;
+    if (!GetUserNameA(user, &size))
+        user[0] = '\0';
+    return location + '\0' + user + '\0' + Registry::folded(context);
 }
 #else
 /** The store's path as one spelling: absolute, and with links resolved where it exists. */
