@@ -58,13 +58,20 @@ std::string keyText(const std::string &location, const std::string &context)
     return location + '\0' + user + '\0' + Registry::folded(context);
 }
 #else
-/** The store's path as one spelling: absolute, and with links resolved where it exists. */
+/** The store's path as one spelling: absolute, and with links resolved, a link to a file
+    still to be made included (the store is made through it). */
 std::filesystem::path absoluteStore(const std::string &location)
 {
+    namespace fs = std::filesystem;
     std::error_code error;
-    std::filesystem::path store = std::filesystem::absolute(location, error);
-    if (const std::filesystem::path canonical = std::filesystem::weakly_canonical(store, error);
-        !error)
+    fs::path store = fs::absolute(location, error);
+    for (int depth = 0; depth < 40 && fs::is_symlink(fs::symlink_status(store, error)); ++depth) {
+        const fs::path target = fs::read_symlink(store, error);
+        if (error)
+            break;
+        store = store.parent_path() / target;
+    }
+    if (const fs::path canonical = fs::weakly_canonical(store, error); !error)
         store = canonical;
     return store;
 }
@@ -89,7 +96,7 @@ std::string InstanceLock::name(const std::string &location, const std::string &c
     return "Global\\SELVANE-instance-" + key(location, context);
 }
 
-InstanceLock::InstanceLock(const std::string &location, const std::string &context, bool)
+InstanceLock::InstanceLock(const std::string &location, const std::string &context)
     : m_handle(0)
 {
     const std::string mutex = name(location, context);
@@ -122,7 +129,7 @@ std::string InstanceLock::name(const std::string &location, const std::string &)
     return absoluteStore(location).string() + ".lock";
 }
 
-InstanceLock::InstanceLock(const std::string &location, const std::string &context, bool create)
+InstanceLock::InstanceLock(const std::string &location, const std::string &context)
     : m_handle(-1)
 {
     if (location.empty())
@@ -133,14 +140,11 @@ InstanceLock::InstanceLock(const std::string &location, const std::string &conte
         m_reason = path + why;
     };
     std::error_code error;
-    if (create)
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
     // Never through a link, nor waiting on a FIFO someone put in its place.
-    const int fd = ::open(
-        path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0), 0600);
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_CREAT, 0600);
     if (fd < 0) {
-        if (!create && errno == ENOENT)
-            return; // no panel ever ran here
         unknown(errno == ELOOP ? std::string(" is a link")
                                : std::string(" cannot be opened: ") + std::strerror(errno));
         return;
@@ -153,22 +157,31 @@ InstanceLock::InstanceLock(const std::string &location, const std::string &conte
         unknown(" is not a file of this user's");
         return;
     }
-    // One byte per instance, far past any content: one file serves every instance.
+    // One byte per instance, far past any content: one file serves every instance of its
+    // store, so the instance's name alone picks the byte.
     struct flock byte
     {
     };
     byte.l_type = F_WRLCK;
     byte.l_whence = SEEK_SET;
     byte.l_start =
-        static_cast<off_t>(digest(keyText(location, context))
+        static_cast<off_t>(digest(Registry::folded(context))
                            % static_cast<std::uint64_t>(std::numeric_limits<off_t>::max() / 2));
     byte.l_len = 1;
-    if (::fcntl(fd, F_OFD_SETLK, &byte) == 0)
+    if (::fcntl(fd, F_OFD_SETLK, &byte) != 0) {
+        if (errno == EAGAIN || errno == EACCES)
+            m_state = State::Running;
+        else
+            unknown(std::string(" cannot be locked: ") + std::strerror(errno));
         return;
-    if (errno == EAGAIN || errno == EACCES)
-        m_state = State::Running;
-    else
-        unknown(std::string(" cannot be locked: ") + std::strerror(errno));
+    }
+    // A lock file removed or replaced meanwhile would let the next process lock another file.
+    struct stat named
+    {
+    };
+    if (::lstat(path.c_str(), &named) != 0 || named.st_dev != status.st_dev
+        || named.st_ino != status.st_ino)
+        unknown(" was removed or replaced while it was being locked");
 }
 
 InstanceLock::~InstanceLock()

@@ -26,10 +26,9 @@ public:
 
     /**
      * Takes the lock of `context` of the store at `location` for as long as this object
-     * lives. Without `create`, a lock file that does not exist means that no panel runs, and
-     * none is made. A store of no place is always Held.
+     * lives. A store of no place is always Held.
      */
-    InstanceLock(const std::string &location, const std::string &context, bool create = true);
+    InstanceLock(const std::string &location, const std::string &context);
     ~InstanceLock();
     InstanceLock(const InstanceLock &) = delete;
     InstanceLock &operator=(const InstanceLock &) = delete;

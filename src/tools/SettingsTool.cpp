@@ -292,18 +292,16 @@ int importFrom(Registry &registry, const std::string &file, std::ostream &out, s
             << "; nothing imported\n";
         return kFailed;
     }
-    long rc = registry.beginTransaction();
-    // Every instance written is held from here to the commit: a panel that starts meanwhile
-    // finds it taken, and one that runs would write its own values back at its end.
+    // Every instance written is held from here to the commit, and before the store is made:
+    // a panel that starts meanwhile finds it taken, and one that runs would write its own
+    // values back at its end.
     std::map<std::string, std::unique_ptr<InstanceLock>> locks;
-    if (const std::string refusal = rc == Registry::kSuccess
-                                        ? holdInstances(registry, reading.keys, &locks)
-                                        : std::string();
+    if (const std::string refusal = holdInstances(registry, reading.keys, &locks);
         !refusal.empty()) {
-        registry.endTransaction(false);
         err << "selvane-settings: " << refusal << "; nothing imported\n";
         return kFailed;
     }
+    long rc = registry.beginTransaction();
     std::set<std::pair<std::string, std::string>> stored; // a name given twice is one value
     for (const RegFile::Key &entry : reading.keys) {
         if (rc != Registry::kSuccess)
