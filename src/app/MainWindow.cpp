@@ -128,10 +128,13 @@ void MainWindow::cleanStart(const std::string &instanceName)
     m_contextSuffix = CommandLine::contextSuffix(instanceName);
     m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
     // Held until the context is gone: a running panel would write it all back at its end.
-    const InstanceLock lock(m_store.registry().location(), m_contextName, false);
-    if (lock.state() == InstanceLock::State::Running) {
+    const InstanceLock lock(m_store.registry().location(), m_contextName);
+    if (lock.state() != InstanceLock::State::Held) {
         showBox(QMessageBox::Critical,
-                m_contextName + " is in use by a running panel: close it before cleaning");
+                lock.state() == InstanceLock::State::Running
+                    ? m_contextName + " is in use by a running panel: close it before cleaning"
+                    : "cannot tell whether a panel of " + m_contextName
+                          + " is running: " + lock.reason() + "; nothing is cleaned");
         m_exitCode = 1;
     } else {
         showBox(QMessageBox::NoIcon, CommandLine::cleanMessage(instanceName));
@@ -149,8 +152,15 @@ void MainWindow::normalStart(const std::string &instanceName)
     // import into it that this panel would undo at its end.
     const std::string location = m_store.registry().location();
     m_instanceLock = std::make_unique<InstanceLock>(location, m_contextName);
-    if (m_instanceLock->state() == InstanceLock::State::Running)
-        return handOver(instanceName);
+    if (m_instanceLock->state() == InstanceLock::State::Running) {
+        const QString why =
+            RemoteServer::raisePanel(RemoteServer::nameOf(location, m_contextName), kRaiseWaitMs);
+        // An import or a closing panel, which nobody can raise, holds it for a moment only.
+        if (!why.isEmpty())
+            m_instanceLock = std::make_unique<InstanceLock>(location, m_contextName);
+        if (why.isEmpty() || m_instanceLock->state() == InstanceLock::State::Running)
+            return handOver(instanceName, why);
+    }
     if (m_instanceLock->state() == InstanceLock::State::Unknown)
         std::cerr << "selvane: the instance cannot be locked: " << m_instanceLock->reason()
                   << "; imports into it are refused while this panel runs\n";
@@ -191,12 +201,10 @@ void MainWindow::normalStart(const std::string &instanceName)
     openShownUnits();
 }
 
-void MainWindow::handOver(const std::string &instanceName)
+void MainWindow::handOver(const std::string &instanceName, const QString &why)
 {
     const std::string panel =
         instanceName.empty() ? std::string("the default instance") : "instance " + instanceName;
-    const QString why = RemoteServer::raisePanel(
-        RemoteServer::nameOf(m_store.registry().location(), m_contextName), kRaiseWaitMs);
     std::cerr << "selvane: the panel of " << panel << " is already running"
               << (why.isEmpty() ? "; brought it to the front"
                                 : "; it could not be asked to come to the front: "

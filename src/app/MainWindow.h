@@ -83,7 +83,8 @@ protected:
 private:
     void cleanStart(const std::string &instanceName);
     void normalStart(const std::string &instanceName);
-    void handOver(const std::string &instanceName);
+    /** Ends a start that found its instance's panel running; `why` it was not raised, if not. */
+    void handOver(const std::string &instanceName, const QString &why);
     /** Ends start-up when a signal closed its dialog or box: no further window, no write. */
     bool endedBySignal();
     void preparePanel(int index);

@@ -216,7 +216,9 @@ QString RemoteServer::raisePanel(const QString &name, int waitMs)
 #endif
     socket.write("{\"raise\":true}\n");
     while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(int(deadline.remainingTime())))
+        if (socket.bytesAvailable() > RemoteRequest::kLineLimit) // no answer is that long
+            return QStringLiteral("it answered with no end of line");
+        if (deadline.hasExpired() || !socket.waitForReadyRead(int(deadline.remainingTime())))
             return socket.state() == QLocalSocket::ConnectedState
                        ? late
                        : QStringLiteral("it closed the connection before it answered");
