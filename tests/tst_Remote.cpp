@@ -3,19 +3,24 @@
 // statuses, who gets in, one listener per instance, and many clients at once.
 
 #include "Bench.h"
+#include "remote/ScriptClient.h"
+#include "remote/ScriptListener.h"
 #include "remote/SwitchTool.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <cstring>
 #include <optional>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -55,13 +60,36 @@ QString askAlone(const QString &name, const QByteArray &line)
     QLocalSocket client;
     client.connectToServer(name);
     const auto settled = [&] { return client.state() != QLocalSocket::ConnectingState; };
-    if (!QTest::qWaitFor(settled, 60'000) || client.state() != QLocalSocket::ConnectedState)
+    if (!QTest::qWaitFor(settled, 60000) || client.state() != QLocalSocket::ConnectedState)
         return {};
     client.write(line + '\n');
     const auto answered = [&] { return client.canReadLine() || !client.isOpen(); };
-    return QTest::qWaitFor(answered, 60'000) && client.canReadLine()
+    return QTest::qWaitFor(answered, 60000) && client.canReadLine()
                ? QString::fromUtf8(client.readLine()).trimmed()
                : QString();
+}
+
+/** A Unix socket bound to `name` (not listening), or connected to it; -1 when it fails. */
+int socketAt(const QString &name, bool connected)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, name.toUtf8().constData(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto *at = reinterpret_cast<sockaddr *>(&address);
+    return (connected ? ::connect(fd, at, sizeof address) : ::bind(fd, at, sizeof address)) == 0
+               ? fd
+               : -1;
+}
+
+/** What has come on `fd` so far, and whether it has ended. */
+bool readSoFar(int fd, QByteArray *bytes)
+{
+    char buffer[65536];
+    ssize_t size = 0;
+    while ((size = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+        bytes->append(buffer, size);
+    return size == 0;
 }
 
 const QString kUnit1 =
@@ -75,12 +103,8 @@ const QString kRefused = R"({"error":"%1","ok":false})";
 class tst_Remote : public QObject
 {
     Q_OBJECT
-    TemporaryFolder m_runtime;
-    SavedVariable m_keptRuntime {"XDG_RUNTIME_DIR"};
 
 private slots:
-    void initTestCase() { setEnvironment("XDG_RUNTIME_DIR", m_runtime.path().c_str()); }
-
     void requestsAreServedOrRefused_data()
     {
         QTest::addColumn<QString>("setup"); // "edit 2", "configuring", "no ibwrt", "closed"
@@ -140,7 +164,7 @@ private slots:
             QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
         } else if (setup == "no ibwrt") {
             script.socket.write(chunks[0].toUtf8());
-            QVERIFY(QTest::qWaitFor([&] { return !heard.isEmpty(); }, 60'000));
+            QVERIFY(QTest::qWaitFor([&] { return !heard.isEmpty(); }, 60000));
         } else {
             heard = answersTo(script, chunks);
         }
@@ -151,8 +175,8 @@ private slots:
 
     void theClientSaysHowItWent_data()
     {
-        QTest::addColumn<QString>("setup"); // "quiet": a socket that never answers; "nobody",
-                                            // "open to nobody": the client runs as nobody
+        QTest::addColumn<QString>("setup"); // "quiet", "closing": a socket that never answers,
+                                            // or closes; "link": one that stands for Bench's
         QTest::addColumn<QStringList>("args"); // "python": the README's example instead
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("out"); // how standard output begins
@@ -166,11 +190,9 @@ private slots:
         QTest::newRow("status, the name in any case") << "" << QStringList {"--instance", "bENCH", "--status"} << 0 << "{\"ok\":true,\"units\":[{\"address\":{\"board\":0,\"pad\":7" << "" << "";
         QTest::newRow("no panel of the name") << "" << QStringList {"--instance", "Other", "1A1"} << 2 << "" << "selvane-switch: the panel 'Other' is not running: nothing listens at /" << "";
         QTest::newRow("no answer in time") << "quiet" << QStringList {"--timeout", "0.5", "--instance", "Quiet", "1A1"} << 3 << "" << "selvane-switch: the panel 'Quiet' did not answer in time\n" << "";
-        QTest::newRow("another user") << "nobody" << QStringList {"--instance", "Bench", "1A1"} << 2 << "" << "selvane-switch: the panel 'Bench' is not running: this user may not open /" << "";
-        QTest::newRow("another user past the folder") << "open to nobody" << QStringList {"--instance", "Bench", "1A1"} << 3 << "" << "selvane-switch: the panel 'Bench' closed the connection before it answered\n" << "";
-        QTest::newRow("the socket's name") << "" << QStringList {"--instance", "Bench", "--socket"} << 0 << qEnvironmentVariable("XDG_RUNTIME_DIR") + "/selvane/" << "" << "";
-        QTest::newRow("the socket's name, for a relative runtime folder") << "runtime run" << QStringList {"--socket"} << 0 << "/tmp/selvane-" + QString::number(::getuid()) + '/' << "" << "";
-        QTest::newRow("the socket's name, for a runtime folder too long") << "runtime /" + QString(100, 'r') << QStringList {"--socket"} << 0 << "/tmp/selvane-" + QString::number(::getuid()) + '/' << "" << "";
+        QTest::newRow("a panel that closes before it answers") << "closing" << QStringList {"--instance", "Quiet", "1A1"} << 3 << "" << "selvane-switch: the panel 'Quiet' closed the connection before it answered\n" << "";
+        QTest::newRow("a link to another instance's socket") << "link" << QStringList {"--instance", "Linked", "1A1"} << 2 << "" << "selvane-switch: the panel 'Linked' cannot be trusted: " << "";
+        QTest::newRow("the socket's name, whatever the environment") << "elsewhere" << QStringList {"--instance", "Bench", "--socket"} << 0 << "{socket}\n" << "" << "";
         QTest::newRow("a lone hyphen") << "" << QStringList {"-"} << 64 << "" << "selvane-switch: '-' is no press" << "";
         QTest::newRow("an option after --") << "" << QStringList {"--", "--status"} << 64 << "" << "selvane-switch: '--status' is no press" << "";
         QTest::newRow("help") << "" << QStringList {"1A1", "--help"} << 0 << usage << "" << "";
@@ -193,25 +215,27 @@ private slots:
         QFETCH(QString, out);
         QFETCH(QString, err);
         QFETCH(QString, writes);
-        if (setup.contains("nobody") && ::getuid() != 0)
-            QSKIP("only root can become nobody");
         Bench bench;
         prepare(bench);
         Script script(bench);
         QLocalServer quiet;
-        if (setup == "quiet")
+        if (setup == "quiet" || setup == "closing")
             QVERIFY(
                 quiet.listen(RemoteServer::nameOf(bench.registry.location(), "SELVANE - Quiet")));
-        if (setup == "open to nobody") { // the folders, as a careless umask would leave them
-            const QString socket = script.server.fullName();
-            QVERIFY(::chmod(QFileInfo(socket).path().toUtf8(), 0755) == 0);
-            QVERIFY(::chmod(socket.toUtf8(), 0666) == 0);
-        }
+        if (setup == "closing")
+            connect(&quiet, &QLocalServer::newConnection,
+                    [&] { quiet.nextPendingConnection()->abort(); });
+        const QString linked = RemoteServer::nameOf(bench.registry.location(), "SELVANE - Linked");
+        if (setup == "link")
+            QVERIFY(QFile::link(script.server.fullName(), linked));
+        const auto unlink = qScopeGuard([&] { QFile::remove(linked); });
         QProcess client;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("SELVANE_REGISTRY", QString::fromStdString(bench.file));
-        if (setup.startsWith("runtime "))
-            environment.insert("XDG_RUNTIME_DIR", setup.mid(8));
+        if (setup == "elsewhere") { // as from cron or su: the same panel all the same
+            environment.insert("XDG_RUNTIME_DIR", "run");
+            environment.insert("HOME", "/nonexistent");
+        }
         environment.insert("PATH", QFileInfo(SELVANE_SWITCH_PROGRAM).path() + ':'
                                        + environment.value("PATH"));
         client.setProcessEnvironment(environment);
@@ -221,87 +245,300 @@ private slots:
             const QString text = QString::fromUtf8(readme.readAll());
             const qsizetype start = text.indexOf("```python\n") + 10;
             client.start("python3", {"-c", text.mid(start, text.indexOf("```", start) - start)});
-        } else if (setup.contains("nobody")) {
-            client.start("setpriv", QStringList {"--reuid=nobody", "--regid=nogroup",
-                                                 "--clear-groups", SELVANE_SWITCH_PROGRAM}
-                                        + args);
         } else {
             client.start(SELVANE_SWITCH_PROGRAM, args);
         }
         // The panel answers from this event loop, so the client is waited for within it.
-        QVERIFY(QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 60'000));
+        QVERIFY(QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 60000));
         const QString said = QString::fromUtf8(client.readAllStandardError());
         QCOMPARE(client.exitCode(), code);
         const QString printed = QString::fromUtf8(client.readAllStandardOutput());
-        QVERIFY2(out.isEmpty() ? printed.isEmpty() : printed.startsWith(out), qPrintable(said));
+        QVERIFY2(out.isEmpty()
+                     ? printed.isEmpty()
+                     : printed.startsWith(out.replace("{socket}", script.server.fullName())),
+                 qPrintable(said));
         QVERIFY2(err.isEmpty() ? said.isEmpty() : said.startsWith(err), qPrintable(said));
         QCOMPARE(::writes(bench), writes);
     }
 
-    void oneListenerPerName_data()
+    void theSocketsFolderIsTheUsersOwn_data()
+    {
+        QTest::addColumn<QString>("runtime"); // the runtime folder: private, open, link or none
+        QTest::addColumn<int>("spare"); // bytes that a name there leaves of a socket path's 107
+        QTest::addColumn<bool>("there"); // a name is made there, else in the home folder
+        QTest::newRow("private") << "private" << 30 << true;
+        QTest::newRow("private, a name that just fits") << "private" << 0 << true;
+        QTest::newRow("private, a byte too long") << "private" << -1 << false;
+        QTest::newRow("open to others") << "open" << 30 << false;
+        QTest::newRow("a link to a private folder") << "link" << 30 << false;
+        QTest::newRow("none") << "none" << 30 << false;
+    }
+
+    void theSocketsFolderIsTheUsersOwn()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(int, spare);
+        QFETCH(bool, there);
+        const TemporaryFolder top;
+        QString folder = QString::fromStdString(top.path()) + '/';
+        folder += QString(int(107 - spare - 16 - 1 - 8 - folder.size()), 'r'); // "/selvane"
+        if (runtime == "link")
+            QVERIFY(QFile::link(QString::fromStdString(top.path()), folder));
+        if (runtime == "private" || runtime == "open")
+            QVERIFY(::mkdir(folder.toUtf8(), runtime == "open" ? 0755 : 0700) == 0);
+        QCOMPARE(RemoteServer::socketFolder(folder, "/home/h", 16),
+                 there ? folder + "/selvane" : QStringLiteral("/home/h/.selvane"));
+    }
+
+    void theListenerHoldsItsPlaceAlone_data()
     {
         QTest::addColumn<QString>("setup");
-        QTest::addColumn<bool>("listens");
-        QTest::addColumn<QString>("said"); // {socket}, {folder}: their paths
-        QTest::newRow("the first") << "" << true << "";
-        QTest::newRow("a folder open to others") << "open folder" << true << "";
-        QTest::newRow("a socket a killed panel left") << "stale socket" << true << "";
-        QTest::newRow("a panel of the instance runs")
-            << "live panel" << false
-            << "selvane: another panel of this instance takes the scripts' requests at {socket}; "
-               "this one does not listen\n";
-        QTest::newRow("a link in the folder's place")
-            << "planted link" << false
-            << "selvane: scripts cannot reach this panel: {folder} is not a folder of this "
-               "user's\n";
+        QTest::addColumn<QString>("said"); // {name}, {folder}: their paths
+        QTest::newRow("the first") << ""
+                                   << "";
+        QTest::newRow("a folder open to others") << "open folder"
+                                                 << "";
+        QTest::newRow("a socket a panel left") << "left socket"
+                                               << "";
+        QTest::newRow("a panel that took over") << "taken over"
+                                                << "";
+        QTest::newRow("a link in the folder's place") << "folder link"
+                                                      << "{folder} is not a folder of this user's";
+        QTest::newRow("a dangling link at the name")
+            << "name link"
+            << "{name} is in the way of the socket: a link";
+        QTest::newRow("a folder at the name") << "name folder"
+                                              << "{name} is in the way of the socket: a folder";
+        QTest::newRow("a name too long")
+            << "long"
+            << "{name} is longer than a socket's name may be (107 bytes)";
     }
 
-    void oneListenerPerName()
+    void theListenerHoldsItsPlaceAlone()
     {
         QFETCH(QString, setup);
-        QFETCH(bool, listens);
         QFETCH(QString, said);
-        const TemporaryFolder runtime;
-        const SavedVariable kept("XDG_RUNTIME_DIR");
-        setEnvironment("XDG_RUNTIME_DIR", runtime.path().c_str());
+        const TemporaryFolder top;
+        const QString folder = QString::fromStdString(top.path()) + "/selvane";
+        const QString name = folder + '/' + (setup == "long" ? QString(100, 'k') : "key");
+        const QByteArray path = name.toUtf8();
         Bench bench;
         prepare(bench);
-        const QString name = RemoteServer::nameOf(bench.registry.location(), kBench);
-        const QByteArray folder = QFileInfo(name).path().toUtf8();
-        std::optional<Script> first;
-        if (setup == "live panel")
-            first.emplace(bench);
-        if (setup == "open folder" || setup == "stale socket")
-            QVERIFY(::mkdir(folder, 0755) == 0);
-        if (setup == "stale socket") { // bound, never listened on, closed: nobody answers
-            sockaddr_un address {};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, name.toUtf8().constData(), sizeof address.sun_path - 1);
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        if (setup == "open folder" || setup == "left socket" || setup.startsWith("name "))
+            QVERIFY(::mkdir(folder.toUtf8(), 0700) == 0 && ::chmod(folder.toUtf8(), 0755) == 0);
+        if (setup == "left socket") // bound, never listened on, closed: nobody answers
+            QVERIFY(::close(socketAt(name, false)) == 0);
+        if (setup == "folder link")
+            QVERIFY(QFile::link(QString::fromStdString(top.path()), folder));
+        if (setup == "name link")
+            QVERIFY(QFile::link("gone", name));
+        if (setup == "name folder")
+            QVERIFY(::mkdir(path, 0700) == 0);
+        const StandardError heard;
+        std::optional<RemoteServer> server(bench.window);
+        QCOMPARE(server->listen(name, std::cerr), said.isEmpty());
+        QCOMPARE(QString::fromStdString(heard.text.str()),
+                 said.isEmpty()
+                     ? QString()
+                     : "selvane: scripts cannot reach this panel: "
+                           + said.replace("{name}", name).replace("{folder}", folder) + '\n');
+        if (!said.isEmpty())
+            return;
+        struct stat status
+        {
+        };
+        QVERIFY(::stat(folder.toUtf8(), &status) == 0 && (status.st_mode & 07777) == 0700);
+        QVERIFY(::stat(path, &status) == 0 && (status.st_mode & 07777) == 0600);
+        std::optional<RemoteServer> later;
+        if (setup == "taken over") { // the one that ends leaves the other's socket be
+            later.emplace(bench.window);
+            QVERIFY(later->listen(name, std::cerr));
+            server.reset();
+        }
+        QVERIFY(askAlone(name, R"({"status":true})").startsWith(R"({"ok":true)"));
+    }
+
+    void onlyThisUsersPanelIsTalkedTo_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("outcome"); // ScriptClient::Outcome
+        QTest::addColumn<QString>("why"); // how it begins; {name}, {folder}: their paths
+        const int untrusted = int(ScriptClient::Outcome::Untrusted);
+        QTest::newRow("this user's") << "" << int(ScriptClient::Outcome::Done) << "";
+        QTest::newRow("nothing there")
+            << "nothing" << int(ScriptClient::Outcome::NoPanel) << "nothing listens at {name}";
+        QTest::newRow("a folder open to others")
+            << "open" << untrusted << "{folder} is not a private folder of this user's";
+        QTest::newRow("a link for the folder")
+            << "folder link" << untrusted << "{folder} is not a private folder of this user's";
+        QTest::newRow("a link to another socket")
+            << "name link" << untrusted << "{name} is not a socket of this user's";
+        QTest::newRow("another user's folder")
+            << "nobody's folder" << untrusted << "{folder} is not a private folder of this user's";
+        QTest::newRow("another user at the other end")
+            << "nobody listens" << untrusted << "the other end of {name} is not this user's";
+    }
+
+    void onlyThisUsersPanelIsTalkedTo()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, outcome);
+        QFETCH(QString, why);
+        if (setup.startsWith("nobody") && ::getuid() != 0)
+            QSKIP("only root can make another user's folder or socket");
+        const TemporaryFolder top;
+        const QString folder = QString::fromStdString(top.path()) + "/selvane";
+        const QString real = QString::fromStdString(top.path()) + "/real";
+        const QString listened = (setup == "folder link" ? real : folder) + "/key";
+        const QString name = folder + (setup == "name link" ? "/other" : "/key");
+        ScriptListener listener;
+        if (setup != "nothing" && setup != "nobody listens")
+            QVERIFY(listener.listen(listened).isEmpty());
+        if (setup == "folder link")
+            QVERIFY(QFile::link(real, folder));
+        if (setup == "name link")
+            QVERIFY(QFile::link(listened, name));
+        if (setup == "open")
+            QVERIFY(::chmod(folder.toUtf8(), 0755) == 0);
+        if (setup == "nobody's folder")
+            QVERIFY(::chown(folder.toUtf8(), 65534, 65534) == 0);
+        pid_t child = -1;
+        if (setup == "nobody listens") { // bound as this user, listening as nobody
+            QVERIFY(::mkdir(folder.toUtf8(), 0700) == 0);
+            const int fd = socketAt(name, false);
+            child = ::fork();
+            if (child == 0) { // exits 0 when the client went without a byte sent
+                char byte = 0;
+                const int taken = ::setuid(65534) == 0 && ::listen(fd, 1) == 0
+                                      ? ::accept(fd, nullptr, nullptr)
+                                      : -1;
+                ::_exit(taken >= 0 && ::recv(taken, &byte, 1, 0) == 0 ? 0 : 1);
+            }
             ::close(fd);
         }
-        if (setup == "planted link")
-            QVERIFY(QFile::link(QString::fromStdString(runtime.path()), folder));
-
-        const StandardError heard;
-        RemoteServer server(bench.window);
-        QCOMPARE(server.listen(name, std::cerr), listens);
-        QCOMPARE(QString::fromStdString(heard.text.str()),
-                 said.replace("{socket}", name).replace("{folder}", folder));
-        // The listening panel, whichever it is, answers there.
-        QCOMPARE(askAlone(name, R"({"status":true})").startsWith(R"({"ok":true)"),
-                 setup != "planted link");
-        if (listens) {
-            struct stat status
-            {
-            };
-            QVERIFY(::stat(folder, &status) == 0 && (status.st_mode & 07777) == 0700);
-            QVERIFY(::stat(name.toUtf8(), &status) == 0 && (status.st_mode & 07777) == 0600);
+        std::optional<ScriptClient> client(std::in_place);
+        const QDeadlineTimer deadline(60000);
+        ScriptClient::Outcome got = client->connect(name, deadline);
+        while (child > 0 && got == ScriptClient::Outcome::NoPanel && !deadline.hasExpired())
+            got = client->connect(name, deadline); // until nobody listens
+        QCOMPARE(int(got), outcome);
+        why.replace("{name}", name).replace("{folder}", folder);
+        QVERIFY2(why.isEmpty() ? client->why().isEmpty() : client->why().startsWith(why),
+                 qPrintable(client->why()));
+        if (child > 0) {
+            client.reset();
+            int status = -1;
+            QVERIFY(::waitpid(child, &status, 0) == child && WIFEXITED(status)
+                    && WEXITSTATUS(status) == 0);
         }
     }
 
-    void fiftyClientsAtOnce()
+    void aScriptThatLeavesIsNotServed_data()
+    {
+        QTest::addColumn<bool>("hangUp"); // else it only shuts its writing side, as nc -N does
+        QTest::newRow("hung up") << true;
+        QTest::newRow("done writing") << false;
+    }
+
+    void aScriptThatLeavesIsNotServed()
+    {
+        QFETCH(bool, hangUp);
+        Bench bench;
+        prepare(bench);
+        Script script(bench);
+        const int fd = socketAt(script.server.fullName(), true);
+        QVERIFY(QTest::qWaitFor([&] { return script.server.scripts() == 2; }, 60000));
+        // The panel is held meanwhile: it runs in this thread.
+        const QByteArray presses =
+            "{\"press\":\"1A1\"}\n{\"press\":\"1A2\"}\n{\"press\":\"1B1\"}\n";
+        QVERIFY(::send(fd, presses.constData(), std::size_t(presses.size()), 0) == presses.size());
+        QVERIFY(hangUp ? ::close(fd) == 0 : ::shutdown(fd, SHUT_WR) == 0);
+        QByteArray answers;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return hangUp ? script.server.scripts() == 1 : readSoFar(fd, &answers); },
+            60000));
+        QCOMPARE(answers.count("\"ok\":true"), hangUp ? 0 : 3);
+        QCOMPARE(::writes(bench).count("ibwrt"), hangUp ? 0 : 3);
+        if (!hangUp)
+            ::close(fd);
+    }
+
+    void noScriptCostsWithoutBound()
+    {
+        const TemporaryFolder top;
+        const QString name = QString::fromStdString(top.path()) + "/s/key";
+        ScriptListener listener;
+        QVERIFY(listener.listen(name).isEmpty());
+        ScriptLink *made = nullptr;
+        connect(&listener, &ScriptListener::connected, [&](ScriptLink *link) { made = link; });
+        const int fd = socketAt(name, true);
+        QVERIFY(QTest::qWaitFor([&] { return made != nullptr; }, 60000));
+        ScriptLink &link = *made;
+        // Unread answers past their bound: nothing more is read until the client reads.
+        const QByteArray answers(2 * ScriptLink::kOutputLimit, 'x'); // more than the socket holds
+        link.send(answers);
+        const QByteArray more(ScriptLink::kInputLimit + 10, '{');
+        QVERIFY(::send(fd, more.constData(), 1000, 0) == 1000);
+        QCoreApplication::processEvents();
+        QCOMPARE(link.input().size(), 0);
+        QByteArray read;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return (readSoFar(fd, &read),
+                        read.size() == answers.size() && link.input().size() == 1000);
+            },
+            60000));
+        // Unread requests past theirs: the rest waits until they are taken.
+        QVERIFY(::send(fd, more.constData() + 1000, std::size_t(more.size() - 1000), 0) > 0);
+        QVERIFY(
+            QTest::qWaitFor([&] { return link.input().size() == ScriptLink::kInputLimit; }, 60000));
+        QCoreApplication::processEvents();
+        QCOMPARE(link.input().size(), ScriptLink::kInputLimit);
+        link.take(ScriptLink::kInputLimit);
+        QVERIFY(QTest::qWaitFor([&] { return link.input().size() == 10; }, 60000));
+        ::close(fd);
+    }
+
+    void aFullDescriptorTableEndsNoListening()
+    {
+        Bench bench;
+        prepare(bench);
+        const StandardError heard;
+        Script script(bench);
+        const QString name = script.server.fullName();
+        std::vector<int> waiting;
+        for (int i = 0; i < 3; ++i) {
+            waiting.push_back(socketAt(name, true));
+            QVERIFY(::send(waiting.back(), "{\"status\":true}\n", 16, 0) == 16);
+        }
+        rlimit kept {};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &kept) == 0);
+        rlimit none = kept;
+        none.rlim_cur = rlim_t(::dup(0)); // the lowest free: none is left above it
+        ::close(int(none.rlim_cur));
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &none) == 0);
+        const bool said = QTest::qWaitFor(
+            [&] {
+                return heard.text.str().find("waiting for a connection to end")
+                       != std::string::npos;
+            },
+            60000);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &kept) == 0);
+        QVERIFY2(said, heard.text.str().c_str());
+        QCOMPARE(QString::fromStdString(heard.text.str()),
+                 "selvane: cannot accept a script's connection: Too many open files; waiting for "
+                 "a connection to end\n");
+        script.socket.abort(); // a connection ends: the rest are taken
+        for (const int fd : waiting) {
+            QByteArray answer;
+            QVERIFY(QTest::qWaitFor([&] { return (readSoFar(fd, &answer), answer.endsWith('\n')); },
+                                    60000));
+            QVERIFY(answer.startsWith(R"({"ok":true,"units")"));
+            ::close(fd);
+        }
+    }
+
+    void sixtyFourScriptsAtOnce()
     {
         Bench bench;
         prepare(bench);
@@ -313,20 +550,25 @@ private slots:
             leaving.write("{\"press\":\"1B");
             leaving.waitForBytesWritten();
         }
+        QVERIFY(QTest::qWaitFor([&] { return silent.server.scripts() == 1; }, 60000));
         std::vector<std::unique_ptr<QLocalSocket>> clients;
-        for (int i = 0; i < 50; ++i) {
+        for (int i = 0; i < RemoteServer::kScriptLimit; ++i) { // one more than there is room for
             clients.push_back(std::make_unique<QLocalSocket>());
             clients.back()->connectToServer(silent.server.fullName()); // accepted meanwhile
             QVERIFY(QTest::qWaitFor(
-                [&] { return clients.back()->state() == QLocalSocket::ConnectedState; }, 60'000));
+                [&] { return clients.back()->state() == QLocalSocket::ConnectedState; }, 60000));
             clients.back()->write(QStringLiteral("{\"press\":\"1A%1\"}\n").arg(1 + i % 3).toUtf8());
         }
+        const QByteArray good = R"({"link":"good","ok":true)";
+        const QByteArray full = kRefused.arg("too many scripts are connected").toUtf8();
         for (const auto &client : clients) {
-            QVERIFY(QTest::qWaitFor([&] { return client->canReadLine(); }, 60'000));
-            QVERIFY(client->readLine().startsWith(R"({"link":"good","ok":true)"));
+            QVERIFY(QTest::qWaitFor([&] { return client->canReadLine(); }, 60000));
+            QVERIFY(client->readLine().startsWith(client == clients.back() ? full : good));
         }
-        QCOMPARE(::writes(bench).count("ibwrt(32,2)=413"), 50);
-        QVERIFY(silent.ask(R"({"status":true})").contains(R"("selected":{"A":"A2","B":null})"));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return clients.back()->state() == QLocalSocket::UnconnectedState; }, 60000));
+        QCOMPARE(::writes(bench).count("ibwrt(32,2)=413"), RemoteServer::kScriptLimit - 1);
+        QVERIFY(silent.ask(R"({"status":true})").startsWith(R"({"ok":true)"));
     }
 };
 

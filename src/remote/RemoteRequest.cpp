@@ -15,6 +15,32 @@ bool hasExactly(const QJsonObject &object, const QSet<QString> &names)
     return QSet<QString>(keys.begin(), keys.end()) == names;
 }
 
+/** How many names the JSON object in `line` gives at its top, one given twice counted twice
+    (QJsonObject keeps the last alone). */
+qsizetype namesGiven(QByteArrayView line)
+{
+    qsizetype names = 0;
+    int depth = 0;
+    bool text = false;
+    bool escaped = false;
+    for (const char c : line) {
+        if (text) {
+            const bool quoted = escaped;
+            escaped = !quoted && c == '\\';
+            text = quoted || c != '"';
+        } else if (c == '"') {
+            text = true;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == ':' && depth == 1) {
+            ++names;
+        }
+    }
+    return names;
+}
+
 } // namespace
 
 std::variant<RemoteRequest, QString> RemoteRequest::parse(QByteArrayView line)
@@ -30,6 +56,8 @@ std::variant<RemoteRequest, QString> RemoteRequest::parse(QByteArrayView line)
     if (!document.isObject())
         return QStringLiteral("a request is one JSON object");
     const QJsonObject object = document.object();
+    if (namesGiven(line) != object.size())
+        return QStringLiteral("a name is given twice in the request");
 
     RemoteRequest request;
     for (const Kind kind : {Kind::Status, Kind::Raise}) { // {"status": true}, {"raise": true}
@@ -44,7 +72,8 @@ std::variant<RemoteRequest, QString> RemoteRequest::parse(QByteArrayView line)
     }
     request.kind = Kind::Press;
     if (hasExactly(object, {QStringLiteral("press")})) {
-        static const QRegularExpression form(QStringLiteral("^([1-9])([AB])([1-4])$"));
+        static const QRegularExpression form(
+            QRegularExpression::anchoredPattern(QStringLiteral("([1-9])([AB])([1-4])")));
         const QRegularExpressionMatch match =
             form.match(object.value(QLatin1String("press")).toString());
         if (!match.hasMatch())

@@ -3,17 +3,18 @@
 
 #include "RemotePanel.h"
 
-#include <QLocalServer>
+#include "ScriptListener.h"
 
+#include <memory>
 #include <ostream>
 #include <string>
 
 /**
  * The panel's local socket: scripts connect, write one JSON request per line and read one
- * answer per line, in order. Only the panel's own user gets in: off Windows the socket is in
- * a folder of 0700 and a connection from another uid is closed unanswered; on Windows the
- * pipe admits the user alone. Requests are served one per turn of the event loop, between
- * the operator's own events.
+ * answer per line, in order. Only the panel's own user gets in (see ScriptListener). Requests
+ * are served one per turn of the event loop, between the operator's own events, and at most
+ * 64 scripts are connected at once. The lines of a script that has hung up are dropped
+ * unserved; one that only finished writing gets every answer.
  */
 class RemoteServer : public QObject
 {
@@ -21,17 +22,29 @@ class RemoteServer : public QObject
 public:
     explicit RemoteServer(RemotePanel &panel, QObject *parent = nullptr);
 
+    static constexpr int kScriptLimit = 64; ///< connected at once
+
     /**
      * The name of the panel of `context` of the store at `location`: off Windows
-     * "$XDG_RUNTIME_DIR/selvane/<key>" (else "/tmp/selvane-<uid>/<key>"), on Windows the pipe
+     * "<folder>/<key>" in socketFolder() of this user, on Windows the pipe
      * "selvane-<key>-<user>"; the key is InstanceLock's.
      */
     static QString nameOf(const std::string &location, const std::string &context);
 
     /**
-     * Listens on `name`. A socket that nobody answers, left by a panel that was killed, is
-     * taken over. When another panel of the instance answers there, or the name cannot be
-     * made, says so in one line on `err` and returns false.
+     * The folder of a user's sockets, the same whatever the environment: "<runtime>/selvane"
+     * where `runtime` (/run/user/<uid>) is a folder of the user's that no one else may enter
+     * and a name of `keyLength` bytes there fits a socket's 107 bytes, else "<home>/.selvane",
+     * `home` being the user's home in the password database.
+     */
+#if !defined(_WIN32)
+    static QString socketFolder(const QString &runtime, const QString &home, qsizetype keyLength);
+#endif
+
+    /**
+     * Listens on `name`; only a panel that holds its instance's lock may, and a socket left
+     * there by a panel that ended is replaced. When the name cannot be made, says so in one
+     * line on `err` and returns false; later trouble of the listener goes there too.
      */
     bool listen(const QString &name, std::ostream &err);
 
@@ -42,12 +55,24 @@ public:
      */
     static QString raisePanel(const QString &name, int waitMs);
 
+    /** How many scripts are connected now. */
+    int scripts() const
+    {
+        return *m_scripts;
+    }
+
     /** What the socket's path or pipe is called, once listening. */
-    QString fullName() const { return m_server.fullServerName(); }
+    QString fullName() const
+    {
+        return m_name;
+    }
 
 private:
-    void accept();
+    void accept(ScriptLink *link);
 
     RemotePanel &m_panel;
-    QLocalServer m_server;
+    ScriptListener m_listener;
+    QString m_name;
+    std::shared_ptr<int> m_scripts = std::make_shared<int>(0); ///< outlives a closing server
+    std::ostream *m_err = nullptr;
 };

@@ -34,6 +34,9 @@ public:
     /** Sends `line` and a line break, and reads the one answer line (without its line
         break) into `answer`. An answer over 1 MiB with no line break is Closed. */
     Outcome ask(const QByteArray &line, const QDeadlineTimer &deadline, QByteArray *answer);
+    /** On Windows, lets the panel's process bring its window to the front, which only a
+        program that may come to the front itself can allow. Nothing elsewhere. */
+    void letToTheFront();
     /** Why the last call did not give Done, in words with the name. */
     const QString &why() const { return m_why; }
 

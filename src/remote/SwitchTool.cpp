@@ -3,13 +3,13 @@
 
 #include "RemoteRequest.h"
 #include "RemoteServer.h"
+#include "ScriptClient.h"
 #include "settings/SystemRegistry.h"
 #include "tools/SettingsTool.h"
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocalSocket>
 
 #include <charconv>
 #include <climits>
@@ -101,39 +101,29 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         out << name.toStdString() << '\n';
         return kDone;
     }
-    QLocalSocket socket;
-    socket.connectToServer(name);
-    if (!socket.waitForConnected(timeout)) {
-        const QLocalSocket::LocalSocketError error = socket.error();
-        if (error == QLocalSocket::SocketTimeoutError) {
-            err << "selvane-switch: " << panel << " did not answer in time\n";
-            return kNoAnswer;
-        }
-        err << "selvane-switch: " << panel << " is not running: "
-            << (error == QLocalSocket::ServerNotFoundError
-                        || error == QLocalSocket::ConnectionRefusedError
-                    ? "nothing listens at " + name.toStdString()
-                : error == QLocalSocket::SocketAccessError
-                    ? "this user may not open " + name.toStdString()
-                    : socket.errorString().toStdString())
+    ScriptClient client;
+    switch (client.connect(name, QDeadlineTimer(timeout))) {
+    case ScriptClient::Outcome::Done:
+        break;
+    case ScriptClient::Outcome::Late:
+        err << "selvane-switch: " << panel << " did not answer in time\n";
+        return kNoAnswer;
+    case ScriptClient::Outcome::Untrusted:
+        err << "selvane-switch: " << panel << " cannot be trusted: " << client.why().toStdString()
+            << "; nothing was sent\n";
+        return kNoPanel;
+    default:
+        err << "selvane-switch: " << panel << " is not running: " << client.why().toStdString()
             << '\n';
         return kNoPanel;
     }
     for (const QByteArray &request : requests) {
-        socket.write(request + '\n');
-        const QDeadlineTimer deadline(timeout);
-        while (!socket.canReadLine()) {
-            if (!socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-                err << "selvane-switch: " << panel
-                    << (socket.state() == QLocalSocket::ConnectedState
-                            ? " did not answer in time"
-                            : " closed the connection before it answered")
-                    << '\n';
-                return kNoAnswer;
-            }
+        QByteArray answer;
+        if (client.ask(request, QDeadlineTimer(timeout), &answer) != ScriptClient::Outcome::Done) {
+            err << "selvane-switch: " << panel << ' ' << client.why().toStdString() << '\n';
+            return kNoAnswer;
         }
-        const QByteArray answer = socket.readLine();
-        out << answer.toStdString() << std::flush;
+        out << answer.toStdString() << '\n' << std::flush;
         if (QJsonDocument::fromJson(answer).object().value(QLatin1String("ok")) != QJsonValue(true))
             return kRefused;
     }

@@ -1,0 +1,274 @@
+// SPDX-License-Identifier: MIT
+#include "ScriptListener.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+QString words(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+/** Whether the other end of `fd` runs as this process's user. */
+bool sameUser(int fd)
+{
+    struct ucred peer
+    {
+    };
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
+}
+
+/** `folder` made 0700 and this user's; empty when it is, else why not. */
+QString makePrivate(const QByteArray &folder)
+{
+    const QString shown = QString::fromLocal8Bit(folder);
+    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
+        return QStringLiteral("cannot make %1: %2").arg(shown, words(errno));
+    struct stat status
+    {
+    };
+    if (::lstat(folder.constData(), &status) != 0 || !S_ISDIR(status.st_mode)
+        || status.st_uid != ::geteuid())
+        return QStringLiteral("%1 is not a folder of this user's").arg(shown);
+    if ((status.st_mode & 077) != 0 && ::chmod(folder.constData(), 0700) != 0)
+        return QStringLiteral("cannot make %1 private: %2").arg(shown, words(errno));
+    return {};
+}
+
+/** What stands at a path that should be free or a socket, in words. */
+QString whatIs(const struct stat &status)
+{
+    return S_ISLNK(status.st_mode)   ? QStringLiteral("a link")
+           : S_ISDIR(status.st_mode) ? QStringLiteral("a folder")
+                                     : QStringLiteral("a file");
+}
+
+} // namespace
+
+struct ScriptLink::Platform
+{
+    QSocketNotifier reading;
+    QSocketNotifier writing;
+};
+
+ScriptLink::ScriptLink(std::intptr_t handle, QObject *parent)
+    : QObject(parent)
+    , m_handle(handle)
+    , m_platform(new Platform {QSocketNotifier(handle, QSocketNotifier::Read),
+                               QSocketNotifier(handle, QSocketNotifier::Write)})
+{
+    connect(&m_platform->reading, &QSocketNotifier::activated, this, &ScriptLink::readSome);
+    connect(&m_platform->writing, &QSocketNotifier::activated, this, &ScriptLink::writeSome);
+    updateNotifiers();
+}
+
+ScriptLink::~ScriptLink()
+{
+    m_platform.reset();
+    ::close(static_cast<int>(m_handle));
+}
+
+void ScriptLink::take(qsizetype size)
+{
+    m_input.remove(0, size);
+    updateNotifiers();
+}
+
+void ScriptLink::send(const QByteArray &bytes)
+{
+    if (m_gone)
+        return;
+    m_output += bytes;
+    writeSome();
+}
+
+bool ScriptLink::hungUp()
+{
+    pollfd watched {static_cast<int>(m_handle), POLLOUT, 0};
+    if (!m_gone && ::poll(&watched, 1, 0) == 1 && (watched.revents & (POLLHUP | POLLERR)))
+        end();
+    return m_gone;
+}
+
+void ScriptLink::readSome()
+{
+    char buffer[16 * 1024];
+    while (!m_gone && !m_inputEnded && m_input.size() < kInputLimit
+           && m_output.size() <= kOutputLimit) {
+        const auto room =
+            std::min<qsizetype>(qsizetype(sizeof buffer), kInputLimit - m_input.size());
+        const ssize_t size = ::recv(static_cast<int>(m_handle), buffer, std::size_t(room), 0);
+        if (size > 0) {
+            m_input.append(buffer, size);
+        } else if (size == 0) {
+            // A client that only shut its writing side still reads its answers.
+            if (hungUp())
+                return;
+            m_inputEnded = true;
+        } else if (errno != EINTR) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return end();
+            break;
+        }
+    }
+    updateNotifiers();
+    emit changed();
+}
+
+void ScriptLink::writeSome()
+{
+    const bool full = m_output.size() > kOutputLimit;
+    while (!m_gone && !m_output.isEmpty()) {
+        const ssize_t size = ::send(static_cast<int>(m_handle), m_output.constData(),
+                                    std::size_t(m_output.size()), MSG_NOSIGNAL);
+        if (size > 0)
+            m_output.remove(0, size);
+        else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return end();
+        else if (errno != EINTR)
+            break;
+    }
+    updateNotifiers();
+    if (full && m_output.size() <= kOutputLimit)
+        emit changed();
+}
+
+void ScriptLink::updateNotifiers()
+{
+    m_platform->reading.setEnabled(!m_gone && !m_inputEnded && m_input.size() < kInputLimit
+                                   && m_output.size() <= kOutputLimit);
+    m_platform->writing.setEnabled(!m_gone && !m_output.isEmpty());
+}
+
+void ScriptLink::end()
+{
+    if (std::exchange(m_gone, true))
+        return;
+    m_inputEnded = true;
+    m_output.clear();
+    updateNotifiers();
+    emit gone();
+    deleteLater();
+}
+
+struct ScriptListener::Platform
+{
+    QSocketNotifier accepting;
+    QTimer retry; ///< while no descriptor is free, besides the end of a connection
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+ScriptListener::ScriptListener(QObject *parent)
+    : QObject(parent)
+    , m_handle(-1)
+{ }
+
+ScriptListener::~ScriptListener()
+{
+    if (m_handle < 0)
+        return;
+    for (ScriptLink *link : findChildren<ScriptLink *>(Qt::FindDirectChildrenOnly))
+        delete link; // while the listener they report to is whole
+    ::close(static_cast<int>(m_handle));
+    // Only the socket this listener made: one made since by a panel that took over stays.
+    struct stat status
+    {
+    };
+    const QByteArray path = QFile::encodeName(m_name);
+    if (::lstat(path.constData(), &status) == 0 && status.st_dev == m_platform->device
+        && status.st_ino == m_platform->inode)
+        ::unlink(path.constData());
+}
+
+QString ScriptListener::listen(const QString &name)
+{
+    const QByteArray path = QFile::encodeName(name);
+    sockaddr_un address {};
+    if (std::size_t(path.size()) >= sizeof address.sun_path)
+        return QStringLiteral("%1 is longer than a socket's name may be (%2 bytes)")
+            .arg(name)
+            .arg(sizeof address.sun_path - 1);
+    if (const QString why = makePrivate(QFile::encodeName(QFileInfo(name).path())); !why.isEmpty())
+        return why;
+    struct stat status
+    {
+    };
+    if (::lstat(path.constData(), &status) == 0) {
+        if (!S_ISSOCK(status.st_mode))
+            return QStringLiteral("%1 is in the way of the socket: %2").arg(name, whatIs(status));
+        ::unlink(path.constData()); // left by a panel that ended: the caller holds the lock
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return QStringLiteral("cannot make a socket: %1").arg(words(errno));
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    // Made with its mode, never widened meanwhile: the start is single-threaded here.
+    const mode_t kept = ::umask(0177);
+    const int bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    const int bindError = errno;
+    ::umask(kept);
+    if (bound != 0 || ::listen(fd, SOMAXCONN) != 0 || ::lstat(path.constData(), &status) != 0) {
+        const QString why =
+            QStringLiteral("cannot listen at %1: %2").arg(name, words(bound ? bindError : errno));
+        ::close(fd);
+        return why;
+    }
+    m_handle = fd;
+    m_name = name;
+    m_platform.reset(new Platform {QSocketNotifier(fd, QSocketNotifier::Read), QTimer(),
+                                   status.st_dev, status.st_ino});
+    connect(&m_platform->accepting, &QSocketNotifier::activated, this, &ScriptListener::acceptSome);
+    m_platform->retry.setInterval(1000);
+    connect(&m_platform->retry, &QTimer::timeout, this, &ScriptListener::acceptSome);
+    return {};
+}
+
+void ScriptListener::acceptSome()
+{
+    m_platform->retry.stop();
+    m_platform->accepting.setEnabled(true);
+    for (;;) {
+        const int fd =
+            ::accept4(static_cast<int>(m_handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            m_troubleSaid = false;
+            if (!sameUser(fd)) { // another user's: closed unanswered
+                ::close(fd);
+                continue;
+            }
+            auto *link = new ScriptLink(fd, this);
+            connect(link, &QObject::destroyed, this, [this] {
+                if (m_platform->retry.isActive())
+                    acceptSome(); // a descriptor has come free
+            });
+            emit connected(link);
+        } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // Listening goes on: the connection waits in the backlog for a descriptor.
+            m_platform->accepting.setEnabled(false);
+            m_platform->retry.start();
+            if (!std::exchange(m_troubleSaid, true))
+                emit trouble(QStringLiteral("cannot accept a script's connection: %1; waiting "
+                                            "for a connection to end")
+                                 .arg(words(errno)));
+            return;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return;
+        } // else a connection that failed before it was taken: the next one
+    }
+}
