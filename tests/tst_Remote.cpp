@@ -114,7 +114,7 @@ private slots:
         const QString a3 = R"({"link":"good","ok":true,"position":"A3","unit":1})";
         const QString press = R"({"press":"1A3"})"
                               "\n";
-        const QString padded = QString(R"({"press":"1A3"})").leftJustified(4096) + '\n';
+        const QString padded = QString(R"({"press":"1A3"})").leftJustified(4096) + "\r\n";
         // clang-format off
         QTest::newRow("by position") << "" << QStringList {press} << QStringList {a3} << "ibwrt(32,2)=4133";
         QTest::newRow("by label") << "" << QStringList {R"({"unit":1,"section":"B","label":"Cal 50 Ω"})" "\n"} << QStringList {R"({"link":"good","ok":true,"position":"B2","unit":1})"} << "ibwrt(32,2)=4232";
@@ -129,10 +129,10 @@ private slots:
         QTest::newRow("the configuration dialog") << "configuring" << QStringList {press} << QStringList {kRefused.arg("the configuration dialog is open")} << "ibwrt(32,2)=5858";
         QTest::newRow("a message box waits for the answer") << "no ibwrt" << QStringList {R"({"press":"1A1"})" "\n"} << QStringList {"{\"error\":\"Can't find DLL entry point ibwrt in " SELVANE_SIM_LIBRARY "\",\"link\":\"failed\",\"ok\":false,\"position\":\"A1\",\"unit\":1}", kRefused.arg("a message box is open")} << "";
         QTest::newRow("a closed panel") << "closed" << QStringList {press} << QStringList {kRefused.arg("the panel is closing")} << "";
-        QTest::newRow("hostile lines, then a press") << "" << QStringList {"{\"press\":\n", "[1]\n", "\n", R"({"press":"1A3","unit":1})" "\n", R"({"status":false})" "\n", R"({"press":"1a3"})" "\n", R"({"unit":1.5,"section":"A","label":"A1"})" "\n", R"({"unit":1,"section":"C","label":"A1"})" "\n", R"({"unit":1,"section":"A","label":7})" "\n", QString(4097, 'x') + '\n', press}
+        QTest::newRow("hostile lines, then a press") << "" << QStringList {"{\"press\":\n", "[1]\n", "\n", R"({"press":"1A3","unit":1})" "\n", R"({"status":false})" "\n", R"({"press":"1a3"})" "\n", R"({"unit":1.5,"section":"A","label":"A1"})" "\n", R"({"unit":1,"section":"C","label":"A1"})" "\n", R"({"unit":1,"section":"A","label":7})" "\n", R"({"press":"1A9","press":"1A2"})" "\n", R"({"press":"1A3\n"})" "\n", QString(4097, 'x') + '\n', press}
             << QStringList {kRefused.arg("the request is not JSON: unterminated object at byte 9"), kRefused.arg("a request is one JSON object"), kRefused.arg("the request is not JSON: illegal value at byte 0"),
                             kRefused.arg(R"(unknown request: a request is {\"press\": \"1A3\"}, {\"unit\": 1, \"section\": \"A\", \"label\": \"...\"}, {\"status\": true} or {\"raise\": true})"), kRefused.arg(R"(\"status\" takes true)"), kRefused.arg(R"(\"press\" takes a unit, a section and a position, as \"1A3\")"),
-                            kRefused.arg(R"(\"unit\" takes a number from 1 to 9)"), kRefused.arg(R"(\"section\" takes \"A\" or \"B\")"), kRefused.arg(R"(\"label\" takes a text)"), kRefused.arg("the request is longer than 4096 bytes"), a3} << "ibwrt(32,2)=4133";
+                            kRefused.arg(R"(\"unit\" takes a number from 1 to 9)"), kRefused.arg(R"(\"section\" takes \"A\" or \"B\")"), kRefused.arg(R"(\"label\" takes a text)"), kRefused.arg("a name is given twice in the request"), kRefused.arg(R"(\"press\" takes a unit, a section and a position, as \"1A3\")"), kRefused.arg("the request is longer than 4096 bytes"), a3} << "ibwrt(32,2)=4133";
         QTest::newRow("4096 bytes, and a longer line in pieces") << "" << QStringList {padded, QString(5000, 'x'), "xx\n" + press} << QStringList {a3, kRefused.arg("the request is longer than 4096 bytes"), a3} << "ibwrt(32,2)=4133 ibwrt(32,2)=4133";
         // clang-format on
     }

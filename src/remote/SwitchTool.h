@@ -13,8 +13,8 @@ namespace SwitchTool {
 
 inline constexpr int kDone = 0; ///< every press succeeded
 inline constexpr int kRefused = 1; ///< one was refused or failed
-inline constexpr int kNoPanel = 2; ///< no panel of that instance is running
-inline constexpr int kNoAnswer = 3; ///< no answer came in time
+inline constexpr int kNoPanel = 2; ///< no panel of that instance, or not this user's
+inline constexpr int kNoAnswer = 3; ///< no answer came, in time or at all
 inline constexpr int kUsage = 64; ///< the arguments were not understood
 
 /** What --help prints. */
@@ -38,8 +38,11 @@ panel's JSON line.
 The panel is the one on the same settings store: SELVANE_REGISTRY or
 $XDG_CONFIG_HOME/selvane/registry.sqlite3 (on Windows the registry).
 
-Exit status: 0 every press succeeded, 1 one was refused or failed, 2 no panel of that
-instance is running, 3 no answer came in time, 64 the arguments were not understood.
+Exit status: 0 every press succeeded; 1 one was refused or failed, --status was
+refused, or standard output failed after the presses; 2 no panel of that instance is
+running, or what answers there is not this user's (nothing is sent); 3 no answer came in
+time, or the panel closed the connection before it answered: the press may or may not
+have happened, and --status tells; 64 the arguments were not understood.
 )";
 
 /** Runs the command with its arguments (the program's name left out). */
