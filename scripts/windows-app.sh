@@ -51,8 +51,8 @@ build_qt() {
     source=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*')
     # Tablets are left out: Debian's source lacks the wintab header that support needs. With
     # Direct2D left out, the DirectWrite 3 font database is too (the plugin would need it).
-    # Network carries the scripts' named pipe; its TLS backend does not compile with mingw-w64
-    # and nothing here needs it.
+    # Network plays the scripts' side in the tests; its TLS backend does not compile with
+    # mingw-w64 and nothing here needs it.
     cmake -S "$source" -B "$work/build" -G Ninja -Wno-dev \
         -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
@@ -71,7 +71,7 @@ build_qt() {
     rm -rf "$work"
 }
 
-# A cache from before the panel used Qt Network lacks it: provided again.
+# A cache without Qt Network, which the tests use, is provided again.
 if [[ ! -f $provided || ! -f $SELVANE_QT_MINGW/bin/Qt6Network.dll ]]; then
     mkdir -p "$cache"
     rm -rf "$SELVANE_QT_MINGW"
