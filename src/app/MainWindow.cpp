@@ -27,7 +27,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QJsonArray>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegion>
@@ -166,7 +165,7 @@ void MainWindow::normalStart(const std::string &instanceName)
                   << "; imports into it are refused while this panel runs\n";
     m_saveOnClose = true;
     if (m_listening) { // a second start during a slow start-up finds the panel already
-        m_remote = std::make_unique<RemoteServer>(*this);
+        m_remote = std::make_unique<RemoteServer>(m_engine);
         m_remote->listen(RemoteServer::nameOf(location, m_contextName), std::cerr);
     }
     setWindowTitle(QStringLiteral("%1 V%2.%3.%4%5")
@@ -339,8 +338,7 @@ void MainWindow::ShowLinkState(std::int16_t index, bool linked)
     panel(index).Frame->setCaptionColour(linked ? forms::kLinkedGreen : forms::kFailedRed);
 }
 
-void MainWindow::PositionPress(int index, int position,
-                               const std::function<void(const UnitDeviceLink::Result &)> &heard)
+void MainWindow::PositionPress(int index, int position, const Heard &heard)
 {
     const OrderlyEnd::Busy busy(*m_end);
     UnitDeviceLink::Result result;
@@ -359,110 +357,47 @@ void MainWindow::PositionPress(int index, int position,
     ShowLinkState(static_cast<std::int16_t>(index), result.ok);
 }
 
-void MainWindow::serve(const RemoteRequest &request, const Answer &answer)
+PanelControl::Holder MainWindow::holder() const
 {
-    const auto refuse = [&answer](const QString &reason) { answer(refusal(reason)); };
     if (m_closed)
-        return refuse(QStringLiteral("the panel is closing"));
-    if (request.kind == RemoteRequest::Kind::Raise) {
-        QWidget *front = QApplication::activeModalWidget();
-        if (!front) {
-            front = this;
-            if (isMinimized())
-                showNormal();
-        }
-        front->raise();
-        front->activateWindow();
-        return answer({{QStringLiteral("ok"), true}});
-    }
+        return Holder::Closing;
     if (m_starting)
-        return refuse(QStringLiteral("the panel is starting"));
+        return Holder::Starting;
     if (const QWidget *modal = QApplication::activeModalWidget())
-        return refuse(modal == m_conf ? QStringLiteral("the configuration dialog is open")
-                                      : QStringLiteral("a message box is open"));
-    if (request.kind == RemoteRequest::Kind::Status)
-        return answer(status());
-    const int index = request.unit - 1;
-    if (index >= m_unitCount)
-        return refuse(QStringLiteral("unit %1 is not shown").arg(request.unit));
-    if (unit(index).Editing)
-        return refuse(QStringLiteral("unit %1 is being edited").arg(request.unit));
-    const int first = request.section == 'A' ? 0 : UnitPanel::kPositions / 2;
-    int position = first + request.position - 1;
-    if (request.position == 0) { // by label: the one button of the section that carries it
-        position = -1;
-        for (int p = first; p < first + UnitPanel::kPositions / 2; ++p) {
-            if (panel(index).Position[p]->text() != request.label || request.label.isEmpty())
-                continue;
-            if (position >= 0)
-                return refuse(QStringLiteral("several buttons of unit %1, section %2 carry \"%3\"")
-                                  .arg(request.unit)
-                                  .arg(request.section)
-                                  .arg(request.label));
-            position = p;
-        }
-        if (position < 0)
-            return refuse(QStringLiteral("no button of unit %1, section %2 carries \"%3\"")
-                              .arg(request.unit)
-                              .arg(request.section)
-                              .arg(request.label));
-    }
-    const QString name = QString::fromLatin1(forms::kPositions[position]);
-    if (panel(index).Position[position]->text().isEmpty())
-        return refuse(QStringLiteral("unit %1 has no button %2: its label is empty")
-                          .arg(request.unit)
-                          .arg(name));
-    PositionPress(index, position, [&](const UnitDeviceLink::Result &result) {
-        QJsonObject reply {{QStringLiteral("ok"), result.ok},
-                           {QStringLiteral("unit"), request.unit},
-                           {QStringLiteral("position"), name},
-                           {QStringLiteral("link"), result.ok ? "good" : "failed"}};
-        if (result.failure) {
-            reply[QStringLiteral("error")] =
-                UnitSettings::fromBytes(UnitDeviceLink::failureMessage(*result.failure))
-                    .replace(u'\r', u'\n');
-        } else if (!result.ok) {
-            reply[QStringLiteral("error")] =
-                QStringLiteral("unit %1 did not take %2").arg(request.unit).arg(name)
-                + (result.refusal ? QStringLiteral(": the driver answered ")
-                                        + QString::fromStdString(gpib::errorWithReason(
-                                            result.refusal->first, result.refusal->second))
-                                  : QString());
-        }
-        answer(reply);
-    });
+        return modal == m_conf ? Holder::ConfigurationDialog : Holder::MessageBox;
+    return Holder::Nobody;
 }
 
-QJsonObject MainWindow::status()
+std::vector<PanelControl::ShownUnit> MainWindow::shownUnits() const
 {
-    QJsonArray units;
-    for (int i = 0; i < m_unitCount; ++i) {
-        const UnitPanel &controls = panel(i);
-        const UnitState &state = unit(i);
-        QJsonObject labels;
-        QJsonObject selected {{QStringLiteral("A"), QJsonValue()},
-                              {QStringLiteral("B"), QJsonValue()}};
-        for (int p = 0; p < UnitPanel::kPositions; ++p) {
-            const QString name = QString::fromLatin1(forms::kPositions[p]);
-            labels[name] = controls.Position[p]->text();
-            if (controls.Position[p]->backColour() == forms::kSelectedGreen)
-                selected[name.left(1)] = name;
+    std::vector<ShownUnit> shown;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(std::max<int>(m_unitCount, 0)); ++i) {
+        const UnitPanel &controls = m_panels.at(i);
+        ShownUnit &unit = shown.emplace_back();
+        unit.Board = m_units.at(i).Board;
+        unit.PAd = m_units.at(i).PAd;
+        unit.SAd = m_units.at(i).SAd;
+        unit.linked = controls.Frame->captionColour() == forms::toQColor(forms::kLinkedGreen);
+        unit.Editing = m_units.at(i).Editing;
+        unit.titles = {controls.ATxt->text(), controls.BTxt->text()};
+        for (int p = 0; p < kPositions; ++p) {
+            unit.labels[p] = controls.Position[p]->text();
+            unit.selected[p] = controls.Position[p]->backColour() == forms::kSelectedGreen;
         }
-        units.append(QJsonObject {
-            {QStringLiteral("unit"), i + 1},
-            {QStringLiteral("address"), QJsonObject {{QStringLiteral("board"), state.Board},
-                                                     {QStringLiteral("pad"), state.PAd},
-                                                     {QStringLiteral("sad"), state.SAd}}},
-            {QStringLiteral("link"),
-             controls.Frame->captionColour() == forms::toQColor(forms::kLinkedGreen) ? "good"
-                                                                                     : "failed"},
-            {QStringLiteral("mode"), state.Editing ? "edit" : "lock"},
-            {QStringLiteral("titles"), QJsonObject {{QStringLiteral("A"), controls.ATxt->text()},
-                                                    {QStringLiteral("B"), controls.BTxt->text()}}},
-            {QStringLiteral("labels"), labels},
-            {QStringLiteral("selected"), selected}});
     }
-    return {{QStringLiteral("ok"), true}, {QStringLiteral("units"), units}};
+    return shown;
+}
+
+void MainWindow::bringToFront()
+{
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front) {
+        front = this;
+        if (isMinimized())
+            showNormal();
+    }
+    front->raise();
+    front->activateWindow();
 }
 
 void MainWindow::EditPress(int index)
