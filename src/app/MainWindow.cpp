@@ -15,6 +15,7 @@
 #include "forms/MainForm.h"
 #include "forms/TypingLimit.h"
 #include "forms/UnitFrame.h"
+#include "forms/WindowPlacement.h"
 #include "gpib/GpibApi.h"
 #include "gpib/UnitDeviceLink.h"
 #include "remote/RemoteServer.h"
@@ -29,8 +30,6 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegion>
-#include <QScreen>
 
 #include <algorithm>
 #include <iostream>
@@ -42,33 +41,7 @@ namespace {
 
 constexpr int kTitleLimit = 9;
 constexpr int kLabelLimit = 10;
-constexpr int kEdgeMargin = 100; // twips kept free at the screen's right and bottom
-constexpr int kDefaultX = 100;
 constexpr int kRaiseWaitMs = 5000; // for the running panel of the instance to answer
-
-/** Where `frame` lies whole on the screens' available area: where it is when it does, else
-    moved the least onto the screen that holds most of it (the primary when none does). */
-QPoint onScreens(const QRect &frame)
-{
-    QRegion available;
-    const QScreen *most = QGuiApplication::primaryScreen();
-    qint64 mostArea = 0;
-    for (const QScreen *screen : QGuiApplication::screens()) {
-        available += screen->availableGeometry();
-        const QRect shared = screen->availableGeometry().intersected(frame);
-        if (qint64(shared.width()) * shared.height() > mostArea) {
-            mostArea = qint64(shared.width()) * shared.height();
-            most = screen;
-        }
-    }
-    if (!most || QRegion(frame).subtracted(available).isEmpty())
-        return frame.topLeft();
-    const QRect area = most->availableGeometry();
-    return {std::clamp(frame.left(), area.left(),
-                       std::max(area.left(), area.right() + 1 - frame.width())),
-            std::clamp(frame.top(), area.top(),
-                       std::max(area.top(), area.bottom() + 1 - frame.height()))};
-}
 
 } // namespace
 
@@ -93,11 +66,7 @@ MainWindow::MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent)
     }
 
     // Before start-up places it, a new window stands in the middle of the primary screen.
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect area(QPoint(), size());
-        area.moveCenter(screen->availableGeometry().center());
-        move(area.topLeft());
-    }
+    WindowPlacement::centre(*this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -244,21 +213,15 @@ void MainWindow::sizeAndPlace()
     }
 
     const int currentTop = m_scale.toTwips(frameGeometry().top());
-    std::int32_t x = m_store.ReadValue(m_contextName, UnitSettings::kX, std::int32_t(kDefaultX));
-    std::int32_t y = m_store.ReadValue(m_contextName, UnitSettings::kY, std::int32_t(currentTop));
-    const QSize screen = TwipsScale::screenSizeTwips();
-    if (x > screen.width() - kEdgeMargin || x < 0)
-        x = kDefaultX;
-    if (y > screen.height() - kEdgeMargin || y < 0)
-        y = currentTop;
+    const std::int32_t x = m_store.ReadValue(m_contextName, UnitSettings::kX,
+                                             std::int32_t(WindowPlacement::kDefaultX));
+    const std::int32_t y =
+        m_store.ReadValue(m_contextName, UnitSettings::kY, std::int32_t(currentTop));
     // The unit-count dialog made the native window, whose frame is not known before it is
     // shown: move() would then place the client. Made again at show, the frame is placed.
     if (testAttribute(Qt::WA_WState_Created) && !isVisible())
         destroy();
-    // A position stored at another scale or on another screen can leave the window out of
-    // reach even within the range rule.
-    move(
-        onScreens(QRect(QPoint(m_scale.toPixels(x), m_scale.toPixels(y)), frameGeometry().size())));
+    move(WindowPlacement::placed({x, y}, currentTop, frameGeometry().size(), m_scale));
 }
 
 void MainWindow::orderTabsAndDisableHidden()
