@@ -146,18 +146,13 @@ void MainWindow::normalStart(const std::string &instanceName)
                    // nobody takes the demo for the bench
                    + (demoStore() ? QStringLiteral(" (simulated bus)") : QString()));
 
-    // Any stored count but 1, 2 or 3 counts as not chosen yet.
-    const std::int32_t stored =
-        m_store.ReadValue(m_contextName, UnitSettings::kUnits, std::int32_t(0));
-    m_unitCount = stored >= 1 && stored <= 3 ? static_cast<std::int16_t>(stored) : 0;
+    m_unitCount = UnitSettings::readCount(m_store, m_contextName);
     if (m_unitCount == 0) {
         Units dialog(this);
         dialog.exec();
         if (endedBySignal())
             return;
-        saveNow([this] {
-            return m_store.WriteValue(m_contextName, UnitSettings::kUnits, double(m_unitCount));
-        });
+        saveNow([this] { return UnitSettings::writeCount(m_store, m_contextName, m_unitCount); });
     }
 
     for (int i = 0; i < m_unitCount; ++i) {
@@ -213,15 +208,13 @@ void MainWindow::sizeAndPlace()
     }
 
     const int currentTop = m_scale.toTwips(frameGeometry().top());
-    const std::int32_t x = m_store.ReadValue(m_contextName, UnitSettings::kX,
-                                             std::int32_t(WindowPlacement::kDefaultX));
-    const std::int32_t y =
-        m_store.ReadValue(m_contextName, UnitSettings::kY, std::int32_t(currentTop));
+    const QPoint stored =
+        UnitSettings::readPlace(m_store, m_contextName, {WindowPlacement::kDefaultX, currentTop});
     // The unit-count dialog made the native window, whose frame is not known before it is
     // shown: move() would then place the client. Made again at show, the frame is placed.
     if (testAttribute(Qt::WA_WState_Created) && !isVisible())
         destroy();
-    move(WindowPlacement::placed({x, y}, currentTop, frameGeometry().size(), m_scale));
+    move(WindowPlacement::placed(stored, currentTop, frameGeometry().size(), m_scale));
 }
 
 void MainWindow::orderTabsAndDisableHidden()
@@ -429,8 +422,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     m_closed = true;
     // The usage and clean paths leave the store exactly as they found it.
-    if (m_saveOnClose)
-        saveSettings();
+    if (m_saveOnClose) { // every setting is written before any link is closed
+        const QRect outer = frameGeometry();
+        UnitSettings::writeAll(m_store, m_contextName, m_unitCount, m_units, m_panels,
+                               {m_scale.toTwips(outer.left()), m_scale.toTwips(outer.top())});
+    }
     // Every open link, whatever the count: a hidden panel's link may have been opened
     // through its Config button.
     for (std::int16_t index = 0; index < static_cast<std::int16_t>(m_units.size()); ++index)
@@ -442,15 +438,4 @@ void MainWindow::saveNow(const std::function<bool()> &writes)
     Registry &registry = m_store.registry();
     if (registry.beginTransaction() == Registry::kSuccess)
         registry.endTransaction(writes());
-}
-
-void MainWindow::saveSettings()
-{
-    // Every setting is written before any link is closed.
-    m_store.WriteValue(m_contextName, UnitSettings::kUnits, double(m_unitCount));
-    for (int i = 0; i < m_unitCount; ++i)
-        UnitSettings::write(m_store, m_contextName, i, unit(i), panel(i));
-    const QRect outer = frameGeometry();
-    m_store.WriteValue(m_contextName, UnitSettings::kX, double(m_scale.toTwips(outer.left())));
-    m_store.WriteValue(m_contextName, UnitSettings::kY, double(m_scale.toTwips(outer.top())));
 }

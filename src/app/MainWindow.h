@@ -112,7 +112,6 @@ private:
     void CloseUnit(std::int16_t index);
     /** A box titled "SELVANE" with an OK button. */
     void showBox(QMessageBox::Icon icon, const std::string &text);
-    void saveSettings();
     /** Stores at once what the operator has just set: `writes` lands whole or not at all
         where the store has transactions; a store that cannot be written stays silent. */
     void saveNow(const std::function<bool()> &writes);
