@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "CommandLine.h"
+#include "Instance.h"
 #include "OrderlyEnd.h"
 #include "UnitSettings.h"
 #include "Version.h"
@@ -9,16 +10,13 @@
 #include "dialogs/Units.h"
 #include "forms/BusyCursor.h"
 #include "forms/Colours.h"
-#include "forms/FormBuilder.h"
 #include "forms/FormDefinitions.h"
 #include "forms/GraphicalButton.h"
 #include "forms/MainForm.h"
-#include "forms/TypingLimit.h"
 #include "forms/UnitFrame.h"
 #include "forms/WindowPlacement.h"
 #include "gpib/GpibApi.h"
 #include "gpib/UnitDeviceLink.h"
-#include "remote/RemoteServer.h"
 #include "settings/InstanceLock.h"
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
@@ -38,10 +36,6 @@
 namespace {
 
 #include "resources/selvane.xpm" // the application icon, 32 x 32 in 7 of the 16 colours
-
-constexpr int kTitleLimit = 9;
-constexpr int kLabelLimit = 10;
-constexpr int kRaiseWaitMs = 5000; // for the running panel of the instance to answer
 
 } // namespace
 
@@ -118,25 +112,16 @@ void MainWindow::normalStart(const std::string &instanceName)
     m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
     // Before anything is read, and until the window is gone: one panel per instance, and no
     // import into it that this panel would undo at its end.
-    const std::string location = m_store.registry().location();
-    m_instanceLock = std::make_unique<InstanceLock>(location, m_contextName);
-    if (m_instanceLock->state() == InstanceLock::State::Running) {
-        const QString why =
-            RemoteServer::raisePanel(RemoteServer::nameOf(location, m_contextName), kRaiseWaitMs);
-        // An import or a closing panel, which nobody can raise, holds it for a moment only.
-        if (!why.isEmpty())
-            m_instanceLock = std::make_unique<InstanceLock>(location, m_contextName);
-        if (why.isEmpty() || m_instanceLock->state() == InstanceLock::State::Running)
-            return handOver(instanceName, why);
+    m_instance = std::make_unique<Instance>(m_store.registry().location(), m_contextName);
+    if (const Instance::Claim claim = m_instance->claim(instanceName, std::cerr);
+        claim != Instance::Claim::Ours) {
+        m_exitCode = claim == Instance::Claim::Raised ? 0 : 1;
+        close();
+        return;
     }
-    if (m_instanceLock->state() == InstanceLock::State::Unknown)
-        std::cerr << "selvane: the instance cannot be locked: " << m_instanceLock->reason()
-                  << "; imports into it are refused while this panel runs\n";
     m_saveOnClose = true;
-    if (m_listening) { // a second start during a slow start-up finds the panel already
-        m_remote = std::make_unique<RemoteServer>(m_engine);
-        m_remote->listen(RemoteServer::nameOf(location, m_contextName), std::cerr);
-    }
+    if (m_listening) // a second start during a slow start-up finds the panel already
+        m_instance->listen(m_engine, std::cerr);
     setWindowTitle(QStringLiteral("%1 V%2.%3.%4%5")
                        .arg(UnitSettings::fromBytes(std::string(CommandLine::kProject)))
                        .arg(SELVANE_VERSION_MAJOR)
@@ -157,24 +142,12 @@ void MainWindow::normalStart(const std::string &instanceName)
 
     for (int i = 0; i < m_unitCount; ++i) {
         UnitSettings::read(m_store, m_contextName, i, unit(i), panel(i));
-        preparePanel(i);
+        MainForm::prepare(panel(i));
+        SetEditMode(panel(i), false);
     }
     sizeAndPlace();
-    orderTabsAndDisableHidden();
+    MainForm::orderTabs(this, m_panels, m_unitCount);
     openShownUnits();
-}
-
-void MainWindow::handOver(const std::string &instanceName, const QString &why)
-{
-    const std::string panel =
-        instanceName.empty() ? std::string("the default instance") : "instance " + instanceName;
-    std::cerr << "selvane: the panel of " << panel << " is already running"
-              << (why.isEmpty() ? "; brought it to the front"
-                                : "; it could not be asked to come to the front: "
-                                      + why.toStdString() + "; no second panel is opened")
-              << '\n';
-    m_exitCode = why.isEmpty() ? 0 : 1;
-    close();
 }
 
 bool MainWindow::endedBySignal()
@@ -184,19 +157,6 @@ bool MainWindow::endedBySignal()
     m_saveOnClose = false;
     close();
     return true;
-}
-
-void MainWindow::preparePanel(int index)
-{
-    UnitPanel &controls = panel(index);
-    TypingLimit::install(controls.ATxt, kTitleLimit);
-    TypingLimit::install(controls.BTxt, kTitleLimit);
-    for (int p = 0; p < UnitPanel::kPositions; ++p) {
-        controls.PositionLbl[p]->setText(controls.Position[p]->text());
-        controls.PositionLbl[p]->setCursorPosition(0);
-        TypingLimit::install(controls.PositionLbl[p], kLabelLimit);
-    }
-    SetEditMode(controls, false);
 }
 
 void MainWindow::sizeAndPlace()
@@ -215,25 +175,6 @@ void MainWindow::sizeAndPlace()
     if (testAttribute(Qt::WA_WState_Created) && !isVisible())
         destroy();
     move(WindowPlacement::placed(stored, currentTop, frameGeometry().size(), m_scale));
-}
-
-void MainWindow::orderTabsAndDisableHidden()
-{
-    // The 24 position buttons first, panel by panel; every other control after them in the
-    // order of the definition.
-    std::vector<QWidget *> order;
-    for (const UnitPanel &controls : m_panels)
-        order.insert(order.end(), controls.Position.begin(), controls.Position.end());
-    for (QWidget *control : FormBuilder::tabOrder(this)) {
-        if (std::find(order.begin(), order.begin() + 24, control) == order.begin() + 24)
-            order.push_back(control);
-    }
-    FormBuilder::applyTabOrder(order);
-
-    for (int index = std::max<int>(m_unitCount, 0); index < 3; ++index) {
-        for (QPushButton *button : panel(index).Position)
-            button->setEnabled(false);
-    }
 }
 
 void MainWindow::openShownUnits()

@@ -19,9 +19,8 @@
 
 class Conf;
 class GpibBinding;
-class InstanceLock;
+class Instance;
 class OrderlyEnd;
-class RemoteServer;
 class SettingsStore;
 
 /**
@@ -96,13 +95,9 @@ private:
 
     void cleanStart(const std::string &instanceName);
     void normalStart(const std::string &instanceName);
-    /** Ends a start that found its instance's panel running; `why` it was not raised, if not. */
-    void handOver(const std::string &instanceName, const QString &why);
     /** Ends start-up when a signal closed its dialog or box: no further window, no write. */
     bool endedBySignal();
-    void preparePanel(int index);
     void sizeAndPlace();
-    void orderTabsAndDisableHidden();
     void openShownUnits();
     bool OpenUnit(std::int16_t index);
     /** `heard`, when given, learns the outcome before any message box is shown. */
@@ -132,7 +127,6 @@ private:
     bool m_listening = false;
     OrderlyEnd *m_end; ///< a child of the window
     Conf *m_conf = nullptr; ///< created on the first Config press, kept for the run
-    std::unique_ptr<InstanceLock> m_instanceLock; ///< while the instance is this panel's
     RequestEngine m_engine {*this}; ///< decides the scripts' requests
-    std::unique_ptr<RemoteServer> m_remote; ///< the scripts' socket, once the instance is ours
+    std::unique_ptr<Instance> m_instance; ///< its lock and socket, from a normal start on
 };
