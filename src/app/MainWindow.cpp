@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "CommandLine.h"
+#include "Instance.h"
 #include "OrderlyEnd.h"
 #include "UnitSettings.h"
 #include "Version.h"
@@ -9,15 +10,13 @@
 #include "dialogs/Units.h"
 #include "forms/BusyCursor.h"
 #include "forms/Colours.h"
-#include "forms/FormBuilder.h"
 #include "forms/FormDefinitions.h"
 #include "forms/GraphicalButton.h"
 #include "forms/MainForm.h"
-#include "forms/TypingLimit.h"
 #include "forms/UnitFrame.h"
+#include "forms/WindowPlacement.h"
 #include "gpib/GpibApi.h"
 #include "gpib/UnitDeviceLink.h"
-#include "remote/RemoteServer.h"
 #include "settings/InstanceLock.h"
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
@@ -27,11 +26,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QJsonArray>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegion>
-#include <QScreen>
 
 #include <algorithm>
 #include <iostream>
@@ -40,36 +36,6 @@
 namespace {
 
 #include "resources/selvane.xpm" // the application icon, 32 x 32 in 7 of the 16 colours
-
-constexpr int kTitleLimit = 9;
-constexpr int kLabelLimit = 10;
-constexpr int kEdgeMargin = 100; // twips kept free at the screen's right and bottom
-constexpr int kDefaultX = 100;
-constexpr int kRaiseWaitMs = 5000; // for the running panel of the instance to answer
-
-/** Where `frame` lies whole on the screens' available area: where it is when it does, else
-    moved the least onto the screen that holds most of it (the primary when none does). */
-QPoint onScreens(const QRect &frame)
-{
-    QRegion available;
-    const QScreen *most = QGuiApplication::primaryScreen();
-    qint64 mostArea = 0;
-    for (const QScreen *screen : QGuiApplication::screens()) {
-        available += screen->availableGeometry();
-        const QRect shared = screen->availableGeometry().intersected(frame);
-        if (qint64(shared.width()) * shared.height() > mostArea) {
-            mostArea = qint64(shared.width()) * shared.height();
-            most = screen;
-        }
-    }
-    if (!most || QRegion(frame).subtracted(available).isEmpty())
-        return frame.topLeft();
-    const QRect area = most->availableGeometry();
-    return {std::clamp(frame.left(), area.left(),
-                       std::max(area.left(), area.right() + 1 - frame.width())),
-            std::clamp(frame.top(), area.top(),
-                       std::max(area.top(), area.bottom() + 1 - frame.height()))};
-}
 
 } // namespace
 
@@ -94,11 +60,7 @@ MainWindow::MainWindow(SettingsStore &store, GpibBinding &gpib, QWidget *parent)
     }
 
     // Before start-up places it, a new window stands in the middle of the primary screen.
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect area(QPoint(), size());
-        area.moveCenter(screen->availableGeometry().center());
-        move(area.topLeft());
-    }
+    WindowPlacement::centre(*this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -150,25 +112,16 @@ void MainWindow::normalStart(const std::string &instanceName)
     m_contextName = std::string(CommandLine::kProject) + m_contextSuffix;
     // Before anything is read, and until the window is gone: one panel per instance, and no
     // import into it that this panel would undo at its end.
-    const std::string location = m_store.registry().location();
-    m_instanceLock = std::make_unique<InstanceLock>(location, m_contextName);
-    if (m_instanceLock->state() == InstanceLock::State::Running) {
-        const QString why =
-            RemoteServer::raisePanel(RemoteServer::nameOf(location, m_contextName), kRaiseWaitMs);
-        // An import or a closing panel, which nobody can raise, holds it for a moment only.
-        if (!why.isEmpty())
-            m_instanceLock = std::make_unique<InstanceLock>(location, m_contextName);
-        if (why.isEmpty() || m_instanceLock->state() == InstanceLock::State::Running)
-            return handOver(instanceName, why);
+    m_instance = std::make_unique<Instance>(m_store.registry().location(), m_contextName);
+    if (const Instance::Claim claim = m_instance->claim(instanceName, std::cerr);
+        claim != Instance::Claim::Ours) {
+        m_exitCode = claim == Instance::Claim::Raised ? 0 : 1;
+        close();
+        return;
     }
-    if (m_instanceLock->state() == InstanceLock::State::Unknown)
-        std::cerr << "selvane: the instance cannot be locked: " << m_instanceLock->reason()
-                  << "; imports into it are refused while this panel runs\n";
     m_saveOnClose = true;
-    if (m_listening) { // a second start during a slow start-up finds the panel already
-        m_remote = std::make_unique<RemoteServer>(*this);
-        m_remote->listen(RemoteServer::nameOf(location, m_contextName), std::cerr);
-    }
+    if (m_listening) // a second start during a slow start-up finds the panel already
+        m_instance->listen(m_engine, std::cerr);
     setWindowTitle(QStringLiteral("%1 V%2.%3.%4%5")
                        .arg(UnitSettings::fromBytes(std::string(CommandLine::kProject)))
                        .arg(SELVANE_VERSION_MAJOR)
@@ -178,40 +131,23 @@ void MainWindow::normalStart(const std::string &instanceName)
                    // nobody takes the demo for the bench
                    + (demoStore() ? QStringLiteral(" (simulated bus)") : QString()));
 
-    // Any stored count but 1, 2 or 3 counts as not chosen yet.
-    const std::int32_t stored =
-        m_store.ReadValue(m_contextName, UnitSettings::kUnits, std::int32_t(0));
-    m_unitCount = stored >= 1 && stored <= 3 ? static_cast<std::int16_t>(stored) : 0;
+    m_unitCount = UnitSettings::readCount(m_store, m_contextName);
     if (m_unitCount == 0) {
         Units dialog(this);
         dialog.exec();
         if (endedBySignal())
             return;
-        saveNow([this] {
-            return m_store.WriteValue(m_contextName, UnitSettings::kUnits, double(m_unitCount));
-        });
+        saveNow([this] { return UnitSettings::writeCount(m_store, m_contextName, m_unitCount); });
     }
 
     for (int i = 0; i < m_unitCount; ++i) {
         UnitSettings::read(m_store, m_contextName, i, unit(i), panel(i));
-        preparePanel(i);
+        MainForm::prepare(panel(i));
+        SetEditMode(panel(i), false);
     }
     sizeAndPlace();
-    orderTabsAndDisableHidden();
+    MainForm::orderTabs(this, m_panels, m_unitCount);
     openShownUnits();
-}
-
-void MainWindow::handOver(const std::string &instanceName, const QString &why)
-{
-    const std::string panel =
-        instanceName.empty() ? std::string("the default instance") : "instance " + instanceName;
-    std::cerr << "selvane: the panel of " << panel << " is already running"
-              << (why.isEmpty() ? "; brought it to the front"
-                                : "; it could not be asked to come to the front: "
-                                      + why.toStdString() + "; no second panel is opened")
-              << '\n';
-    m_exitCode = why.isEmpty() ? 0 : 1;
-    close();
 }
 
 bool MainWindow::endedBySignal()
@@ -223,19 +159,6 @@ bool MainWindow::endedBySignal()
     return true;
 }
 
-void MainWindow::preparePanel(int index)
-{
-    UnitPanel &controls = panel(index);
-    TypingLimit::install(controls.ATxt, kTitleLimit);
-    TypingLimit::install(controls.BTxt, kTitleLimit);
-    for (int p = 0; p < UnitPanel::kPositions; ++p) {
-        controls.PositionLbl[p]->setText(controls.Position[p]->text());
-        controls.PositionLbl[p]->setCursorPosition(0);
-        TypingLimit::install(controls.PositionLbl[p], kLabelLimit);
-    }
-    SetEditMode(controls, false);
-}
-
 void MainWindow::sizeAndPlace()
 {
     if (m_unitCount >= 1) {
@@ -245,40 +168,13 @@ void MainWindow::sizeAndPlace()
     }
 
     const int currentTop = m_scale.toTwips(frameGeometry().top());
-    std::int32_t x = m_store.ReadValue(m_contextName, UnitSettings::kX, std::int32_t(kDefaultX));
-    std::int32_t y = m_store.ReadValue(m_contextName, UnitSettings::kY, std::int32_t(currentTop));
-    const QSize screen = TwipsScale::screenSizeTwips();
-    if (x > screen.width() - kEdgeMargin || x < 0)
-        x = kDefaultX;
-    if (y > screen.height() - kEdgeMargin || y < 0)
-        y = currentTop;
+    const QPoint stored =
+        UnitSettings::readPlace(m_store, m_contextName, {WindowPlacement::kDefaultX, currentTop});
     // The unit-count dialog made the native window, whose frame is not known before it is
     // shown: move() would then place the client. Made again at show, the frame is placed.
     if (testAttribute(Qt::WA_WState_Created) && !isVisible())
         destroy();
-    // A position stored at another scale or on another screen can leave the window out of
-    // reach even within the range rule.
-    move(
-        onScreens(QRect(QPoint(m_scale.toPixels(x), m_scale.toPixels(y)), frameGeometry().size())));
-}
-
-void MainWindow::orderTabsAndDisableHidden()
-{
-    // The 24 position buttons first, panel by panel; every other control after them in the
-    // order of the definition.
-    std::vector<QWidget *> order;
-    for (const UnitPanel &controls : m_panels)
-        order.insert(order.end(), controls.Position.begin(), controls.Position.end());
-    for (QWidget *control : FormBuilder::tabOrder(this)) {
-        if (std::find(order.begin(), order.begin() + 24, control) == order.begin() + 24)
-            order.push_back(control);
-    }
-    FormBuilder::applyTabOrder(order);
-
-    for (int index = std::max<int>(m_unitCount, 0); index < 3; ++index) {
-        for (QPushButton *button : panel(index).Position)
-            button->setEnabled(false);
-    }
+    move(WindowPlacement::placed(stored, currentTop, frameGeometry().size(), m_scale));
 }
 
 void MainWindow::openShownUnits()
@@ -339,8 +235,7 @@ void MainWindow::ShowLinkState(std::int16_t index, bool linked)
     panel(index).Frame->setCaptionColour(linked ? forms::kLinkedGreen : forms::kFailedRed);
 }
 
-void MainWindow::PositionPress(int index, int position,
-                               const std::function<void(const UnitDeviceLink::Result &)> &heard)
+void MainWindow::PositionPress(int index, int position, const Heard &heard)
 {
     const OrderlyEnd::Busy busy(*m_end);
     UnitDeviceLink::Result result;
@@ -359,110 +254,47 @@ void MainWindow::PositionPress(int index, int position,
     ShowLinkState(static_cast<std::int16_t>(index), result.ok);
 }
 
-void MainWindow::serve(const RemoteRequest &request, const Answer &answer)
+PanelControl::Holder MainWindow::holder() const
 {
-    const auto refuse = [&answer](const QString &reason) { answer(refusal(reason)); };
     if (m_closed)
-        return refuse(QStringLiteral("the panel is closing"));
-    if (request.kind == RemoteRequest::Kind::Raise) {
-        QWidget *front = QApplication::activeModalWidget();
-        if (!front) {
-            front = this;
-            if (isMinimized())
-                showNormal();
-        }
-        front->raise();
-        front->activateWindow();
-        return answer({{QStringLiteral("ok"), true}});
-    }
+        return Holder::Closing;
     if (m_starting)
-        return refuse(QStringLiteral("the panel is starting"));
+        return Holder::Starting;
     if (const QWidget *modal = QApplication::activeModalWidget())
-        return refuse(modal == m_conf ? QStringLiteral("the configuration dialog is open")
-                                      : QStringLiteral("a message box is open"));
-    if (request.kind == RemoteRequest::Kind::Status)
-        return answer(status());
-    const int index = request.unit - 1;
-    if (index >= m_unitCount)
-        return refuse(QStringLiteral("unit %1 is not shown").arg(request.unit));
-    if (unit(index).Editing)
-        return refuse(QStringLiteral("unit %1 is being edited").arg(request.unit));
-    const int first = request.section == 'A' ? 0 : UnitPanel::kPositions / 2;
-    int position = first + request.position - 1;
-    if (request.position == 0) { // by label: the one button of the section that carries it
-        position = -1;
-        for (int p = first; p < first + UnitPanel::kPositions / 2; ++p) {
-            if (panel(index).Position[p]->text() != request.label || request.label.isEmpty())
-                continue;
-            if (position >= 0)
-                return refuse(QStringLiteral("several buttons of unit %1, section %2 carry \"%3\"")
-                                  .arg(request.unit)
-                                  .arg(request.section)
-                                  .arg(request.label));
-            position = p;
-        }
-        if (position < 0)
-            return refuse(QStringLiteral("no button of unit %1, section %2 carries \"%3\"")
-                              .arg(request.unit)
-                              .arg(request.section)
-                              .arg(request.label));
-    }
-    const QString name = QString::fromLatin1(forms::kPositions[position]);
-    if (panel(index).Position[position]->text().isEmpty())
-        return refuse(QStringLiteral("unit %1 has no button %2: its label is empty")
-                          .arg(request.unit)
-                          .arg(name));
-    PositionPress(index, position, [&](const UnitDeviceLink::Result &result) {
-        QJsonObject reply {{QStringLiteral("ok"), result.ok},
-                           {QStringLiteral("unit"), request.unit},
-                           {QStringLiteral("position"), name},
-                           {QStringLiteral("link"), result.ok ? "good" : "failed"}};
-        if (result.failure) {
-            reply[QStringLiteral("error")] =
-                UnitSettings::fromBytes(UnitDeviceLink::failureMessage(*result.failure))
-                    .replace(u'\r', u'\n');
-        } else if (!result.ok) {
-            reply[QStringLiteral("error")] =
-                QStringLiteral("unit %1 did not take %2").arg(request.unit).arg(name)
-                + (result.refusal ? QStringLiteral(": the driver answered ")
-                                        + QString::fromStdString(gpib::errorWithReason(
-                                            result.refusal->first, result.refusal->second))
-                                  : QString());
-        }
-        answer(reply);
-    });
+        return modal == m_conf ? Holder::ConfigurationDialog : Holder::MessageBox;
+    return Holder::Nobody;
 }
 
-QJsonObject MainWindow::status()
+std::vector<PanelControl::ShownUnit> MainWindow::shownUnits() const
 {
-    QJsonArray units;
-    for (int i = 0; i < m_unitCount; ++i) {
-        const UnitPanel &controls = panel(i);
-        const UnitState &state = unit(i);
-        QJsonObject labels;
-        QJsonObject selected {{QStringLiteral("A"), QJsonValue()},
-                              {QStringLiteral("B"), QJsonValue()}};
-        for (int p = 0; p < UnitPanel::kPositions; ++p) {
-            const QString name = QString::fromLatin1(forms::kPositions[p]);
-            labels[name] = controls.Position[p]->text();
-            if (controls.Position[p]->backColour() == forms::kSelectedGreen)
-                selected[name.left(1)] = name;
+    std::vector<ShownUnit> shown;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(std::max<int>(m_unitCount, 0)); ++i) {
+        const UnitPanel &controls = m_panels.at(i);
+        ShownUnit &unit = shown.emplace_back();
+        unit.Board = m_units.at(i).Board;
+        unit.PAd = m_units.at(i).PAd;
+        unit.SAd = m_units.at(i).SAd;
+        unit.linked = controls.Frame->captionColour() == forms::toQColor(forms::kLinkedGreen);
+        unit.Editing = m_units.at(i).Editing;
+        unit.titles = {controls.ATxt->text(), controls.BTxt->text()};
+        for (int p = 0; p < kPositions; ++p) {
+            unit.labels[p] = controls.Position[p]->text();
+            unit.selected[p] = controls.Position[p]->backColour() == forms::kSelectedGreen;
         }
-        units.append(QJsonObject {
-            {QStringLiteral("unit"), i + 1},
-            {QStringLiteral("address"), QJsonObject {{QStringLiteral("board"), state.Board},
-                                                     {QStringLiteral("pad"), state.PAd},
-                                                     {QStringLiteral("sad"), state.SAd}}},
-            {QStringLiteral("link"),
-             controls.Frame->captionColour() == forms::toQColor(forms::kLinkedGreen) ? "good"
-                                                                                     : "failed"},
-            {QStringLiteral("mode"), state.Editing ? "edit" : "lock"},
-            {QStringLiteral("titles"), QJsonObject {{QStringLiteral("A"), controls.ATxt->text()},
-                                                    {QStringLiteral("B"), controls.BTxt->text()}}},
-            {QStringLiteral("labels"), labels},
-            {QStringLiteral("selected"), selected}});
     }
-    return {{QStringLiteral("ok"), true}, {QStringLiteral("units"), units}};
+    return shown;
+}
+
+void MainWindow::bringToFront()
+{
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front) {
+        front = this;
+        if (isMinimized())
+            showNormal();
+    }
+    front->raise();
+    front->activateWindow();
 }
 
 void MainWindow::EditPress(int index)
@@ -531,8 +363,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     m_closed = true;
     // The usage and clean paths leave the store exactly as they found it.
-    if (m_saveOnClose)
-        saveSettings();
+    if (m_saveOnClose) { // every setting is written before any link is closed
+        const QRect outer = frameGeometry();
+        UnitSettings::writeAll(m_store, m_contextName, m_unitCount, m_units, m_panels,
+                               {m_scale.toTwips(outer.left()), m_scale.toTwips(outer.top())});
+    }
     // Every open link, whatever the count: a hidden panel's link may have been opened
     // through its Config button.
     for (std::int16_t index = 0; index < static_cast<std::int16_t>(m_units.size()); ++index)
@@ -544,15 +379,4 @@ void MainWindow::saveNow(const std::function<bool()> &writes)
     Registry &registry = m_store.registry();
     if (registry.beginTransaction() == Registry::kSuccess)
         registry.endTransaction(writes());
-}
-
-void MainWindow::saveSettings()
-{
-    // Every setting is written before any link is closed.
-    m_store.WriteValue(m_contextName, UnitSettings::kUnits, double(m_unitCount));
-    for (int i = 0; i < m_unitCount; ++i)
-        UnitSettings::write(m_store, m_contextName, i, unit(i), panel(i));
-    const QRect outer = frameGeometry();
-    m_store.WriteValue(m_contextName, UnitSettings::kX, double(m_scale.toTwips(outer.left())));
-    m_store.WriteValue(m_contextName, UnitSettings::kY, double(m_scale.toTwips(outer.top())));
 }

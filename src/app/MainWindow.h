@@ -5,7 +5,8 @@
 #include "forms/TwipsScale.h"
 #include "forms/UnitPanel.h"
 #include "gpib/UnitDeviceLink.h"
-#include "remote/RemotePanel.h"
+#include "remote/PanelControl.h"
+#include "remote/RequestEngine.h"
 
 #include <QMessageBox>
 #include <QWidget>
@@ -18,17 +19,16 @@
 
 class Conf;
 class GpibBinding;
-class InstanceLock;
+class Instance;
 class OrderlyEnd;
-class RemoteServer;
 class SettingsStore;
 
 /**
  * The main window `Main`: one panel per unit, the units' records, the unit count and the
  * settings context of this running copy. It is the only long-lived object; the program ends
- * when it closes. It also serves the scripts' requests, as the operator's own presses.
+ * when it closes. Its engine serves the scripts' requests, as the operator's own presses.
  */
-class MainWindow : public QWidget, public RemotePanel
+class MainWindow : public QWidget, public PanelControl, public RemotePanel
 {
     Q_OBJECT
     Q_PROPERTY(qint16 UnitCount READ UnitCount WRITE setUnitCount)
@@ -73,35 +73,40 @@ public:
     /** Ends the window in order when a signal or the session's end asks for it. */
     OrderlyEnd &orderlyEnd() { return *m_end; }
 
-    /** A script's request, refused while the operator has the panel (a modal window, the
-        unit in edit mode) and while the panel starts; a raise is always served. */
-    void serve(const RemoteRequest &request, const Answer &answer) override;
+    /** A script's request, as the window's engine serves it: a socket may be made on the
+        window itself. */
+    void serve(const RemoteRequest &request, const Answer &answer) override
+    {
+        m_engine.serve(request, answer);
+    }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // What the engine sees and does of the panel.
+    Holder holder() const override;
+    std::vector<ShownUnit> shownUnits() const override;
+    void press(int index, int position, const Heard &heard) override
+    {
+        PositionPress(index, position, heard);
+    }
+    void bringToFront() override;
+
     void cleanStart(const std::string &instanceName);
     void normalStart(const std::string &instanceName);
-    /** Ends a start that found its instance's panel running; `why` it was not raised, if not. */
-    void handOver(const std::string &instanceName, const QString &why);
     /** Ends start-up when a signal closed its dialog or box: no further window, no write. */
     bool endedBySignal();
-    void preparePanel(int index);
     void sizeAndPlace();
-    void orderTabsAndDisableHidden();
     void openShownUnits();
     bool OpenUnit(std::int16_t index);
     /** `heard`, when given, learns the outcome before any message box is shown. */
-    void PositionPress(int index, int position,
-                       const std::function<void(const UnitDeviceLink::Result &)> &heard = {});
-    QJsonObject status();
+    void PositionPress(int index, int position, const Heard &heard = {});
     void EditPress(int index);
     void ConfigPress(int index);
     void CloseUnit(std::int16_t index);
     /** A box titled "SELVANE" with an OK button. */
     void showBox(QMessageBox::Icon icon, const std::string &text);
-    void saveSettings();
     /** Stores at once what the operator has just set: `writes` lands whole or not at all
         where the store has transactions; a store that cannot be written stays silent. */
     void saveNow(const std::function<bool()> &writes);
@@ -122,6 +127,6 @@ private:
     bool m_listening = false;
     OrderlyEnd *m_end; ///< a child of the window
     Conf *m_conf = nullptr; ///< created on the first Config press, kept for the run
-    std::unique_ptr<InstanceLock> m_instanceLock; ///< while the instance is this panel's
-    std::unique_ptr<RemoteServer> m_remote; ///< the scripts' socket, once the instance is ours
+    RequestEngine m_engine {*this}; ///< decides the scripts' requests
+    std::unique_ptr<Instance> m_instance; ///< its lock and socket, from a normal start on
 };

@@ -84,4 +84,34 @@ bool write(const SettingsStore &store, const std::string &context, int index,
     return stored;
 }
 
+std::int16_t readCount(const SettingsStore &store, const std::string &context)
+{
+    const std::int32_t stored = store.ReadValue(context, kUnits, std::int32_t(0));
+    return stored >= 1 && stored <= 3 ? static_cast<std::int16_t>(stored) : 0;
+}
+
+bool writeCount(const SettingsStore &store, const std::string &context, std::int16_t count)
+{
+    return store.WriteValue(context, kUnits, double(count));
+}
+
+QPoint readPlace(const SettingsStore &store, const std::string &context, QPoint fallback)
+{
+    const std::int32_t x = store.ReadValue(context, kX, std::int32_t(fallback.x()));
+    return {x, store.ReadValue(context, kY, std::int32_t(fallback.y()))};
+}
+
+void writeAll(const SettingsStore &store, const std::string &context, std::int16_t count,
+              const UnitStates &units, const std::array<UnitPanel, forms::kUnitPanels> &panels,
+              QPoint place)
+{
+    writeCount(store, context, count);
+    for (int i = 0; i < count; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        write(store, context, i, units.at(at), panels.at(at));
+    }
+    store.WriteValue(context, kX, double(place.x()));
+    store.WriteValue(context, kY, double(place.y()));
+}
+
 } // namespace UnitSettings

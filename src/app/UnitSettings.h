@@ -2,7 +2,9 @@
 #pragma once
 
 #include "UnitState.h"
+#include "forms/FormDefinitions.h"
 
+#include <QPoint>
 #include <QString>
 
 #include <array>
@@ -84,5 +86,18 @@ enum class Values { All, Address, Texts };
     that fails is skipped. True when every one was stored. */
 bool write(const SettingsStore &store, const std::string &context, int index,
            const UnitState &state, const UnitPanel &panel, Values which = Values::All);
+
+/** The stored unit count: 1, 2 or 3, else 0 for not chosen yet. */
+std::int16_t readCount(const SettingsStore &store, const std::string &context);
+bool writeCount(const SettingsStore &store, const std::string &context, std::int16_t count);
+
+/** The window's stored left and top in twips; `fallback` for a value not stored. */
+QPoint readPlace(const SettingsStore &store, const std::string &context, QPoint fallback);
+
+/** Everything at once, in the order of the store: the count, each of the `count` units'
+    values, and the window's left and top `place` in twips. */
+void writeAll(const SettingsStore &store, const std::string &context, std::int16_t count,
+              const UnitStates &units, const std::array<UnitPanel, forms::kUnitPanels> &panels,
+              QPoint place);
 
 } // namespace UnitSettings

@@ -17,6 +17,9 @@ using forms::ControlKind;
 
 namespace {
 
+constexpr int kTitleLimit = 9;
+constexpr int kLabelLimit = 10;
+
 int positionIndex(std::string_view name)
 {
     const auto it = std::find(forms::kPositions.begin(), forms::kPositions.end(), name);
@@ -100,4 +103,33 @@ std::array<UnitPanel, forms::kUnitPanels> MainForm::build(QWidget *window, const
     }
     FormBuilder::applyTabOrder(FormBuilder::tabOrder(window));
     return panels;
+}
+
+void MainForm::prepare(UnitPanel &panel)
+{
+    TypingLimit::install(panel.ATxt, kTitleLimit);
+    TypingLimit::install(panel.BTxt, kTitleLimit);
+    for (int p = 0; p < UnitPanel::kPositions; ++p) {
+        panel.PositionLbl[p]->setText(panel.Position[p]->text());
+        panel.PositionLbl[p]->setCursorPosition(0);
+        TypingLimit::install(panel.PositionLbl[p], kLabelLimit);
+    }
+}
+
+void MainForm::orderTabs(QWidget *window, const std::array<UnitPanel, forms::kUnitPanels> &panels,
+                         int shown)
+{
+    std::vector<QWidget *> order;
+    for (const UnitPanel &controls : panels)
+        order.insert(order.end(), controls.Position.begin(), controls.Position.end());
+    for (QWidget *control : FormBuilder::tabOrder(window)) {
+        if (std::find(order.begin(), order.begin() + 24, control) == order.begin() + 24)
+            order.push_back(control);
+    }
+    FormBuilder::applyTabOrder(order);
+
+    for (int index = std::max(shown, 0); index < forms::kUnitPanels; ++index) {
+        for (QPushButton *button : panels.at(static_cast<std::size_t>(index)).Position)
+            button->setEnabled(false);
+    }
 }

@@ -18,4 +18,14 @@ public:
      */
     static std::array<UnitPanel, forms::kUnitPanels> build(QWidget *window,
                                                            const TwipsScale &scale);
+
+    /** Readies a shown unit's panel once its values are read: the label boxes take the
+        buttons' captions, and the titles and labels take at most 9 and 10 typed letters. */
+    static void prepare(UnitPanel &panel);
+
+    /** The tab order once the unit count is known: the 24 position buttons first, panel by
+        panel, then every other control of `window` in the order of the definition. The
+        position buttons of the panels from `shown` on are disabled. */
+    static void orderTabs(QWidget *window, const std::array<UnitPanel, forms::kUnitPanels> &panels,
+                          int shown);
 };

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+#include "Instance.h"
+
+#include "remote/RemoteServer.h"
+#include "settings/InstanceLock.h"
+
+#include <utility>
+
+namespace {
+
+constexpr int kRaiseWaitMs = 5000; // for the running panel of the instance to answer
+
+} // namespace
+
+Instance::Instance(std::string location, std::string context)
+    : m_location(std::move(location))
+    , m_context(std::move(context))
+{ }
+
+Instance::~Instance() = default;
+
+Instance::Claim Instance::claim(const std::string &instanceName, std::ostream &err)
+{
+    m_lock = std::make_unique<InstanceLock>(m_location, m_context);
+    if (m_lock->state() == InstanceLock::State::Running) {
+        const QString why =
+            RemoteServer::raisePanel(RemoteServer::nameOf(m_location, m_context), kRaiseWaitMs);
+        // An import or a closing panel, which nobody can raise, holds it for a moment only.
+        if (!why.isEmpty())
+            m_lock = std::make_unique<InstanceLock>(m_location, m_context);
+        if (why.isEmpty() || m_lock->state() == InstanceLock::State::Running) {
+            const std::string panel = instanceName.empty() ? std::string("the default instance")
+                                                           : "instance " + instanceName;
+            err << "selvane: the panel of " << panel << " is already running"
+                << (why.isEmpty() ? "; brought it to the front"
+                                  : "; it could not be asked to come to the front: "
+                                        + why.toStdString() + "; no second panel is opened")
+                << '\n';
+            return why.isEmpty() ? Claim::Raised : Claim::NotRaised;
+        }
+    }
+    if (m_lock->state() == InstanceLock::State::Unknown)
+        err << "selvane: the instance cannot be locked: " << m_lock->reason()
+            << "; imports into it are refused while this panel runs\n";
+    return Claim::Ours;
+}
+
+void Instance::listen(RemotePanel &panel, std::ostream &err)
+{
+    m_remote = std::make_unique<RemoteServer>(panel);
+    m_remote->listen(RemoteServer::nameOf(m_location, m_context), err);
+}

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "PanelControl.h"
+#include "RemotePanel.h"
+
+/**
+ * Decides the scripts' requests, whatever protocol carried them: resolves a press against
+ * the shown units, refuses while the operator has the panel (a modal window, the unit in
+ * edit mode) and while it starts or closes, and answers. A raise is served but while the
+ * panel closes. `panel` must outlive the engine.
+ */
+class RequestEngine : public RemotePanel
+{
+public:
+    explicit RequestEngine(PanelControl &panel)
+        : m_panel(panel)
+    { }
+
+    void serve(const RemoteRequest &request, const Answer &answer) override;
+
+private:
+    void press(const RemoteRequest &request, const Answer &answer);
+    QJsonObject status() const;
+
+    PanelControl &m_panel;
+};
