@@ -349,10 +349,12 @@ private slots:
         {
             const StandardError heard;
             Bench bench("", file);
+            bench.window.setListening(true);
             bench.start(0);
             QCOMPARE(heard.text.str(), "selvane: the instance cannot be locked: " + file
-                                           + ".lock is a link; imports into it are refused while "
-                                             "this panel runs\n");
+                                           + ".lock is a link; imports into it are refused, and "
+                                             "scripts cannot reach it, while this panel runs\n");
+            QVERIFY(!QFile::exists(RemoteServer::nameOf(file, kBench))); // nor is a name made
             QCOMPARE(bench.modals.seen, QStringList {"Units"}); // as on a first start
             const UnitPanel &panel = bench.window.panel(0);
             QCOMPARE(panel.ATxt->text() + panel.BTxt->text() + panel.PositionLbl[7]->text(),

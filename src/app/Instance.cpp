@@ -41,12 +41,16 @@ Instance::Claim Instance::claim(const std::string &instanceName, std::ostream &e
     }
     if (m_lock->state() == InstanceLock::State::Unknown)
         err << "selvane: the instance cannot be locked: " << m_lock->reason()
-            << "; imports into it are refused while this panel runs\n";
+            << "; imports into it are refused, and scripts cannot reach it, while this panel "
+               "runs\n";
     return Claim::Ours;
 }
 
 void Instance::listen(RemotePanel &panel, std::ostream &err)
 {
+    // Only the lock's holder may make the name, or replace a socket it finds there.
+    if (m_lock->state() != InstanceLock::State::Held)
+        return;
     m_remote = std::make_unique<RemoteServer>(panel);
     m_remote->listen(RemoteServer::nameOf(m_location, m_context), err);
 }

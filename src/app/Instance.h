@@ -32,7 +32,7 @@ public:
     Claim claim(const std::string &instanceName, std::ostream &err);
 
     /** Takes the scripts' requests on the instance's socket, for `panel`, which must outlive
-        this. */
+        this; only where this panel holds the instance's lock. */
     void listen(RemotePanel &panel, std::ostream &err);
 
 private:
