@@ -282,7 +282,7 @@ public:
     }
 
 private:
-    RemoteServer m_server {window()};
+    RemoteServer m_server {window().engine()};
     QLocalSocket m_socket;
 };
 

@@ -132,7 +132,7 @@ struct Script
     RemoteServer server;
     QLocalSocket socket;
     explicit Script(Bench &bench)
-        : server(bench.window)
+        : server(bench.window.engine())
     {
         QVERIFY(server.listen(RemoteServer::nameOf(bench.registry.location(), kBench), std::cerr));
         socket.connectToServer(server.fullName());

@@ -335,7 +335,7 @@ private slots:
         if (setup == "name folder")
             QVERIFY(::mkdir(path, 0700) == 0);
         const StandardError heard;
-        std::optional<RemoteServer> server(bench.window);
+        std::optional<RemoteServer> server(bench.window.engine());
         QCOMPARE(server->listen(name, std::cerr), said.isEmpty());
         QCOMPARE(QString::fromStdString(heard.text.str()),
                  said.isEmpty()
@@ -351,7 +351,7 @@ private slots:
         QVERIFY(::stat(path, &status) == 0 && (status.st_mode & 07777) == 0600);
         std::optional<RemoteServer> later;
         if (setup == "taken over") { // the one that ends leaves the other's socket be
-            later.emplace(bench.window);
+            later.emplace(bench.window.engine());
             QVERIFY(later->listen(name, std::cerr));
             server.reset();
         }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "CommandLine.h"
 
+#include "Version.h"
+
 #include <algorithm>
 
 #if defined(_WIN32)
@@ -88,6 +90,20 @@ std::string cleanMessage(std::string_view instanceName)
 {
     return "Cleaning " + std::string(instanceName)
            + " registry context\r\nPlease restart application";
+}
+
+std::string cleanRefusal(const std::string &context, const std::string &reason)
+{
+    return reason.empty() ? context + " is in use by a running panel: close it before cleaning"
+                          : "cannot tell whether a panel of " + context + " is running: " + reason
+                                + "; nothing is cleaned";
+}
+
+std::string caption(std::string_view contextSuffix)
+{
+    return std::string(kProject) + " V" + std::to_string(SELVANE_VERSION_MAJOR) + '.'
+           + std::to_string(SELVANE_VERSION_MINOR) + '.' + std::to_string(SELVANE_VERSION_PATCH)
+           + std::string(contextSuffix);
 }
 
 } // namespace CommandLine

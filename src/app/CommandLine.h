@@ -38,4 +38,11 @@ std::string usageMessage();
 /** The text of the box shown before a context is cleaned. */
 std::string cleanMessage(std::string_view instanceName);
 
+/** Why -clean deletes nothing: a running panel of `context`, or, with a `reason`, a lock that
+    cannot tell whether one runs. */
+std::string cleanRefusal(const std::string &context, const std::string &reason);
+
+/** The window's caption for the context's suffix: "SELVANE V1.0.0 - Bench". */
+std::string caption(std::string_view contextSuffix);
+
 } // namespace CommandLine

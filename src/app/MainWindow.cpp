@@ -4,21 +4,15 @@
 #include "CommandLine.h"
 #include "Instance.h"
 #include "OrderlyEnd.h"
+#include "ShownUnit.h"
 #include "UnitSettings.h"
-#include "Version.h"
 #include "dialogs/Conf.h"
 #include "dialogs/Units.h"
 #include "forms/BusyCursor.h"
-#include "forms/Colours.h"
-#include "forms/FormDefinitions.h"
-#include "forms/GraphicalButton.h"
 #include "forms/MainForm.h"
-#include "forms/UnitFrame.h"
 #include "forms/WindowPlacement.h"
-#include "gpib/GpibApi.h"
 #include "gpib/UnitDeviceLink.h"
 #include "settings/InstanceLock.h"
-#include "settings/Registry.h"
 #include "settings/SettingsStore.h"
 #include "settings/SystemRegistry.h"
 #include "switch/EditMode.h"
@@ -26,12 +20,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include <algorithm>
 #include <iostream>
-#include <utility>
 
 namespace {
 
@@ -93,10 +85,9 @@ void MainWindow::cleanStart(const std::string &instanceName)
     const InstanceLock lock(m_store.registry().location(), m_contextName);
     if (lock.state() != InstanceLock::State::Held) {
         showBox(QMessageBox::Critical,
-                lock.state() == InstanceLock::State::Running
-                    ? m_contextName + " is in use by a running panel: close it before cleaning"
-                    : "cannot tell whether a panel of " + m_contextName
-                          + " is running: " + lock.reason() + "; nothing is cleaned");
+                CommandLine::cleanRefusal(
+                    m_contextName,
+                    lock.state() == InstanceLock::State::Running ? std::string() : lock.reason()));
         m_exitCode = 1;
     } else {
         showBox(QMessageBox::NoIcon, CommandLine::cleanMessage(instanceName));
@@ -122,12 +113,7 @@ void MainWindow::normalStart(const std::string &instanceName)
     m_saveOnClose = true;
     if (m_listening) // a second start during a slow start-up finds the panel already
         m_instance->listen(m_engine, std::cerr);
-    setWindowTitle(QStringLiteral("%1 V%2.%3.%4%5")
-                       .arg(UnitSettings::fromBytes(std::string(CommandLine::kProject)))
-                       .arg(SELVANE_VERSION_MAJOR)
-                       .arg(SELVANE_VERSION_MINOR)
-                       .arg(SELVANE_VERSION_PATCH)
-                       .arg(UnitSettings::fromBytes(m_contextSuffix))
+    setWindowTitle(UnitSettings::fromBytes(CommandLine::caption(m_contextSuffix))
                    // nobody takes the demo for the bench
                    + (demoStore() ? QStringLiteral(" (simulated bus)") : QString()));
 
@@ -137,7 +123,8 @@ void MainWindow::normalStart(const std::string &instanceName)
         dialog.exec();
         if (endedBySignal())
             return;
-        saveNow([this] { return UnitSettings::writeCount(m_store, m_contextName, m_unitCount); });
+        m_store.inTransaction(
+            [this] { return UnitSettings::writeCount(m_store, m_contextName, m_unitCount); });
     }
 
     for (int i = 0; i < m_unitCount; ++i) {
@@ -185,12 +172,8 @@ void MainWindow::openShownUnits()
         ShowLinkState(i, linked);
         if (m_quitRequested)
             m_exitCode = 2; // as selvane-scan ends for the same failure
-        if (endedBySignal())
+        if (endedBySignal() || (m_quitRequested && close()))
             return;
-        if (m_quitRequested) {
-            close();
-            return;
-        }
     }
 }
 
@@ -201,15 +184,9 @@ bool MainWindow::OpenUnit(std::int16_t index)
         const BusyCursor waiting;
         result = UnitDeviceLink::OpenUnit(unit(index), m_gpib);
     }
-    const UnitState &state = unit(index);
-    if (result.refusal
-        && (result.refusal->first == gpib::kEdvr || result.refusal->first == gpib::kEneb)) {
-        // The board itself cannot be used (no device file, no permission, not configured),
-        // which the red caption alone does not tell.
-        std::cerr << "selvane: unit " << index + 1 << ": board " << state.Board
-                  << " cannot be used: the driver answered "
-                  << gpib::errorWithReason(result.refusal->first, result.refusal->second) << '\n';
-    }
+    if (const std::string why = UnitDeviceLink::boardRefusal(result, unit(index).Board);
+        !why.empty())
+        std::cerr << "selvane: unit " << index + 1 << ": " << why << '\n';
     if (result.failure) {
         std::string message = UnitDeviceLink::failureMessage(*result.failure);
         showBox(QMessageBox::Critical, message);
@@ -223,16 +200,12 @@ bool MainWindow::OpenUnit(std::int16_t index)
 void MainWindow::ShowUnitAddress(std::int16_t index)
 {
     const UnitState &state = unit(index);
-    panel(index).Frame->setTitle(QStringLiteral("Unit %1  [%2.%3.%4]")
-                                     .arg(index + 1)
-                                     .arg(state.Board)
-                                     .arg(state.PAd)
-                                     .arg(state.SAd));
+    MainForm::showAddress(panel(index), index, state.Board, state.PAd, state.SAd);
 }
 
 void MainWindow::ShowLinkState(std::int16_t index, bool linked)
 {
-    panel(index).Frame->setCaptionColour(linked ? forms::kLinkedGreen : forms::kFailedRed);
+    MainForm::showLink(panel(index), linked);
 }
 
 void MainWindow::PositionPress(int index, int position, const Heard &heard)
@@ -268,33 +241,14 @@ PanelControl::Holder MainWindow::holder() const
 std::vector<PanelControl::ShownUnit> MainWindow::shownUnits() const
 {
     std::vector<ShownUnit> shown;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(std::max<int>(m_unitCount, 0)); ++i) {
-        const UnitPanel &controls = m_panels.at(i);
-        ShownUnit &unit = shown.emplace_back();
-        unit.Board = m_units.at(i).Board;
-        unit.PAd = m_units.at(i).PAd;
-        unit.SAd = m_units.at(i).SAd;
-        unit.linked = controls.Frame->captionColour() == forms::toQColor(forms::kLinkedGreen);
-        unit.Editing = m_units.at(i).Editing;
-        unit.titles = {controls.ATxt->text(), controls.BTxt->text()};
-        for (int p = 0; p < kPositions; ++p) {
-            unit.labels[p] = controls.Position[p]->text();
-            unit.selected[p] = controls.Position[p]->backColour() == forms::kSelectedGreen;
-        }
-    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(std::max<int>(m_unitCount, 0)); ++i)
+        shown.push_back(describeUnit(m_units.at(i), m_panels.at(i)));
     return shown;
 }
 
 void MainWindow::bringToFront()
 {
-    QWidget *front = QApplication::activeModalWidget();
-    if (!front) {
-        front = this;
-        if (isMinimized())
-            showNormal();
-    }
-    front->raise();
-    front->activateWindow();
+    WindowPlacement::toFront(*this);
 }
 
 void MainWindow::EditPress(int index)
@@ -304,7 +258,7 @@ void MainWindow::EditPress(int index)
     state.Editing = !state.Editing;
     SetEditMode(panel(index), state.Editing);
     if (!state.Editing && index < m_unitCount) { // locked: its labels are in force now
-        saveNow([&] {
+        m_store.inTransaction([&] {
             return UnitSettings::write(m_store, m_contextName, index, state, panel(index),
                                        UnitSettings::Values::Texts);
         });
@@ -331,7 +285,7 @@ void MainWindow::ConfigPress(int index)
         state.SAd = m_conf->sad();
         ShowUnitAddress(unitIndex);
         if (before != std::array {state.Board, state.PAd, state.SAd} && index < m_unitCount) {
-            saveNow([&] {
+            m_store.inTransaction([&] {
                 return UnitSettings::write(m_store, m_contextName, index, state, panel(index),
                                            UnitSettings::Values::Address);
             });
@@ -372,11 +326,4 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // through its Config button.
     for (std::int16_t index = 0; index < static_cast<std::int16_t>(m_units.size()); ++index)
         CloseUnit(index);
-}
-
-void MainWindow::saveNow(const std::function<bool()> &writes)
-{
-    Registry &registry = m_store.registry();
-    if (registry.beginTransaction() == Registry::kSuccess)
-        registry.endTransaction(writes());
 }

@@ -28,7 +28,7 @@ class SettingsStore;
  * settings context of this running copy. It is the only long-lived object; the program ends
  * when it closes. Its engine serves the scripts' requests, as the operator's own presses.
  */
-class MainWindow : public QWidget, public PanelControl, public RemotePanel
+class MainWindow : public QWidget, public PanelControl
 {
     Q_OBJECT
     Q_PROPERTY(qint16 UnitCount READ UnitCount WRITE setUnitCount)
@@ -73,12 +73,8 @@ public:
     /** Ends the window in order when a signal or the session's end asks for it. */
     OrderlyEnd &orderlyEnd() { return *m_end; }
 
-    /** A script's request, as the window's engine serves it: a socket may be made on the
-        window itself. */
-    void serve(const RemoteRequest &request, const Answer &answer) override
-    {
-        m_engine.serve(request, answer);
-    }
+    /** What serves the scripts' requests on this window. */
+    RemotePanel &engine() { return m_engine; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -107,9 +103,6 @@ private:
     void CloseUnit(std::int16_t index);
     /** A box titled "SELVANE" with an OK button. */
     void showBox(QMessageBox::Icon icon, const std::string &text);
-    /** Stores at once what the operator has just set: `writes` lands whole or not at all
-        where the store has transactions; a store that cannot be written stays silent. */
-    void saveNow(const std::function<bool()> &writes);
 
     SettingsStore &m_store;
     GpibBinding &m_gpib;

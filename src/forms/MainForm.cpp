@@ -105,6 +105,17 @@ std::array<UnitPanel, forms::kUnitPanels> MainForm::build(QWidget *window, const
     return panels;
 }
 
+void MainForm::showAddress(UnitPanel &panel, int index, int board, int pad, int sad)
+{
+    panel.Frame->setTitle(
+        QStringLiteral("Unit %1  [%2.%3.%4]").arg(index + 1).arg(board).arg(pad).arg(sad));
+}
+
+void MainForm::showLink(UnitPanel &panel, bool linked)
+{
+    panel.Frame->setCaptionColour(linked ? forms::kLinkedGreen : forms::kFailedRed);
+}
+
 void MainForm::prepare(UnitPanel &panel)
 {
     TypingLimit::install(panel.ATxt, kTitleLimit);

@@ -23,6 +23,11 @@ public:
         buttons' captions, and the titles and labels take at most 9 and 10 typed letters. */
     static void prepare(UnitPanel &panel);
 
+    /** The frame's caption "Unit n  [board.pad.sad]" of unit `index` (from 0), and its
+        colour: dark green when `linked`, else red. */
+    static void showAddress(UnitPanel &panel, int index, int board, int pad, int sad);
+    static void showLink(UnitPanel &panel, bool linked);
+
     /** The tab order once the unit count is known: the 24 position buttons first, panel by
         panel, then every other control of `window` in the order of the definition. The
         position buttons of the panels from `shown` on are disabled. */

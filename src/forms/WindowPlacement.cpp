@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "WindowPlacement.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QRegion>
 #include <QScreen>
@@ -56,6 +57,18 @@ QPoint onScreens(const QRect &frame)
                        std::max(area.left(), area.right() + 1 - frame.width())),
             std::clamp(frame.top(), area.top(),
                        std::max(area.top(), area.bottom() + 1 - frame.height()))};
+}
+
+void toFront(QWidget &window)
+{
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front) {
+        front = &window;
+        if (window.isMinimized())
+            window.showNormal();
+    }
+    front->raise();
+    front->activateWindow();
 }
 
 } // namespace WindowPlacement

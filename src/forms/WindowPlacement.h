@@ -28,4 +28,8 @@ QPoint placed(QPoint stored, int currentTop, QSize frame, const TwipsScale &scal
     moved the least onto the screen that holds most of it (the primary when none does). */
 QPoint onScreens(const QRect &frame);
 
+/** Brings `window` to the front and activates it, or its open modal dialog or box, which
+    would otherwise stand behind it. */
+void toFront(QWidget &window);
+
 } // namespace WindowPlacement

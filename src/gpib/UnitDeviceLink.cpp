@@ -104,3 +104,12 @@ std::string UnitDeviceLink::failureMessage(const BindingFailure &failure)
 #endif
     return message;
 }
+
+std::string UnitDeviceLink::boardRefusal(const Result &result, int board)
+{
+    if (!result.refusal
+        || (result.refusal->first != gpib::kEdvr && result.refusal->first != gpib::kEneb))
+        return {};
+    return "board " + std::to_string(board) + " cannot be used: the driver answered "
+           + gpib::errorWithReason(result.refusal->first, result.refusal->second);
+}

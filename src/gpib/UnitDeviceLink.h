@@ -41,4 +41,9 @@ public:
     /** The message for a binding failure; a missing library adds how to mend it (the NI
         driver on Windows, linux-gpib elsewhere). */
     static std::string failureMessage(const BindingFailure &failure);
+
+    /** Where the board itself cannot be used (EDVR, ENEB: no device file, no permission, not
+        configured), which a red caption alone does not tell: "board 0 cannot be used: the
+        driver answered ..."; else empty. */
+    static std::string boardRefusal(const Result &result, int board);
 };

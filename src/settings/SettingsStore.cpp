@@ -136,6 +136,12 @@ bool SettingsStore::WriteValue(const std::string &context, const std::string &na
            == Registry::kSuccess;
 }
 
+void SettingsStore::inTransaction(const std::function<bool()> &writes) const
+{
+    if (m_registry.beginTransaction() == Registry::kSuccess)
+        m_registry.endTransaction(writes());
+}
+
 void SettingsStore::DeleteContext(const std::string &context) const
 {
     OpenKeys keys(m_registry);

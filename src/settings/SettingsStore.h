@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,11 @@ public:
      * A number outside the 32-bit range (or not a number) is not stored: false.
      */
     bool WriteValue(const std::string &context, const std::string &name, double number) const;
+
+    /** Makes `writes` one transaction: all of it or none where the store has transactions
+        (the Windows registry writes value by value). A store that cannot be written stays
+        silent, as at the end of a run. */
+    void inTransaction(const std::function<bool()> &writes) const;
 
     /** Removes the context key with all its values; reports nothing. */
     void DeleteContext(const std::string &context) const;
