@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     }
     const RemoteRequest &request = std::get<RemoteRequest>(parsed);
-    if (request.kind == RemoteRequest::Kind::Status)
+    if (request.kind != RemoteRequest::Kind::Press) // a status or a raise names no unit
         return request.unit == 0 ? 0 : (std::abort(), 0);
     if (request.unit < 1 || request.unit > 9 || (request.section != 'A' && request.section != 'B')
         || request.position < 0 || request.position > 4
@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                 + QByteArray::number(request.position) + "\"}";
         const auto reread = RemoteRequest::parse(line);
         const auto *again = std::get_if<RemoteRequest>(&reread);
-        if (!again || again->unit != request.unit || again->position != request.position)
+        if (!again || again->unit != request.unit || again->section != request.section
+            || again->position != request.position)
             std::abort();
     }
     return 0;

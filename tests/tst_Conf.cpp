@@ -33,7 +33,7 @@ private slots:
         QTest::newRow("octal") << "&O17" << 15;
         QTest::newRow("hex stops at a non-digit") << "&H1FG" << 31;
         QTest::newRow("hex without digits") << "&H" << 0;
-        QTest::newRow("octal stops at 8") << "&O78" << 7;
+        QTest::newRow("octal in lower case stops at 8") << "&o78" << 7;
         QTest::newRow("negative") << "-5" << -5;
         QTest::newRow("exponent") << "1e2" << 100;
         QTest::newRow("exponent with sign") << "15E-1" << 2;

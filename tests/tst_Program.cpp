@@ -225,8 +225,9 @@ private slots:
             environment.insert("SELVANE_REGISTRY", QString::fromStdString(file));
             tool.setProcessEnvironment(environment);
             tool.start(program, arguments);
-            tool.waitForFinished(20000);
-            return std::pair(tool.exitCode(), QString::fromUtf8(tool.readAllStandardError()));
+            // A tool still running after that is a failure, whatever its exit code would say.
+            return std::pair(tool.waitForFinished(20000) ? tool.exitCode() : -1,
+                             QString::fromUtf8(tool.readAllStandardError()));
         };
         const auto import = [&](const char *label) {
             std::ofstream(path) << "Windows Registry Editor Version 5.00\n\n[" << kContextPath

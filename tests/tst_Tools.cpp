@@ -317,6 +317,7 @@ struct Answer
     std::optional<std::string> file = {}; ///< written as FOLDER/in.reg first
     const char *why = ""; ///< a later part of the message
     bool demo = false; ///< run on the store SELVANE_DEMO=1 opens, in the config folder FOLDER
+    const char *out = ""; ///< how standard output begins
 };
 
 class Answers : public SettingsTest, public ::testing::WithParamInterface<Answer>
@@ -355,6 +356,7 @@ TEST_P(Answers, SayWhatHappenedAndMakeNothingThatWasNotAsked)
     EXPECT_NE(err.str().find(row.err), std::string::npos) << err.str();
     EXPECT_NE(err.str().find(row.why, err.str().find(row.err)), std::string::npos) << err.str();
     EXPECT_EQ(out.str().empty(), !row.output);
+    EXPECT_EQ(out.str().rfind(row.out, 0), 0u) << out.str();
     EXPECT_EQ(dump(), before); // all or nothing: none of these changes the store
 #if !defined(_WIN32) // there the test's registry file only marks a test's first start
     EXPECT_EQ(std::filesystem::exists(registry.folder.file("registry.sqlite3")), made);
@@ -402,8 +404,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"list_of_the_demos_own_store", seedBench, {"list"}, 1, "no settings at ", false, {}, kDemoStore, true},
     Answer {"export_without_a_store", nullptr, {"export", "Bench"}, 1, "no settings at "},
     Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},
-    Answer {"help", nullptr, {"--help"}, 0, "", true},
-    Answer {"help_short", nullptr, {"-h"}, 0, "", true},
+    Answer {"help", nullptr, {"--help"}, 0, "", true, {}, "", false, "Usage: selvane-settings list\n"},
+    Answer {"help_short", nullptr, {"-h"}, 0, "", true, {}, "", false, "Usage: selvane-settings list\n"},
     Answer {"usage_without_a_command", nullptr, {}, 64, "Usage: selvane-settings list\n"},
     Answer {"usage_for_a_name_after_list", nullptr, {"list", "Bench"}, 64, "Usage: selvane-settings list\n"},
     Answer {"usage_for_an_import_of_nothing", nullptr, {"import"}, 64, "Usage: selvane-settings list\n"},
@@ -634,9 +636,15 @@ TEST_F(SettingsTest, AnExportKeepsTheTargetsPermissionsAndWritesADeviceAsItIs)
     namespace fs = std::filesystem;
     seedBench(registry.registry);
     const std::string target = file("out.reg", "old");
-    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(target, kept); // not the mode a temporary file has
+    const mode_t mask = ::umask(022);
+    const int made = settings({"export", "Bench", "-o", registry.folder.file("new.reg")});
+    ::umask(mask);
+    ASSERT_EQ(made, 0) << err.str();
+    EXPECT_EQ(permissionsOf(registry.folder.file("new.reg")), kept | fs::perms::others_read);
     ASSERT_EQ(settings({"export", "Bench", "-o", target}), 0) << err.str();
-    EXPECT_EQ(permissionsOf(target), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(permissionsOf(target), kept);
     EXPECT_EQ(settings({"export", "Bench", "-o", "/dev/full"}), 1);
     EXPECT_NE(err.str().find("cannot write /dev/full: No space left on device"), std::string::npos);
     EXPECT_EQ(settings({"export", "Bench", "-o", registry.folder.file("none/out.reg")}), 1);
