@@ -46,4 +46,5 @@ private:
     std::intptr_t m_handle = -1;
     QByteArray m_pending;
     QString m_why;
+    QString m_name; ///< the socket's path or the pipe's name, for why()
 };
