@@ -191,4 +191,12 @@ ScriptClient::Outcome ScriptClient::ask(const QByteArray &line, const QDeadlineT
     m_why.clear();
     return Outcome::Done;
 }
+
+void ScriptClient::letToTheFront()
+{
+    ULONG server = 0;
+    if (m_handle != kNone && GetNamedPipeServerProcessId(handleOf(m_handle), &server))
+        AllowSetForegroundWindow(server);
+}
+
 #endif
