@@ -226,8 +226,8 @@ private slots:
             tool.setProcessEnvironment(environment);
             tool.start(program, arguments);
             // A tool still running after that is a failure, whatever its exit code would say.
-            return std::pair(tool.waitForFinished(20000) ? tool.exitCode() : -1,
-                             QString::fromUtf8(tool.readAllStandardError()));
+            const int code = tool.waitForFinished(20000) ? tool.exitCode() : -1;
+            return std::pair(code, QString::fromUtf8(tool.readAllStandardError()));
         };
         const auto import = [&](const char *label) {
             std::ofstream(path) << "Windows Registry Editor Version 5.00\n\n[" << kContextPath

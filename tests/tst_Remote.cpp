@@ -127,7 +127,7 @@ private slots:
         QTest::newRow("the empty label") << "" << QStringList {R"({"unit":1,"section":"A","label":""})" "\n"} << QStringList {kRefused.arg(R"(no button of unit 1, section A carries \"\")")} << "";
         QTest::newRow("one unit in edit mode") << "edit 2" << QStringList {R"({"press":"2A1"})" "\n", R"({"press":"1A2"})" "\n"} << QStringList {kRefused.arg("unit 2 is being edited"), R"({"link":"good","ok":true,"position":"A2","unit":1})"} << "ibwrt(32,2)=4132";
         QTest::newRow("the configuration dialog") << "configuring" << QStringList {press} << QStringList {kRefused.arg("the configuration dialog is open")} << "ibwrt(32,2)=5858";
-        QTest::newRow("a message box waits for the answer") << "no ibwrt" << QStringList {R"({"press":"1A1"})" "\n"} << QStringList {"{\"error\":\"Can't find DLL entry point ibwrt in " SELVANE_SIM_LIBRARY "\",\"link\":\"failed\",\"ok\":false,\"position\":\"A1\",\"unit\":1}", kRefused.arg("a message box is open")} << "";
+        QTest::newRow("a message box waits for the answer, the next line for the box") << "no ibwrt" << QStringList {R"({"press":"1A1"})" "\n" R"({"press":"3A1"})" "\n"} << QStringList {"{\"error\":\"Can't find DLL entry point ibwrt in " SELVANE_SIM_LIBRARY "\",\"link\":\"failed\",\"ok\":false,\"position\":\"A1\",\"unit\":1}", kRefused.arg("a message box is open"), kRefused.arg("unit 3 is not shown")} << "";
         QTest::newRow("a closed panel") << "closed" << QStringList {press} << QStringList {kRefused.arg("the panel is closing")} << "";
         QTest::newRow("hostile lines, then a press") << "" << QStringList {"{\"press\":\n", "[1]\n", "\n", R"({"press":"1A3","unit":1})" "\n", R"({"status":false})" "\n", R"({"press":"1a3"})" "\n", R"({"unit":1.5,"section":"A","label":"A1"})" "\n", R"({"unit":1,"section":"C","label":"A1"})" "\n", R"({"unit":1,"section":"A","label":7})" "\n", R"({"press":"1A9","press":"1A2"})" "\n", R"({"press":"1A3\n"})" "\n", QString(4097, 'x') + '\n', press}
             << QStringList {kRefused.arg("the request is not JSON: unterminated object at byte 9"), kRefused.arg("a request is one JSON object"), kRefused.arg("the request is not JSON: illegal value at byte 0"),
@@ -165,6 +165,7 @@ private slots:
         } else if (setup == "no ibwrt") {
             script.socket.write(chunks[0].toUtf8());
             QVERIFY(QTest::qWaitFor([&] { return !heard.isEmpty(); }, 60000));
+            heard << script.answer(); // the line after the press, once the box is gone
         } else {
             heard = answersTo(script, chunks);
         }
@@ -192,6 +193,7 @@ private slots:
         QTest::newRow("no answer in time") << "quiet" << QStringList {"--timeout", "0.5", "--instance", "Quiet", "1A1"} << 3 << "" << "selvane-switch: the panel 'Quiet' did not answer in time\n" << "";
         QTest::newRow("a panel that closes before it answers") << "closing" << QStringList {"--instance", "Quiet", "1A1"} << 3 << "" << "selvane-switch: the panel 'Quiet' closed the connection before it answered\n" << "";
         QTest::newRow("a link to another instance's socket") << "link" << QStringList {"--instance", "Linked", "1A1"} << 2 << "" << "selvane-switch: the panel 'Linked' cannot be trusted: " << "";
+        QTest::newRow("a closed output") << "closed output" << QStringList {"--instance", "Bench", "1A3"} << 1 << "" << "selvane-switch: cannot write standard output: Bad file descriptor\n" << "ibwrt(32,2)=4133";
         QTest::newRow("the socket's name, whatever the environment") << "elsewhere" << QStringList {"--instance", "Bench", "--socket"} << 0 << "{socket}\n" << "" << "";
         QTest::newRow("a lone hyphen") << "" << QStringList {"-"} << 64 << "" << "selvane-switch: '-' is no press" << "";
         QTest::newRow("an option after --") << "" << QStringList {"--", "--status"} << 64 << "" << "selvane-switch: '--status' is no press" << "";
@@ -245,6 +247,9 @@ private slots:
             const QString text = QString::fromUtf8(readme.readAll());
             const qsizetype start = text.indexOf("```python\n") + 10;
             client.start("python3", {"-c", text.mid(start, text.indexOf("```", start) - start)});
+        } else if (setup == "closed output") {
+            client.start("sh", QStringList {"-c", "exec \"$0\" \"$@\" >&-", SELVANE_SWITCH_PROGRAM}
+                                   + args);
         } else {
             client.start(SELVANE_SWITCH_PROGRAM, args);
         }
@@ -457,7 +462,10 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] { return hangUp ? script.server.scripts() == 1 : readSoFar(fd, &answers); },
             60000));
-        QCOMPARE(answers.count("\"ok\":true"), hangUp ? 0 : 3);
+        const QByteArray good = "{\"link\":\"good\",\"ok\":true,\"position\":\"";
+        QCOMPARE(answers, hangUp ? QByteArray() // all three, in the order sent in one write
+                                 : good + "A1\",\"unit\":1}\n" + good + "A2\",\"unit\":1}\n" + good
+                                       + "B1\",\"unit\":1}\n");
         QCOMPARE(::writes(bench).count("ibwrt"), hangUp ? 0 : 3);
         if (!hangUp)
             ::close(fd);
