@@ -229,9 +229,10 @@ private slots:
             const int code = tool.waitForFinished(20000) ? tool.exitCode() : -1;
             return std::pair(code, QString::fromUtf8(tool.readAllStandardError()));
         };
-        const auto import = [&](const char *label) {
+        const auto import = [&](const char *label, const char *also = "") {
             std::ofstream(path) << "Windows Registry Editor Version 5.00\n\n[" << kContextPath
-                                << "SELVANE - Bench]\n\"1.A1.label\"=\"" << label << "\"\n";
+                                << "SELVANE - Bench]\n\"1.A1.label\"=\"" << label << "\"\n"
+                                << also;
             return run(SELVANE_SETTINGS_PROGRAM, {"import", QString::fromStdString(path)});
         };
         // Another instance's panel, and one of this instance by another spelling, on another
@@ -247,6 +248,10 @@ private slots:
                                   {"Bench"});
         QVERIFY(other.startedUp() && sameNameElsewhere.startedUp());
         QCOMPARE(import("First").first, 0);
+        QCOMPARE(
+            import("Both", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvern Software\\SELVANE - bench 2]\n"),
+            std::pair(1, QStringLiteral("selvane-settings: a panel of instance bench 2 is "
+                                        "running; close it first; nothing imported\n")));
 
         Program panel(file, folder.file("trace.jsonl"), {"bench"});
         QVERIFY(panel.startedUp());

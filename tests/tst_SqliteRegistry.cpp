@@ -197,8 +197,12 @@ INSTANTIATE_TEST_SUITE_P(Files, Unusable, ::testing::Values(
 TEST(SqliteRegistryFile, ReadOnlyFileIsReadButNotWrittenByAnOrdinaryUser)
 {
     namespace fs = std::filesystem;
-    TemporaryFolder folder;
-    const std::string file = folder.file("registry.sqlite3");
+    if (::getuid() != 0)
+        GTEST_SKIP() << "only root can become another user, for whom the file is read-only";
+    TemporaryFolder top;
+    const fs::path folder = top.path() / "odd %41?#"; // read through a URI, where these mean more
+    fs::create_directory(folder);
+    const std::string file = (folder / "registry.sqlite3").string();
     {
         SqliteRegistry registry(file);
         ASSERT_EQ(storeRaw(registry, "SELVANE", "v", 1, "a"), Registry::kSuccess);
@@ -206,14 +210,14 @@ TEST(SqliteRegistryFile, ReadOnlyFileIsReadButNotWrittenByAnOrdinaryUser)
     auto other = std::make_unique<SqliteRegistry>(file); // another copy, still running
     ASSERT_EQ(storeRaw(*other, "SELVANE", "v", 1, "b"), Registry::kSuccess); // in its log
     ASSERT_TRUE(fs::exists(file + "-wal"));
-    fs::permissions(folder.path(), fs::perms::group_write | fs::perms::others_write,
+    fs::permissions(folder, fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     // Read with the log, and once the other copy has closed, without the log's shared memory
     // that only a writable folder can hold.
     for (const bool logLeft : {true, false}) {
         if (!logLeft)
             other.reset();
-        for (const auto &entry : fs::directory_iterator(folder.path()))
+        for (const auto &entry : fs::directory_iterator(folder))
             fs::permissions(entry.path(), fs::perms::group_write | fs::perms::others_write,
                             fs::perm_options::remove);
         EXPECT_EQ(asNobody([&] {

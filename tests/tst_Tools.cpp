@@ -5,6 +5,7 @@
 #include "PlatformRegistry.h"
 #include "SimDriver.h"
 #include "gpib/GpibStatus.h"
+#include "settings/InstanceLock.h"
 #include "tools/RegFile.h"
 #include "tools/ScanTool.h"
 #include "tools/SettingsTool.h"
@@ -673,6 +674,23 @@ TEST_F(SettingsTest, AnExportEndedByASignalLeavesTheOldFileAndNothingBeside)
     }
 }
 
+TEST_F(SettingsTest, ALinkToTheSettingsFileIsTheSameInstance)
+{
+    namespace fs = std::filesystem;
+    seedBench(registry.registry);
+    const std::string real = registry.registry.location();
+    const std::string later = registry.folder.file("later.sqlite3");
+    fs::create_symlink(real, registry.folder.file("link"));
+    fs::create_symlink(later, registry.folder.file("to-later")); // made through the link later
+    for (const auto &[link, file] : {std::pair(registry.folder.file("link"), real),
+                                     std::pair(registry.folder.file("to-later"), later)}) {
+        EXPECT_EQ(InstanceLock::key(link, kBench), InstanceLock::key(file, kBench)) << link;
+        EXPECT_EQ(InstanceLock::name(link, kBench), InstanceLock::name(file, kBench)) << link;
+    }
+    const InstanceLock held(registry.folder.file("link"), "selvane - BENCH");
+    EXPECT_EQ(InstanceLock(real, kBench).state(), InstanceLock::State::Running);
+}
+
 TEST_F(SettingsTest, TheStoresRefusalIsSaidInWordsWithItsPlace)
 {
     seedBench(registry.registry);
@@ -687,6 +705,8 @@ TEST_F(SettingsTest, TheStoresRefusalIsSaidInWordsWithItsPlace)
               "selvane-settings: " + storeFile + ": locked by another program; nothing imported\n");
 
     namespace fs = std::filesystem;
+    if (::getuid() != 0)
+        GTEST_SKIP() << "only root can become another user, for whom the store is read-only";
     fs::permissions(registry.folder.path(), fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     fs::permissions(storeFile,
