@@ -8,6 +8,8 @@
 #include <string>
 
 #if !defined(_WIN32)
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -79,5 +81,18 @@ inline int asNobody(const std::function<int()> &check)
     int status = -1;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/** A Unix socket bound to `path` (not listening), or connected to it; -1 when it fails. */
+inline int socketAt(const std::string &path, bool connected)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto *at = reinterpret_cast<sockaddr *>(&address);
+    return (connected ? ::connect(fd, at, sizeof address) : ::bind(fd, at, sizeof address)) == 0
+               ? fd
+               : -1;
 }
 #endif

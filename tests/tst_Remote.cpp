@@ -69,19 +69,6 @@ QString askAlone(const QString &name, const QByteArray &line)
                : QString();
 }
 
-/** A Unix socket bound to `name` (not listening), or connected to it; -1 when it fails. */
-int socketAt(const QString &name, bool connected)
-{
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, name.toUtf8().constData(), sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const auto *at = reinterpret_cast<sockaddr *>(&address);
-    return (connected ? ::connect(fd, at, sizeof address) : ::bind(fd, at, sizeof address)) == 0
-               ? fd
-               : -1;
-}
-
 /** What has come on `fd` so far, and whether it has ended. */
 bool readSoFar(int fd, QByteArray *bytes)
 {
@@ -332,7 +319,7 @@ private slots:
         if (setup == "open folder" || setup == "left socket" || setup.startsWith("name "))
             QVERIFY(::mkdir(folder.toUtf8(), 0700) == 0 && ::chmod(folder.toUtf8(), 0755) == 0);
         if (setup == "left socket") // bound, never listened on, closed: nobody answers
-            QVERIFY(::close(socketAt(name, false)) == 0);
+            QVERIFY(::close(socketAt(name.toStdString(), false)) == 0);
         if (setup == "folder link")
             QVERIFY(QFile::link(QString::fromStdString(top.path()), folder));
         if (setup == "name link")
@@ -410,7 +397,7 @@ private slots:
         pid_t child = -1;
         if (setup == "nobody listens") { // bound as this user, listening as nobody
             QVERIFY(::mkdir(folder.toUtf8(), 0700) == 0);
-            const int fd = socketAt(name, false);
+            const int fd = socketAt(name.toStdString(), false);
             child = ::fork();
             if (child == 0) { // exits 0 when the client went without a byte sent
                 char byte = 0;
@@ -451,7 +438,7 @@ private slots:
         Bench bench;
         prepare(bench);
         Script script(bench);
-        const int fd = socketAt(script.server.fullName(), true);
+        const int fd = socketAt(script.server.fullName().toStdString(), true);
         QVERIFY(QTest::qWaitFor([&] { return script.server.scripts() == 2; }, 60000));
         // The panel is held meanwhile: it runs in this thread.
         const QByteArray presses =
@@ -479,7 +466,7 @@ private slots:
         QVERIFY(listener.listen(name).isEmpty());
         ScriptLink *made = nullptr;
         connect(&listener, &ScriptListener::connected, [&](ScriptLink *link) { made = link; });
-        const int fd = socketAt(name, true);
+        const int fd = socketAt(name.toStdString(), true);
         QVERIFY(QTest::qWaitFor([&] { return made != nullptr; }, 60000));
         ScriptLink &link = *made;
         // Unread answers past their bound: nothing more is read until the client reads.
@@ -516,7 +503,7 @@ private slots:
         const QString name = script.server.fullName();
         std::vector<int> waiting;
         for (int i = 0; i < 3; ++i) {
-            waiting.push_back(socketAt(name, true));
+            waiting.push_back(socketAt(name.toStdString(), true));
             QVERIFY(::send(waiting.back(), "{\"status\":true}\n", 16, 0) == 16);
         }
         rlimit kept {};

@@ -596,16 +596,6 @@ TEST_P(Targets, AreReplacedWholeOrLeftAsTheyWere)
     EXPECT_EQ(after, before);
 }
 
-void bindSocket(const std::string &file)
-{
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    file.copy(address.sun_path, sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
-    ::close(fd);
-}
-
 std::filesystem::perms permissionsOf(const std::string &file)
 {
     return std::filesystem::status(file).permissions();
@@ -625,7 +615,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Targets, ::testing::Values(
     Target {"a_planted_part_link", [](const std::string &file) { std::filesystem::create_symlink(std::filesystem::path(file).parent_path() / "victim", file + ".part"); }, 0, "", file_type::regular},
     Target {"a_link_to_a_file", [](const std::string &file) { std::ofstream(file + ".real") << "old"; std::filesystem::create_symlink(file + ".real", file); }, 0, "", file_type::symlink},
     Target {"a_fifo_nobody_reads", [](const std::string &file) { ::mkfifo(file.c_str(), 0600); }, 1, "out.reg is a FIFO that nobody reads: nothing written", file_type::fifo},
-    Target {"a_socket", [](const std::string &file) { bindSocket(file); }, 1, "out.reg is a socket: not replaced, nothing written", file_type::socket},
+    Target {"a_socket", [](const std::string &file) { ::close(socketAt(file, false)); }, 1, "out.reg is a socket: not replaced, nothing written", file_type::socket},
     Target {"a_directory", [](const std::string &file) { std::filesystem::create_directory(file); }, 1, "out.reg is a directory: not replaced", file_type::directory},
     Target {"a_link_to_a_full_device", [](const std::string &file) { std::filesystem::create_symlink("/dev/full", file); }, 1, "out.reg: No space left on device", file_type::symlink},
     Target {"an_fsync_that_fails", [](const std::string &file) { old(file, {"fsync", EIO}); }, 1, "out.reg: Input/output error", file_type::regular}),
