@@ -89,56 +89,6 @@ if [[ ! -f $provided || ! -f $SELVANE_QT_MINGW/bin/Qt6Network.dll ]]; then
 fi
 [[ ${1:-} == --qt ]] && exit 0
 
-# The panel as the operator starts it, on the simulated bus loaded under NI's name from beside
-# the program, with three units stored as another program stores them; A2 and B1 of the
-# first unit pressed, each press waited for on the screen's pixels, and B2 pressed by a
-# script through selvane-switch.exe; then closed as Windows closes a program, which saves;
-# and the tools run beside it.
-run_panel() {
-    local out=$1 key='HKLM\SOFTWARE\Talvern Software\SELVANE - Bench'
-    for value in Units=3 X=300 Y=300 2.PAd=8 3.PAd=9; do
-        wine reg add "$key" /reg:32 /f /v "${value%=*}" /t REG_DWORD /d "${value#*=}" >/dev/null ||
-            fail "reg add of ${value%=*} ended with status $?"
-    done
-    for value in 1.A.title=Input 1.B.title=Output 1.A1.label=Antenna 1.A2.label=Prüfling \
-            1.B1.label=Analyser 1.B2.label=Meter 1.B3.label= 1.B4.label=; do
-        wine reg add "$key" /reg:32 /f /v "${value%%=*}" /t REG_SZ /d "${value#*=}" >/dev/null ||
-            fail "reg add of ${value%%=*} ended with status $?"
-    done
-    start '^SELVANE V[0-9.]+ - Bench$' \
-        env SELVANE_SIM_DEVICES="0:7:0 0:8:0" wine build/windows-app/bin/selvane.exe Bench
-    press_until 38 57 '#00FF00'
-    press_until 110 41 '#00FF00'
-    # A script's press, by B2's label, through the named pipe of the instance.
-    local answer
-    answer=$(wine build/windows-app/bin/selvane-switch.exe --instance Bench 1B=Meter) ||
-        fail "selvane-switch.exe ended with status $?: $answer"
-    [[ $answer == *'"ok":true'*'"position":"B2"'* ]] || fail "selvane-switch.exe answered: $answer"
-    poll painted 86 57 '#00FF00' || fail "B2 stayed $seen after the script's press" # beside Meter
-    xdotool mousemove 0 0
-    poll painted 38 57 '#00FF00' || fail "(38, 57) stayed $seen" # the pointer's highlight gone
-    take "$out"
-    wine taskkill /im selvane.exe >/dev/null || fail "taskkill ended with status $?"
-    wait "$panel" || fail "the panel ended with status $?"
-    # reg query prints in the console's code page; an export file is UTF-16.
-    wine reg export "$key" "$out.reg" /reg:32 /y >/dev/null || fail "reg export ended with status $?"
-    iconv -f UTF-16 -t UTF-8 "$out.reg" | grep -q '^"1.A2.label"="Prüfling"' \
-        || fail "the label did not survive the close"
-    # The tools on the same registry and bus: their export is the registry's own, byte for
-    # byte, and the scan finds both instruments.
-    wine build/windows-app/bin/selvane-settings.exe export Bench -o "$out.tool.reg" ||
-        fail "selvane-settings.exe export ended with status $?"
-    cmp -s "$out.reg" "$out.tool.reg" || fail "selvane-settings exported otherwise than reg export"
-    found=$(SELVANE_SIM_DEVICES="0:7:0 0:8:0" wine build/windows-app/bin/selvane-scan.exe | tr -d '\r')
-    [[ $found == $'0:7:0\n0:8:0' ]] || fail "selvane-scan.exe found: $found"
-    rm "$out.reg" "$out.tool.reg"
-}
-
-if [[ ${1:-} == --run-panel ]]; then # on the display and in the prefix of the caller
-    run_panel "$2"
-    exit
-fi
-
 scripts/deps.sh windows-app
 echo "== windows-app: build"
 # A build made against another Qt starts afresh: CMake keeps the toolchain it was set up with.
@@ -148,12 +98,12 @@ cmake --build --preset windows-app
 
 throwaway_prefix
 if [[ ${1:-} == --screenshot ]]; then
-    on_screen "$0" --run-panel docs/windows-main-window.png
+    on_screen scripts/windows-panel.sh docs/windows-main-window.png
     exit 0
 fi
 echo "== windows-app: tests (under Wine)"
 on_screen ctest --preset windows-app
 echo "== windows-app: the program under Wine"
-on_screen "$0" --run-panel build/windows-app/panel.png
+on_screen scripts/windows-panel.sh build/windows-app/panel.png
 echo "the panel ran under Wine, pressed by hand and by selvane-switch.exe and closed with its settings kept; the tools exported them as reg export does and scanned the bus"
 scripts/windows-package.sh

@@ -282,44 +282,53 @@ private slots:
                  there ? folder + "/selvane" : QStringLiteral("/home/h/.selvane"));
     }
 
-    void theListenerHoldsItsPlaceAlone_data()
+    void theSocketIsThisUsersAlone_data()
     {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("said"); // {name}, {folder}: their paths
-        QTest::newRow("the first") << ""
-                                   << "";
-        QTest::newRow("a folder open to others") << "open folder"
-                                                 << "";
-        QTest::newRow("a socket a panel left") << "left socket"
-                                               << "";
-        QTest::newRow("a panel that took over") << "taken over"
-                                                << "";
-        QTest::newRow("a link in the folder's place") << "folder link"
-                                                      << "{folder} is not a folder of this user's";
-        QTest::newRow("a dangling link at the name")
-            << "name link"
-            << "{name} is in the way of the socket: a link";
-        QTest::newRow("a folder at the name") << "name folder"
-                                              << "{name} is in the way of the socket: a folder";
-        QTest::newRow("a name too long")
-            << "long"
-            << "{name} is longer than a socket's name may be (107 bytes)";
+        QTest::addColumn<QString>("setup"); // what stands in the place, before or after
+        QTest::addColumn<QString>("said"); // the panel's refusal; {name}, {folder}: their paths
+        QTest::addColumn<int>("outcome"); // the client's, a ScriptClient::Outcome
+        QTest::addColumn<QString>("why"); // how the client's reason begins
+        const int done = int(ScriptClient::Outcome::Done);
+        const int untrusted = int(ScriptClient::Outcome::Untrusted);
+        const int none = int(ScriptClient::Outcome::NoPanel);
+        const QString notPrivate = "{folder} is not a private folder of this user's";
+        const QString notSocket = "{name} is not a socket of this user's";
+        // clang-format off
+        QTest::newRow("the first") << "" << "" << done << "";
+        QTest::newRow("a folder open to others") << "open folder" << "" << done << "";
+        QTest::newRow("a socket a panel left") << "left socket" << "" << done << "";
+        QTest::newRow("a panel that took over") << "taken over" << "" << done << "";
+        QTest::newRow("nothing there") << "nothing" << "" << none << "nothing listens at {name}";
+        QTest::newRow("a link in the folder's place") << "folder link" << "{folder} is not a folder of this user's" << untrusted << notPrivate;
+        QTest::newRow("a dangling link at the name") << "name link" << "{name} is in the way of the socket: a link" << untrusted << notSocket;
+        QTest::newRow("a folder at the name") << "name folder" << "{name} is in the way of the socket: a folder" << untrusted << notSocket;
+        QTest::newRow("a name too long") << "long" << "{name} is longer than a socket's name may be (107 bytes)" << none << "{name} is too long for a socket";
+        QTest::newRow("the folder opened to others") << "opened later" << "" << untrusted << notPrivate;
+        QTest::newRow("a link to another socket") << "linked later" << "" << untrusted << "{other} is not a socket of this user's";
+        QTest::newRow("another user's folder") << "nobody's folder" << "" << untrusted << notPrivate;
+        QTest::newRow("another user at the other end") << "nobody listens" << "" << untrusted << "the other end of {name} is not this user's";
+        // clang-format on
     }
 
-    void theListenerHoldsItsPlaceAlone()
+    void theSocketIsThisUsersAlone()
     {
         QFETCH(QString, setup);
         QFETCH(QString, said);
+        QFETCH(int, outcome);
+        QFETCH(QString, why);
+        if (setup.startsWith("nobody") && ::getuid() != 0)
+            QSKIP("only root can make another user's folder or socket");
         const TemporaryFolder top;
         const QString folder = QString::fromStdString(top.path()) + "/selvane";
         const QString name = folder + '/' + (setup == "long" ? QString(100, 'k') : "key");
-        const QByteArray path = name.toUtf8();
+        const QString other = folder + "/other"; // a name that leads to this socket
+        const QByteArray path = name.toUtf8(), place = folder.toUtf8();
         Bench bench;
         prepare(bench);
-        if (setup == "open folder" || setup == "left socket" || setup.startsWith("name "))
-            QVERIFY(::mkdir(folder.toUtf8(), 0700) == 0 && ::chmod(folder.toUtf8(), 0755) == 0);
+        if (setup.contains("open") || setup.contains("socket") || setup.startsWith("name "))
+            QVERIFY(::mkdir(place, 0700) == 0 && ::chmod(place, 0755) == 0);
         if (setup == "left socket") // bound, never listened on, closed: nobody answers
-            QVERIFY(::close(socketAt(name.toStdString(), false)) == 0);
+            QVERIFY(::close(socketAt(path.toStdString(), false)) == 0);
         if (setup == "folder link")
             QVERIFY(QFile::link(QString::fromStdString(top.path()), folder));
         if (setup == "name link")
@@ -327,77 +336,33 @@ private slots:
         if (setup == "name folder")
             QVERIFY(::mkdir(path, 0700) == 0);
         const StandardError heard;
-        std::optional<RemoteServer> server(bench.window.engine());
-        QCOMPARE(server->listen(name, std::cerr), said.isEmpty());
-        QCOMPARE(QString::fromStdString(heard.text.str()),
-                 said.isEmpty()
-                     ? QString()
-                     : "selvane: scripts cannot reach this panel: "
-                           + said.replace("{name}", name).replace("{folder}", folder) + '\n');
-        if (!said.isEmpty())
-            return;
+        std::optional<RemoteServer> server(bench.window.engine()), later;
+        if (setup != "nothing" && setup != "nobody listens") {
+            QCOMPARE(server->listen(name, std::cerr), said.isEmpty());
+            QCOMPARE(QString::fromStdString(heard.text.str()),
+                     said.isEmpty()
+                         ? QString()
+                         : "selvane: scripts cannot reach this panel: "
+                               + said.replace("{name}", name).replace("{folder}", folder) + '\n');
+        }
         struct stat status
         {
         };
-        QVERIFY(::stat(folder.toUtf8(), &status) == 0 && (status.st_mode & 07777) == 0700);
-        QVERIFY(::stat(path, &status) == 0 && (status.st_mode & 07777) == 0600);
-        std::optional<RemoteServer> later;
+        if (said.isEmpty() && outcome == int(ScriptClient::Outcome::Done)) // made private
+            QVERIFY(::stat(place, &status) == 0 && (status.st_mode & 07777) == 0700
+                    && ::stat(path, &status) == 0 && (status.st_mode & 07777) == 0600);
         if (setup == "taken over") { // the one that ends leaves the other's socket be
             later.emplace(bench.window.engine());
             QVERIFY(later->listen(name, std::cerr));
             server.reset();
         }
-        QVERIFY(askAlone(name, R"({"status":true})").startsWith(R"({"ok":true)"));
-    }
-
-    void onlyThisUsersPanelIsTalkedTo_data()
-    {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<int>("outcome"); // ScriptClient::Outcome
-        QTest::addColumn<QString>("why"); // how it begins; {name}, {folder}: their paths
-        const int untrusted = int(ScriptClient::Outcome::Untrusted);
-        QTest::newRow("this user's") << "" << int(ScriptClient::Outcome::Done) << "";
-        QTest::newRow("nothing there")
-            << "nothing" << int(ScriptClient::Outcome::NoPanel) << "nothing listens at {name}";
-        QTest::newRow("a folder open to others")
-            << "open" << untrusted << "{folder} is not a private folder of this user's";
-        QTest::newRow("a link for the folder")
-            << "folder link" << untrusted << "{folder} is not a private folder of this user's";
-        QTest::newRow("a link to another socket")
-            << "name link" << untrusted << "{name} is not a socket of this user's";
-        QTest::newRow("another user's folder")
-            << "nobody's folder" << untrusted << "{folder} is not a private folder of this user's";
-        QTest::newRow("another user at the other end")
-            << "nobody listens" << untrusted << "the other end of {name} is not this user's";
-    }
-
-    void onlyThisUsersPanelIsTalkedTo()
-    {
-        QFETCH(QString, setup);
-        QFETCH(int, outcome);
-        QFETCH(QString, why);
-        if (setup.startsWith("nobody") && ::getuid() != 0)
-            QSKIP("only root can make another user's folder or socket");
-        const TemporaryFolder top;
-        const QString folder = QString::fromStdString(top.path()) + "/selvane";
-        const QString real = QString::fromStdString(top.path()) + "/real";
-        const QString listened = (setup == "folder link" ? real : folder) + "/key";
-        const QString name = folder + (setup == "name link" ? "/other" : "/key");
-        ScriptListener listener;
-        if (setup != "nothing" && setup != "nobody listens")
-            QVERIFY(listener.listen(listened).isEmpty());
-        if (setup == "folder link")
-            QVERIFY(QFile::link(real, folder));
-        if (setup == "name link")
-            QVERIFY(QFile::link(listened, name));
-        if (setup == "open")
-            QVERIFY(::chmod(folder.toUtf8(), 0755) == 0);
-        if (setup == "nobody's folder")
-            QVERIFY(::chown(folder.toUtf8(), 65534, 65534) == 0);
+        QVERIFY((setup != "opened later" || ::chmod(place, 0755) == 0)
+                && (setup != "linked later" || QFile::link(name, other))
+                && (setup != "nobody's folder" || ::chown(place, 65534, 65534) == 0));
         pid_t child = -1;
         if (setup == "nobody listens") { // bound as this user, listening as nobody
-            QVERIFY(::mkdir(folder.toUtf8(), 0700) == 0);
-            const int fd = socketAt(name.toStdString(), false);
+            QVERIFY(::mkdir(place, 0700) == 0);
+            const int fd = socketAt(path.toStdString(), false);
             child = ::fork();
             if (child == 0) { // exits 0 when the client went without a byte sent
                 char byte = 0;
@@ -410,19 +375,21 @@ private slots:
         }
         std::optional<ScriptClient> client(std::in_place);
         const QDeadlineTimer deadline(60000);
-        ScriptClient::Outcome got = client->connect(name, deadline);
+        const QString asked = setup == "linked later" ? other : name;
+        ScriptClient::Outcome got = client->connect(asked, deadline);
         while (child > 0 && got == ScriptClient::Outcome::NoPanel && !deadline.hasExpired())
             got = client->connect(name, deadline); // until nobody listens
         QCOMPARE(int(got), outcome);
-        why.replace("{name}", name).replace("{folder}", folder);
+        why.replace("{name}", name).replace("{folder}", folder).replace("{other}", other);
         QVERIFY2(why.isEmpty() ? client->why().isEmpty() : client->why().startsWith(why),
                  qPrintable(client->why()));
-        if (child > 0) {
-            client.reset();
-            int status = -1;
-            QVERIFY(::waitpid(child, &status, 0) == child && WIFEXITED(status)
-                    && WEXITSTATUS(status) == 0);
-        }
+        client.reset();
+        if (got == ScriptClient::Outcome::Done) // and the listening panel answers there
+            QVERIFY(askAlone(name, R"({"status":true})").startsWith(R"({"ok":true)"));
+        int exited = -1;
+        QVERIFY(child < 0
+                || (::waitpid(child, &exited, 0) == child && WIFEXITED(exited)
+                    && WEXITSTATUS(exited) == 0));
     }
 
     void aScriptThatLeavesIsNotServed_data()
