@@ -32,27 +32,13 @@ deb=$1
 version=$(dpkg-deb -f "$deb" Version)
 desktop-file-validate packaging/com.talvern.selvane.desktop
 appstreamcli validate --no-net build/release/packaging/com.talvern.selvane.metainfo.xml >/dev/null
-expected="usr/bin/selvane
-usr/bin/selvane-demo
-usr/bin/selvane-scan
-usr/bin/selvane-settings
-usr/bin/selvane-switch
-usr/lib/x86_64-linux-gnu/selvane/libgpib-sim.so
-usr/share/applications/com.talvern.selvane.desktop
-usr/share/doc/selvane/changelog.gz
-usr/share/doc/selvane/copyright
-usr/share/icons/hicolor/128x128/apps/com.talvern.selvane.png
-usr/share/icons/hicolor/256x256/apps/com.talvern.selvane.png
-usr/share/icons/hicolor/32x32/apps/com.talvern.selvane.png
-usr/share/icons/hicolor/48x48/apps/com.talvern.selvane.png
-usr/share/icons/hicolor/64x64/apps/com.talvern.selvane.png
-usr/share/icons/hicolor/scalable/apps/com.talvern.selvane.svg
-usr/share/man/man1/selvane-demo.1.gz
-usr/share/man/man1/selvane-scan.1.gz
-usr/share/man/man1/selvane-settings.1.gz
-usr/share/man/man1/selvane-switch.1.gz
-usr/share/man/man1/selvane.1.gz
-usr/share/metainfo/com.talvern.selvane.metainfo.xml"
+expected=$(printf '%s\n' usr/bin/selvane{,-demo,-scan,-settings,-switch} \
+    usr/lib/x86_64-linux-gnu/selvane/libgpib-sim.so \
+    usr/share/applications/com.talvern.selvane.desktop usr/share/doc/selvane/{changelog.gz,copyright} \
+    usr/share/icons/hicolor/{32x32,48x48,64x64,128x128,256x256}/apps/com.talvern.selvane.png \
+    usr/share/icons/hicolor/scalable/apps/com.talvern.selvane.svg \
+    usr/share/man/man1/selvane{,-demo,-scan,-settings,-switch}.1.gz \
+    usr/share/metainfo/com.talvern.selvane.metainfo.xml | sort)
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)
 [[ $files == "$expected" ]] || fail "the package holds other files: $(diff <(echo "$expected") <(echo "$files"))"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks Qt: $(dpkg-deb -f "$deb" Depends)"
