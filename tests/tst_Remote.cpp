@@ -298,6 +298,7 @@ private slots:
         QTest::newRow("a folder open to others") << "open folder" << "" << done << "";
         QTest::newRow("a socket a panel left") << "left socket" << "" << done << "";
         QTest::newRow("a panel that took over") << "taken over" << "" << done << "";
+        QTest::newRow("a live panel there") << "live" << "" << done << "";
         QTest::newRow("nothing there") << "nothing" << "" << none << "nothing listens at {name}";
         QTest::newRow("a link in the folder's place") << "folder link" << "{folder} is not a folder of this user's" << untrusted << notPrivate;
         QTest::newRow("a dangling link at the name") << "name link" << "{name} is in the way of the socket: a link" << untrusted << notSocket;
@@ -351,10 +352,15 @@ private slots:
         if (said.isEmpty() && outcome == int(ScriptClient::Outcome::Done)) // made private
             QVERIFY(::stat(place, &status) == 0 && (status.st_mode & 07777) == 0700
                     && ::stat(path, &status) == 0 && (status.st_mode & 07777) == 0600);
-        if (setup == "taken over") { // the one that ends leaves the other's socket be
+        if (setup == "taken over" || setup == "live") { // its lock file was removed by hand
             later.emplace(bench.window.engine());
-            QVERIFY(later->listen(name, std::cerr));
-            server.reset();
+            QVERIFY(setup == "live" || QFile::remove(name)); // and its socket too
+            QCOMPARE(later->listen(name, std::cerr), setup != "live");
+            QVERIFY(setup != "live"
+                    || heard.text.str().ends_with("another panel listens at " + path.toStdString()
+                                                  + '\n'));
+            if (setup == "taken over")
+                server.reset(); // the one that ends leaves the other's socket be
         }
         QVERIFY((setup != "opened later" || ::chmod(place, 0755) == 0)
                 && (setup != "linked later" || QFile::link(name, other))
@@ -395,31 +401,38 @@ private slots:
     void aScriptThatLeavesIsNotServed_data()
     {
         QTest::addColumn<bool>("hangUp"); // else it only shuts its writing side, as nc -N does
-        QTest::newRow("hung up") << true;
-        QTest::newRow("done writing") << false;
+        QTest::addColumn<int>("statuses"); // asked before the presses
+        QTest::newRow("hung up") << true << 0;
+        QTest::newRow("done writing") << false << 0;
+        QTest::newRow("done writing, more answers than a socket holds") << false << 600;
     }
 
     void aScriptThatLeavesIsNotServed()
     {
         QFETCH(bool, hangUp);
+        QFETCH(int, statuses);
         Bench bench;
         prepare(bench);
         Script script(bench);
         const int fd = socketAt(script.server.fullName().toStdString(), true);
         QVERIFY(QTest::qWaitFor([&] { return script.server.scripts() == 2; }, 60000));
         // The panel is held meanwhile: it runs in this thread.
-        const QByteArray presses =
-            "{\"press\":\"1A1\"}\n{\"press\":\"1A2\"}\n{\"press\":\"1B1\"}\n";
-        QVERIFY(::send(fd, presses.constData(), std::size_t(presses.size()), 0) == presses.size());
+        const QByteArray lines =
+            QByteArray("{\"status\":true}\n").repeated(statuses)
+            + "{\"press\":\"1A1\"}\n{\"press\":\"1A2\"}\n{\"press\":\"1B1\"}\n";
+        QVERIFY(::send(fd, lines.constData(), std::size_t(lines.size()), 0) == lines.size());
         QVERIFY(hangUp ? ::close(fd) == 0 : ::shutdown(fd, SHUT_WR) == 0);
-        QByteArray answers;
+        QByteArray answers; // read once every line is served, some answers still unsent
+        QVERIFY(hangUp
+                || QTest::qWaitFor([&] { return ::writes(bench).count("ibwrt") == 3; }, 60000));
         QVERIFY(QTest::qWaitFor(
             [&] { return hangUp ? script.server.scripts() == 1 : readSoFar(fd, &answers); },
             60000));
         const QByteArray good = "{\"link\":\"good\",\"ok\":true,\"position\":\"";
-        QCOMPARE(answers, hangUp ? QByteArray() // all three, in the order sent in one write
-                                 : good + "A1\",\"unit\":1}\n" + good + "A2\",\"unit\":1}\n" + good
-                                       + "B1\",\"unit\":1}\n");
+        QVERIFY(answers.endsWith(hangUp ? QByteArray() // in the order sent in one write
+                                        : good + "A1\",\"unit\":1}\n" + good + "A2\",\"unit\":1}\n"
+                                              + good + "B1\",\"unit\":1}\n"));
+        QCOMPARE(answers.count('\n'), hangUp ? 0 : 3 + statuses); // then the panel lets it go
         QCOMPARE(::writes(bench).count("ibwrt"), hangUp ? 0 : 3);
         if (!hangUp)
             ::close(fd);

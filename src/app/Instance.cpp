@@ -24,7 +24,7 @@ Instance::Claim Instance::claim(const std::string &instanceName, std::ostream &e
     m_lock = std::make_unique<InstanceLock>(m_location, m_context);
     if (m_lock->state() == InstanceLock::State::Running) {
         const QString why =
-            RemoteServer::raisePanel(RemoteServer::nameOf(m_location, m_context), kRaiseWaitMs);
+            RemoteServer::raisePanel(RemoteServer::panelOf(m_location, m_context), kRaiseWaitMs);
         // An import or a closing panel, which nobody can raise, holds it for a moment only.
         if (!why.isEmpty())
             m_lock = std::make_unique<InstanceLock>(m_location, m_context);

@@ -39,7 +39,8 @@ public:
         , m_panel(panel)
         , m_link(link)
     {
-        connect(link, &ScriptLink::changed, this, &Session::serveNext);
+        // Queued: a change said from within a send would serve the next line inside this one.
+        connect(link, &ScriptLink::changed, this, &Session::serveNext, Qt::QueuedConnection);
         serveNext();
     }
 
@@ -110,6 +111,34 @@ RemoteServer::RemoteServer(RemotePanel &panel, QObject *parent)
     });
 }
 
+namespace {
+
+#if !defined(_WIN32)
+QString homeFolder()
+{
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString();
+}
+#endif
+
+} // namespace
+
+QString RemoteServer::panelOf(const std::string &location, const std::string &context)
+{
+    const QString name = nameOf(location, context);
+#if !defined(_WIN32)
+    const QString home = homeFolder() + QStringLiteral("/.selvane/")
+                         + QString::fromStdString(InstanceLock::key(location, context));
+    struct stat status
+    {
+    };
+    if (::lstat(QFile::encodeName(name).constData(), &status) != 0
+        && ::lstat(QFile::encodeName(home).constData(), &status) == 0 && S_ISSOCK(status.st_mode))
+        return home;
+#endif
+    return name;
+}
+
 QString RemoteServer::nameOf(const std::string &location, const std::string &context)
 {
     const QString key = QString::fromStdString(InstanceLock::key(location, context));
@@ -120,10 +149,8 @@ QString RemoteServer::nameOf(const std::string &location, const std::string &con
         user[0] = 0;
     return QStringLiteral("selvane-%1-%2").arg(key, QString::fromWCharArray(user));
 #else
-    const uid_t uid = ::geteuid();
-    const passwd *entry = ::getpwuid(uid);
-    const QString home = entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString();
-    return socketFolder(QStringLiteral("/run/user/%1").arg(uid), home, key.size()) + u'/' + key;
+    return socketFolder(QStringLiteral("/run/user/%1").arg(::geteuid()), homeFolder(), key.size())
+           + u'/' + key;
 #endif
 }
 

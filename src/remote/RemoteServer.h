@@ -31,6 +31,10 @@ public:
      */
     static QString nameOf(const std::string &location, const std::string &context);
 
+    /** Where that panel listens now: nameOf(), unless only the home folder's name holds a
+        socket (a panel started before the user's runtime folder was made keeps it). */
+    static QString panelOf(const std::string &location, const std::string &context);
+
     /**
      * The folder of a user's sockets, the same whatever the environment: "<runtime>/selvane"
      * where `runtime` (/run/user/<uid>) is a folder of the user's that no one else may enter
@@ -71,8 +75,8 @@ private:
     void accept(ScriptLink *link);
 
     RemotePanel &m_panel;
-    ScriptListener m_listener;
     QString m_name;
     std::shared_ptr<int> m_scripts = std::make_shared<int>(0); ///< outlives a closing server
     std::ostream *m_err = nullptr;
+    ScriptListener m_listener; ///< last: its connections end before what they use
 };

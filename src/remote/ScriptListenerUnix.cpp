@@ -131,7 +131,7 @@ void ScriptLink::readSome()
 
 void ScriptLink::writeSome()
 {
-    const bool full = m_output.size() > kOutputLimit;
+    const bool full = m_output.size() > kOutputLimit, waiting = !m_output.isEmpty();
     while (!m_gone && !m_output.isEmpty()) {
         const ssize_t size = ::send(static_cast<int>(m_handle), m_output.constData(),
                                     std::size_t(m_output.size()), MSG_NOSIGNAL);
@@ -143,8 +143,8 @@ void ScriptLink::writeSome()
             break;
     }
     updateNotifiers();
-    if (full && m_output.size() <= kOutputLimit)
-        emit changed();
+    if ((full && m_output.size() <= kOutputLimit) || (waiting && m_output.isEmpty()))
+        emit changed(); // reading may go on, or a finished script may be let go
 }
 
 void ScriptLink::updateNotifiers()
@@ -182,6 +182,8 @@ ScriptListener::~ScriptListener()
 {
     if (m_handle < 0)
         return;
+    m_platform->retry.stop(); // nothing is taken while closing
+    m_platform->accepting.setEnabled(false);
     for (ScriptLink *link : findChildren<ScriptLink *>(Qt::FindDirectChildrenOnly))
         delete link; // while the listener they report to is whole
     ::close(static_cast<int>(m_handle));
@@ -208,19 +210,28 @@ QString ScriptListener::listen(const QString &name)
     struct stat status
     {
     };
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    const auto *at = reinterpret_cast<const sockaddr *>(&address);
     if (::lstat(path.constData(), &status) == 0) {
         if (!S_ISSOCK(status.st_mode))
             return QStringLiteral("%1 is in the way of the socket: %2").arg(name, whatIs(status));
-        ::unlink(path.constData()); // left by a panel that ended: the caller holds the lock
+        // Left by a panel that ended, unless one answers there: its lock file was removed.
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const bool live =
+            probe >= 0 && (::connect(probe, at, sizeof address) == 0 || errno == EAGAIN);
+        if (probe >= 0)
+            ::close(probe);
+        if (live)
+            return QStringLiteral("another panel listens at %1").arg(name);
+        ::unlink(path.constData());
     }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return QStringLiteral("cannot make a socket: %1").arg(words(errno));
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
     // Made with its mode, never widened meanwhile: the start is single-threaded here.
     const mode_t kept = ::umask(0177);
-    const int bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    const int bound = ::bind(fd, at, sizeof address);
     const int bindError = errno;
     ::umask(kept);
     if (bound != 0 || ::listen(fd, SOMAXCONN) != 0 || ::lstat(path.constData(), &status) != 0) {
@@ -247,7 +258,6 @@ void ScriptListener::acceptSome()
         const int fd =
             ::accept4(static_cast<int>(m_handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            m_troubleSaid = false;
             if (!sameUser(fd)) { // another user's: closed unanswered
                 ::close(fd);
                 continue;
@@ -268,6 +278,7 @@ void ScriptListener::acceptSome()
                                  .arg(words(errno)));
             return;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            m_troubleSaid = false; // every waiting connection taken: the trouble is over
             return;
         } // else a connection that failed before it was taken: the next one
     }

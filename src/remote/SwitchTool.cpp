@@ -95,7 +95,7 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
         requests.push_back(R"({"status":true})");
 
     const QString name =
-        RemoteServer::nameOf(openSystemRegistry()->location(), SettingsTool::contextOf(instance));
+        RemoteServer::panelOf(openSystemRegistry()->location(), SettingsTool::contextOf(instance));
     const std::string panel = instance.empty() ? "the panel" : "the panel '" + instance + "'";
     if (socketName) {
         out << name.toStdString() << '\n';
