@@ -87,13 +87,13 @@ struct Program
 {
     /** With `gate`, every write to the settings file waits at the gate of that folder. */
     Program(const std::string &registryFile, const std::string &trace, const QStringList &arguments,
-            const std::string &gate = {})
+            const std::string &gate = {}, const QString &driver = SELVANE_SIM_LIBRARY)
         : traceFile(QString::fromStdString(trace))
     {
         QFile::remove(traceFile);
         QProcessEnvironment environment = Program::environment(registryFile, gate);
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("SELVANE_GPIB_LIBRARY", SELVANE_SIM_LIBRARY);
+        environment.insert("SELVANE_GPIB_LIBRARY", driver);
         environment.insert("SELVANE_SIM_DEVICES", "0:1:0");
         environment.insert("SELVANE_SIM_TRACE", traceFile);
         process.setProcessEnvironment(environment);
@@ -128,6 +128,12 @@ struct Program
                && QTest::qWaitFor([this] { return offlineCalls() >= 2; }, 10000);
     }
     bool signal(int number) const { return ::kill(pid_t(process.processId()), number) == 0; }
+    /** Its main thread waits in the event loop's poll(): a box waits for the operator. */
+    bool waiting() const
+    {
+        QFile state(QStringLiteral("/proc/%1/syscall").arg(process.processId()));
+        return state.open(QIODevice::ReadOnly) && state.readAll().startsWith("7 ");
+    }
 
     QString traceFile;
     QProcess process;
@@ -331,6 +337,19 @@ private slots:
                                         "listens at "));
         QVERIFY(QFile(QString::fromStdString(folder.file("go-all"))).open(QIODevice::WriteOnly));
         QVERIFY(import.waitForFinished(20000) && import.exitCode() == 0);
+    }
+
+    void aDriverFailureEndsTheStartWithStatusTwo()
+    {
+        TemporaryFolder folder;
+        const std::string file = folder.file("registry.sqlite3");
+        seedContext(file, "SELVANE - Bench");
+        Program program(file, folder.file("t.jsonl"), {"Bench"}, {}, "/nonexistent/libgpib.so");
+        QVERIFY(QTest::qWaitFor([&] { return program.waiting(); }, 20000)); // its box is open
+        QVERIFY(program.signal(SIGTERM) && program.process.waitForFinished(10000));
+        QCOMPARE(program.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.process.exitCode(), 2);
+        QVERIFY(program.said().contains("selvane: File not found: /nonexistent/libgpib.so\n"));
     }
 
     void killDuringShutdownLeavesOldOrNewValues()
