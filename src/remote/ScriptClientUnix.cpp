@@ -113,8 +113,9 @@ ScriptClient::Outcome ScriptClient::ask(const QByteArray &line, const QDeadlineT
             ::send(fd, bytes.constData() + sent, std::size_t(bytes.size() - sent), MSG_NOSIGNAL);
         if (size >= 0)
             sent += size;
-        else if (errno == EPIPE || errno == ECONNRESET)
-            return fail(Outcome::Closed, QStringLiteral("closed the connection"));
+        else if (errno == EPIPE || errno == ECONNRESET) // closed before this request arrived
+            return fail(Outcome::Closed,
+                        QStringLiteral("closed the connection before it answered"));
         else if (errno != EINTR && errno != EAGAIN)
             return fail(Outcome::Closed, words(errno));
         else if (errno == EAGAIN && !await(fd, POLLOUT, deadline))

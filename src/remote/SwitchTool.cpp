@@ -119,8 +119,15 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     }
     for (const QByteArray &request : requests) {
         QByteArray answer;
-        if (client.ask(request, QDeadlineTimer(timeout), &answer) != ScriptClient::Outcome::Done) {
-            err << "selvane-switch: " << panel << ' ' << client.why().toStdString() << '\n';
+        if (const auto outcome = client.ask(request, QDeadlineTimer(timeout), &answer);
+            outcome != ScriptClient::Outcome::Done) {
+            const std::string closed = "closed the connection before it answered";
+            const std::string why = client.why().toStdString();
+            err << "selvane-switch: " << panel
+                << (outcome == ScriptClient::Outcome::Late ? std::string(" did not answer in time")
+                    : why.ends_with(closed)                ? ' ' + closed
+                                                           : " gave no answer: " + why)
+                << '\n';
             return kNoAnswer;
         }
         out << answer.toStdString() << '\n' << std::flush;
