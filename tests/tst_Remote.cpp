@@ -392,6 +392,9 @@ private slots:
         client.reset();
         if (got == ScriptClient::Outcome::Done) // and the listening panel answers there
             QVERIFY(askAlone(name, R"({"status":true})").startsWith(R"({"ok":true)"));
+        server.reset(); // each takes its own socket away at its end
+        later.reset();
+        QVERIFY(got != ScriptClient::Outcome::Done || !QFile::exists(name));
         int exited = -1;
         QVERIFY(child < 0
                 || (::waitpid(child, &exited, 0) == child && WIFEXITED(exited)
