@@ -21,6 +21,16 @@
 
 namespace {
 
+#if !defined(_WIN32)
+/** The user's home folder in the password database, not $HOME: every environment finds the
+    same. */
+QString homeFolder()
+{
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString();
+}
+#endif
+
 QByteArray lineOf(const QJsonObject &answer)
 {
     return QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n';
@@ -111,23 +121,11 @@ RemoteServer::RemoteServer(RemotePanel &panel, QObject *parent)
     });
 }
 
-namespace {
-
-#if !defined(_WIN32)
-QString homeFolder()
-{
-    const passwd *entry = ::getpwuid(::geteuid());
-    return entry && entry->pw_dir ? QFile::decodeName(entry->pw_dir) : QString();
-}
-#endif
-
-} // namespace
-
 QString RemoteServer::panelOf(const std::string &location, const std::string &context)
 {
     const QString name = nameOf(location, context);
 #if !defined(_WIN32)
-    const QString home = homeFolder() + QStringLiteral("/.selvane/")
+    const QString home = socketFolder({}, homeFolder(), 0) + u'/' // the home folder's place
                          + QString::fromStdString(InstanceLock::key(location, context));
     struct stat status
     {
