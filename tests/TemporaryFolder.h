@@ -3,8 +3,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 
 #if !defined(_WIN32)
@@ -31,12 +34,28 @@ public:
 
     const std::filesystem::path &path() const { return m_path; }
     std::string file(const std::string &name) const { return (m_path / name).string(); }
+    /** The names of what is in the folder now. */
+    std::set<std::string> names() const
+    {
+        std::set<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(m_path))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
 
 private:
     static inline unsigned s_count = 0;
     std::filesystem::path m_path;
     std::error_code m_error;
 };
+
+/** The bytes of a file; empty when it cannot be read. */
+inline std::string contents(const std::filesystem::path &file)
+{
+    std::ostringstream bytes;
+    bytes << std::ifstream(file, std::ios::binary).rdbuf();
+    return bytes.str();
+}
 
 /** Sets (or, with null, removes) a variable of the test process's environment. */
 inline void setEnvironment(const char *name, const char *value)

@@ -103,12 +103,10 @@ TEST_F(GpibBindingTest, LinuxGpibStatusComesFromThreadFunctions)
     driver.hide("RegisterGpibGlobalsForThread");
     const std::int16_t ud = gpib.GpibOpenDevice(0, 7, 0, 12, 1, 0);
     gpib.GpibWrite(ud, "XX", 5); // never more bytes than the text holds
-    EXPECT_FALSE(GpibStatus.failed());
-    EXPECT_EQ(GpibStatus.ibcnt, 2);
+    EXPECT_TRUE(!GpibStatus.failed() && GpibStatus.ibcnt == 2);
     setEnvironment("SELVANE_SIM_DEVICES", " ");
     gpib.GpibClear(ud);
-    EXPECT_TRUE(GpibStatus.failed());
-    EXPECT_EQ(GpibStatus.iberr, gpib::kEnol);
+    EXPECT_TRUE(GpibStatus.failed() && GpibStatus.iberr == gpib::kEnol);
     gpib.GpibSetOnline(ud, 0);
     gpib.GpibConfigure(-1, 23, 1); // arguments are widened with their sign
     gpib.GpibSetOnline(-5, 0);
@@ -234,10 +232,8 @@ TEST_F(GpibBindingTest, TheSimulatedBusTracesEveryCallAndReportsEachNewPosition)
         gpib.GpibWrite(ud, command, 2);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "gpib-sim: 0:7:0 A -> 3\ngpib-sim: 0:7:0 B -> 2\n");
-    std::stringstream lines;
-    lines << std::ifstream(trace).rdbuf();
     EXPECT_NE(
-        lines.str().find(
+        contents(trace).find(
             "{\"call\":\"ibdev\",\"args\":[0,7,0,12,1,0],\"ret\":32,\"ibsta\":256,\"iberr\":0,"
             "\"ibcntl\":0}\n{\"call\":\"ibwrt\",\"args\":[32,2],\"bytes\":\"4231\",\"ret\":0,"
             "\"ibsta\":8448,\"iberr\":0,\"ibcntl\":2}\n"),

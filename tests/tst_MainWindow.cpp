@@ -252,23 +252,16 @@ private slots:
         QApplication::setFont(loud);
         Bench bench;
         QApplication::setFont(system);
-        bench.store.WriteValue(kBench, "1.Board", -40000.0); // does not fit: the default
-        bench.store.WriteValue(kBench, "1.PAd", 70000.0);
-        bench.store.WriteValue(kBench, "1.SAd", -32768.0);
-        bench.store.WriteValue(kBench, "2.Board", 1.0);
-        bench.store.WriteValue(kBench, "2.PAd", 12.0);
-        bench.store.WriteValue(kBench, "2.SAd", 32767.0); // the largest that fits
-        bench.store.WriteValue(kBench, "2.A.title", "Input");
-        bench.store.WriteValue(kBench, "2.B3.label",
-                               systemText("\xC3\x9C"
-                                          "bung")); // Übung
-        bench.store.WriteValue(kBench, "2.B4.label", ""); // no button
-        bench.store.WriteValue(kBench, "2.A4.label", "   "); // blanks are a label
+        const QString longLabel = QStringLiteral("Fifteen chars!!"); // over the typing limit
+        // Unit 1's board and PAd do not fit: the defaults. An empty label: no button; blanks: one.
+        // clang-format off
+        for (const auto &[name, number] : {std::pair {"1.Board", -40000.0}, {"1.PAd", 70000.0}, {"1.SAd", -32768.0}, {"2.Board", 1.0}, {"2.PAd", 12.0}, {"2.SAd", 32767.0}})
+            bench.store.WriteValue(kBench, name, number);
+        for (const auto &[name, text] : {std::pair<const char *, std::string> {"2.A.title", "Input"}, {"2.B3.label", systemText("\xC3\x9C" "bung")}, {"2.B4.label", ""}, {"2.A4.label", "   "}, {"3.A.title", "never read"}, {"1.A1.label", longLabel.toStdString()}})
+            bench.store.WriteValue(kBench, name, text);
+        // clang-format on
         storeRaw(bench.registry, kBench, "2.A1.label", 1, std::string("a\0b\0", 4)); // a NUL inside
         storeRaw(bench.registry, kBench, "2.A3.label", 1, std::string(2000, 'x')); // too long
-        bench.store.WriteValue(kBench, "3.A.title", "never read");
-        const QString longLabel = QStringLiteral("Fifteen chars!!"); // over the typing limit
-        bench.store.WriteValue(kBench, "1.A1.label", longLabel.toStdString());
         bench.start(2);
         QCOMPARE(bench.window.windowTitle(),
                  QStringLiteral("SELVANE V" SELVANE_VERSION_TEXT " - Bench"));
@@ -361,13 +354,9 @@ private slots:
                      QStringLiteral("Device 1Device 2B4"));
             QCOMPARE(panel.Frame->title(), QStringLiteral("Unit 1  [0.7.0]"));
         } // closed: the shutdown tried its writes
-        std::set<std::string> names;
-        for (const auto &entry : std::filesystem::directory_iterator(folder.path()))
-            names.insert(entry.path().filename().string());
-        QVERIFY(names == std::set<std::string>({"registry.sqlite3", "registry.sqlite3.lock"}));
-        std::ostringstream bytes;
-        bytes << std::ifstream(file, std::ios::binary).rdbuf();
-        QVERIFY(bytes.str() == std::string(8192, 'x'));
+        QVERIFY(folder.names()
+                == std::set<std::string>({"registry.sqlite3", "registry.sqlite3.lock"}));
+        QVERIFY(contents(file) == std::string(8192, 'x'));
     }
 
     void everythingTheOperatorSetSurvivesARestart()

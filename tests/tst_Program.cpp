@@ -69,17 +69,15 @@ int newValues(const RegistryDump &dump, const std::string &context, const Expect
 bool integrityOk(const std::string &file)
 {
     sqlite3 *db = nullptr;
-    std::string result;
-    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_exec(
-        db, "PRAGMA integrity_check",
-        [](void *out, int, char **row, char **) {
-            *static_cast<std::string *>(out) = row[0] ? row[0] : "";
-            return 0;
-        },
-        &result, nullptr);
+    sqlite3_stmt *check = nullptr;
+    const bool ok =
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK
+        && sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr) == 0
+        && sqlite3_step(check) == SQLITE_ROW
+        && QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(check, 0))) == "ok";
+    sqlite3_finalize(check);
     sqlite3_close(db);
-    return result == "ok";
+    return ok;
 }
 
 /** The program, with the instrument of unit 1 on the bus and a trace of every driver call. */
@@ -157,8 +155,7 @@ struct Gate
     bool open(int writes) const
     {
         for (int write = 1; write <= writes; ++write) {
-            QFile go(QString::fromStdString(folder) + "/go-" + QString::number(write));
-            if (!go.open(QIODevice::WriteOnly))
+            if (!std::ofstream(folder + "/go-" + std::to_string(write)))
                 return false;
         }
         return true;
@@ -227,9 +224,7 @@ private slots:
         const std::string path = folder.file("in.reg");
         const auto run = [&](const char *program, const QStringList &arguments) {
             QProcess tool;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("SELVANE_REGISTRY", QString::fromStdString(file));
-            tool.setProcessEnvironment(environment);
+            tool.setProcessEnvironment(Program::environment(file, {}));
             tool.start(program, arguments);
             // A tool still running after that is a failure, whatever its exit code would say.
             const int code = tool.waitForFinished(20000) ? tool.exitCode() : -1;
@@ -335,7 +330,7 @@ private slots:
         QVERIFY(refused.said().contains("selvane: the panel of instance Bench is already running; "
                                         "it could not be asked to come to the front: nothing "
                                         "listens at "));
-        QVERIFY(QFile(QString::fromStdString(folder.file("go-all"))).open(QIODevice::WriteOnly));
+        QVERIFY(std::ofstream(folder.file("go-all")));
         QVERIFY(import.waitForFinished(20000) && import.exitCode() == 0);
     }
 
@@ -363,8 +358,8 @@ private slots:
             Gate gate {folder.path().string()};
             if (!program.startedUp() || !program.signal(SIGTERM))
                 return 0;
-            QFile all(QString::fromStdString(gate.folder) + "/go-all"); // counted, not held
-            return all.open(QIODevice::WriteOnly) && program.process.waitForFinished(10000)
+            return std::ofstream(gate.folder + "/go-all") // counted, not held
+                           && program.process.waitForFinished(10000)
                        ? gate.writesSeen()
                        : 0;
         }();
@@ -373,7 +368,6 @@ private slots:
         std::mt19937 random(1206);
         const int asked = qEnvironmentVariableIntValue("SELVANE_CRASH_ROUNDS");
         const int kills = asked > 0 ? asked : 200;
-        int places[3] = {}; // before the first write, between writes, after the last
         for (int round = 0; round < kills; ++round) {
             TemporaryFolder folder;
             const std::string file = folder.file("registry.sqlite3");
@@ -402,10 +396,7 @@ private slots:
                 : place == 2 ? changed == all
                              : changed > 0 && changed < all,
                 qPrintable(where + QStringLiteral(": %1 of %2 values new").arg(changed).arg(all)));
-            ++places[place];
         }
-        qInfo("%d kills at %d writes: %d before any write, %d between writes, %d after the last",
-              kills, writes, places[0], places[1], places[2]);
     }
 };
 

@@ -13,13 +13,11 @@
 #include <QProcess>
 #include <QScopeGuard>
 
-#include <cstring>
 #include <optional>
 
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,10 +55,9 @@ QStringList answersTo(Script &script, const QStringList &chunks)
 /** The answer to `line` on a connection of its own to `name`; empty when none comes. */
 QString askAlone(const QString &name, const QByteArray &line)
 {
-    QLocalSocket client;
+    QLocalSocket client; // a local connection is made without the panel's event loop
     client.connectToServer(name);
-    const auto settled = [&] { return client.state() != QLocalSocket::ConnectingState; };
-    if (!QTest::qWaitFor(settled, 60000) || client.state() != QLocalSocket::ConnectedState)
+    if (!client.waitForConnected())
         return {};
     client.write(line + '\n');
     const auto answered = [&] { return client.canReadLine() || !client.isOpen(); };
@@ -347,12 +344,11 @@ private slots:
                          : "selvane: scripts cannot reach this panel: "
                                + said.replace("{name}", name).replace("{folder}", folder) + '\n');
         }
-        struct stat status
-        {
-        };
+        using std::filesystem::perms;
         if (said.isEmpty() && outcome == int(ScriptClient::Outcome::Done)) // made private
-            QVERIFY(::stat(place, &status) == 0 && (status.st_mode & 07777) == 0700
-                    && ::stat(path, &status) == 0 && (status.st_mode & 07777) == 0600);
+            QVERIFY(std::filesystem::status(place.toStdString()).permissions() == perms::owner_all
+                    && std::filesystem::status(path.toStdString()).permissions()
+                           == (perms::owner_read | perms::owner_write));
         if (setup == "taken over" || setup == "live") { // its lock file was removed by hand
             later.emplace(bench.window.engine());
             QVERIFY(setup == "live" || QFile::remove(name)); // and its socket too
@@ -367,36 +363,23 @@ private slots:
                 && (setup != "linked later" || QFile::link(name, other))
                 && (setup != "nobody's folder" || ::chown(place, 65534, 65534) == 0));
         pid_t child = -1;
-        if (setup == "nobody listens") { // bound as this user, listening as nobody
-            QVERIFY(::mkdir(place, 0700) == 0);
-            const int fd = socketAt(path.toStdString(), false);
+        if (setup == "nobody listens" || setup == "nobody connects") {
+            // Bound as this user and listened on as nobody; or, where a careless umask left
+            // the way open, connected as nobody. Exits 0 when the other end went unanswered.
+            const bool listens = setup == "nobody listens";
+            QVERIFY(listens ? ::mkdir(place, 0700) == 0
+                            : ::chmod(place, 0755) == 0 && ::chmod(path, 0666) == 0);
+            const int fd = listens ? socketAt(path.toStdString(), false) : -1;
             child = ::fork();
-            if (child == 0) { // exits 0 when the client went without a byte sent
+            if (child == 0) {
                 char byte = 0;
-                const int taken = ::setuid(65534) == 0 && ::listen(fd, 1) == 0
-                                      ? ::accept(fd, nullptr, nullptr)
-                                      : -1;
-                ::_exit(taken >= 0 && ::recv(taken, &byte, 1, 0) == 0 ? 0 : 1);
-            }
-            ::close(fd);
-        }
-        if (setup == "nobody connects") { // as a careless umask would leave them
-            QVERIFY(::chmod(place, 0755) == 0 && ::chmod(path, 0666) == 0);
-            sockaddr_un address {};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            child = ::fork();
-            if (child == 0) { // exits 0 when the panel closes its connection unanswered
-                char byte = 0;
-                ::_exit(
-                    ::setuid(65534) == 0
-                            && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address)
-                                   == 0
-                            && ::send(fd, "{\"status\":true}\n", 16, 0) == 16
-                            && ::recv(fd, &byte, 1, 0) <= 0 // closed, or reset
-                        ? 0
-                        : 1);
+                const int end = ::setuid(65534) != 0 ? -1
+                                : listens
+                                    ? (::listen(fd, 1) == 0 ? ::accept(fd, nullptr, nullptr) : -1)
+                                    : socketAt(path.toStdString(), true);
+                const bool asked = listens || ::send(end, "{\"status\":true}\n", 16, 0) == 16;
+                const ssize_t got = end >= 0 && asked ? ::recv(end, &byte, 1, 0) : 1;
+                ::_exit(got == 0 || (got < 0 && !listens) ? 0 : 1); // closed, or reset
             }
             ::close(fd);
         }

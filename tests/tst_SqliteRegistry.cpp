@@ -150,7 +150,7 @@ TEST_P(Unusable, EveryCallFailsCleanly)
         for (const auto &entry : std::filesystem::recursive_directory_iterator(folder.path())) {
             content << entry.path().string() << '\n';
             if (entry.is_regular_file())
-                content << std::ifstream(entry.path(), std::ios::binary).rdbuf() << '\n';
+                content << contents(entry.path()) << '\n';
         }
         return content.str();
     };
