@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # The whole program for 64-bit Windows: Qt base for mingw-w64 provided in a cache outside the
 # tree, then the panel, gpib-sim.dll and the Qt Test suite built against it, the suite run
-# under Wine on an Xvfb display; then its Windows packages (windows-package.sh).
+# under Wine on an Xvfb display; then its Windows packages, built and checked (windows-package.sh).
 #   scripts/windows-app.sh          provide Qt, build, run the suite
 #   scripts/windows-app.sh --qt     provide Qt only
 #   scripts/windows-app.sh --check  exit 0 when Qt is in the cache or its archive is at hand
@@ -106,4 +106,14 @@ on_screen ctest --preset windows-app
 echo "== windows-app: the program under Wine"
 on_screen scripts/windows-panel.sh build/windows-app/panel.png
 echo "the panel ran under Wine, pressed by hand and by selvane-switch.exe and closed with its settings kept; the tools exported them as reg export does and scanned the bus"
-scripts/windows-package.sh
+
+echo "== windows-app: packages"
+cmake --build --preset windows-app --target selvane_packages
+# The later version, built from the same source for the upgrade: the installable programs only.
+version=$(sed -n 's/^set(SELVANE_VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+next=${version%.*}.$((${version##*.} + 1))
+grep -qF "$SELVANE_QT_MINGW/" build/windows-next/CMakeCache.txt 2>/dev/null || rm -rf build/windows-next
+cmake --preset windows-app -B build/windows-next -DSELVANE_VERSION="$next" -DSELVANE_BUILD_TESTS=OFF \
+    >/dev/null
+cmake --build build/windows-next --target selvane_packages
+scripts/windows-package.sh "$version" "$next"

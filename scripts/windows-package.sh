@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The Windows packages of the panel (build/windows-app/package/selvane-VERSION-win64.msi and
-# .zip), built, and used under Wine as a Windows user uses them: the MSI installed silently,
+# Checks of the Windows packages that windows-app.sh built (build/windows-app/package/
+# selvane-VERSION-win64.msi and .zip, and the MSI of version NEXT for the upgrade): their
+# programs' version resources, and each used under Wine as a Windows user uses them: the MSI installed silently,
 # the panel started from its Start-menu shortcuts and pressed on the screen's pixels, upgraded
 # by a package one patch version later, and removed; then the same from the zip unpacked
 # into a folder whose path has a blank and a non-ASCII letter. The settings survive all of it.
-# Run by windows-app.sh, which provides Qt for mingw (SELVANE_QT_MINGW) and builds the program.
+#   scripts/windows-package.sh VERSION NEXT
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -13,8 +14,7 @@ source scripts/screen.sh
 source scripts/wine.sh
 
 build=build/windows-app
-version=$(sed -n 's/^set(SELVANE_VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
-next=${version%.*}.$((${version##*.} + 1))
+version=$1 next=$2
 msi=$build/package/selvane-$version-win64.msi
 next_msi=build/windows-next/package/selvane-$next-win64.msi
 zip=$build/package/selvane-$version-win64.zip
@@ -129,19 +129,12 @@ on_display() {
     use_panel "$unpacked\\SELVANE" wine "$unpacked\\SELVANE\\selvane-demo.exe"
 }
 
-if [[ ${1:-} == --on-display ]]; then # on the display and in the prefix of the caller
+if [[ ${3:-} == --on-display ]]; then # on the display and in the prefix of the caller
     on_display
     exit
 fi
 
-scripts/deps.sh windows-app
-echo "== windows-package: build"
-cmake --build --preset windows-app --target selvane_packages
-# The later version, built from the same source for the upgrade: the installable programs only.
-grep -qF "${SELVANE_QT_MINGW:-}/" build/windows-next/CMakeCache.txt 2>/dev/null || rm -rf build/windows-next
-cmake --preset windows-app -B build/windows-next -DSELVANE_VERSION="$next" -DSELVANE_BUILD_TESTS=OFF \
-    >/dev/null
-cmake --build build/windows-next --target selvane_packages
+echo "== windows-package: the programs' version resources"
 for program in selvane selvane-demo selvane-scan selvane-settings selvane-switch; do
     file=$build/packaging/windows/SELVANE/$program.exe
     for field in "FileVersion=$version" "ProductVersion=$version" "CompanyName=Talvern Software" \
@@ -161,5 +154,5 @@ msiinfo export "$msi" MsiLockPermissionsEx | grep -q $'SettingsRoot\tRegistry\t.
 echo "== windows-package: installed, used, upgraded and removed under Wine"
 export WINEDLLOVERRIDES=winemenubuilder.exe=d # or Wine puts the shortcuts in the host's menu
 throwaway_prefix
-on_screen "$0" --on-display
+on_screen "$0" "$version" "$next" --on-display
 echo "the MSI installed, upgraded and removed silently with the settings kept; the zip ran from a folder of its own"
