@@ -95,20 +95,14 @@ struct Scan
     const char *lastCall; ///< empty: the driver is never called
 };
 
-class Scans : public ::testing::TestWithParam<Scan>
-{
-protected:
-    void SetUp() override
-    {
-        SimDriver().reset();
-        GpibStatus = {};
-    }
-    TemporaryFolder folder;
-};
+using Scans = ::testing::TestWithParam<Scan>;
 
 TEST_P(Scans, ListTheListenersOrSayWhyNot)
 {
     const Scan &row = GetParam();
+    SimDriver().reset();
+    GpibStatus = {};
+    const TemporaryFolder folder;
     const std::string trace = folder.file("trace.jsonl");
     SimSettings sim(row.devices, trace, row.faults);
     setEnvironment("SELVANE_GPIB_LIBRARY", row.library ? row.library : SELVANE_SIM_LIBRARY);
@@ -647,8 +641,11 @@ TEST_F(SettingsTest, ALinkToTheSettingsFileIsTheSameInstance)
     const std::string later = registry.folder.file("later.sqlite3");
     fs::create_symlink(real, registry.folder.file("link"));
     fs::create_symlink(later, registry.folder.file("to-later")); // made through the link later
-    for (const auto &[link, file] : {std::pair(registry.folder.file("link"), real),
-                                     std::pair(registry.folder.file("to-later"), later)}) {
+    fs::create_directory_symlink(registry.folder.path(), registry.folder.file("folder"));
+    for (const auto &[link, file] :
+         {std::pair(registry.folder.file("link"), real),
+          std::pair(registry.folder.file("to-later"), later),
+          std::pair(registry.folder.file("folder/registry.sqlite3"), real)}) {
         EXPECT_EQ(InstanceLock::key(link, kBench), InstanceLock::key(file, kBench)) << link;
         EXPECT_EQ(InstanceLock::name(link, kBench), InstanceLock::name(file, kBench)) << link;
     }
