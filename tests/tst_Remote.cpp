@@ -161,7 +161,8 @@ private slots:
     void theClientSaysHowItWent_data()
     {
         QTest::addColumn<QString>("setup"); // "quiet", "closing": a socket that never answers,
-                                            // or closes; "link": one that stands for Bench's
+                                            // or closes; "full": one whose backlog is full;
+                                            // "link": one that stands for Bench's
         QTest::addColumn<QStringList>("args"); // "python": the README's example instead
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("out"); // how standard output begins
@@ -175,6 +176,7 @@ private slots:
         QTest::newRow("status, the name in any case") << "" << QStringList {"--instance", "bENCH", "--status"} << 0 << "{\"ok\":true,\"units\":[{\"address\":{\"board\":0,\"pad\":7" << "" << "";
         QTest::newRow("no panel of the name") << "" << QStringList {"--instance", "Other", "1A1"} << 2 << "" << "selvane-switch: the panel 'Other' is not running: nothing listens at /" << "";
         QTest::newRow("no answer in time") << "quiet" << QStringList {"--timeout", "0.5", "--instance", "Quiet", "1A1"} << 3 << "" << "selvane-switch: the panel 'Quiet' did not answer in time\n" << "";
+        QTest::newRow("no connection in time") << "full" << QStringList {"--timeout", "0.5", "--instance", "Quiet", "1A1"} << 3 << "" << "selvane-switch: the panel 'Quiet' did not answer in time\n" << "";
         QTest::newRow("a panel that closes before it answers") << "closing" << QStringList {"--instance", "Quiet", "1A1"} << 3 << "" << "selvane-switch: the panel 'Quiet' closed the connection before it answered\n" << "";
         QTest::newRow("a link to another instance's socket") << "link" << QStringList {"--instance", "Linked", "1A1"} << 2 << "" << "selvane-switch: the panel 'Linked' cannot be trusted: " << "";
         QTest::newRow("a closed output") << "closed output" << QStringList {"--instance", "Bench", "1A3"} << 1 << "" << "selvane-switch: cannot write standard output: Bad file descriptor\n" << "ibwrt(32,2)=4133";
@@ -211,6 +213,14 @@ private slots:
         if (setup == "closing")
             connect(&quiet, &QLocalServer::newConnection,
                     [&] { quiet.nextPendingConnection()->abort(); });
+        const std::string full =
+            RemoteServer::nameOf(bench.registry.location(), "SELVANE - Quiet").toStdString();
+        int waiting[2] = {-1, -1};
+        const auto closeWaiting = qScopeGuard([&] { ::close(waiting[0]), ::close(waiting[1]); });
+        if (setup == "full") { // never accepted: one connection fills a backlog of none
+            waiting[0] = socketAt(full, false);
+            QVERIFY(::listen(waiting[0], 0) == 0 && (waiting[1] = socketAt(full, true)) >= 0);
+        }
         const QString linked = RemoteServer::nameOf(bench.registry.location(), "SELVANE - Linked");
         if (setup == "link")
             QVERIFY(QFile::link(script.server.fullName(), linked));
