@@ -53,7 +53,9 @@ protected:
                     + (icon == QMessageBox::Critical      ? " (stop)"
                        : icon == QMessageBox::Information ? " (info)"
                                                           : "")
-                    + (box ? ": " + box->text() : QString());
+                    + (box ? ": " + box->text() : QString())
+                    + (box && !box->informativeText().isEmpty() ? '\n' + box->informativeText()
+                                                                : QString());
         Action action = [box](QWidget *modal) {
             box && box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click()
                                                 : void(modal->close());

@@ -14,14 +14,20 @@
 #include <string>
 #include <vector>
 
-/** What the message of a missing driver library adds: the driver to install here. */
+/** What the message of a missing driver library adds: the driver to install here, then the
+    demo by its name in the platform's menu and the simulated bus's file, ending the message. */
 #if defined(_WIN32)
-inline const std::string kInstallAdvice = "Install National Instruments drivers";
+inline const std::string kInstallAdvice = "Install National Instruments drivers\r";
+inline const std::string kDemoAdvice = "To try the panel without hardware, start \"SELVANE "
+                                       "(simulated bus)\" from the Start menu, which loads the "
+                                       "simulated bus ";
+inline const std::string kSimulatedBusFile = "\\gpib-sim.dll.";
 #else
-inline const std::string kInstallAdvice =
-    "Install linux-gpib, which provides libgpib.so.0. It is not part of Debian: build it from"
-    " its source (linux-gpib.sourceforge.io).\rTo try the panel without hardware, start"
-    " selvane-demo, or set SELVANE_GPIB_LIBRARY to the simulated bus.";
+inline const std::string kInstallAdvice = "Install linux-gpib, which provides libgpib.so.0.";
+inline const std::string kDemoAdvice = "To try the panel without hardware, choose \"Start on the "
+                                       "Simulated Bus\" in its menu entry, or run selvane-demo, "
+                                       "which loads the simulated bus /";
+inline const std::string kSimulatedBusFile = "/selvane/libgpib-sim.so.";
 #endif
 
 class SimDriver : public DriverLibrary

@@ -159,8 +159,8 @@ private slots:
         const QString none;
         // clang-format off
         QTest::newRow("present") << QStringList {none, "8"} << "GPIB Test (info): Test is OK" << "ibdev(0,8,0,12,1,0) ibwrt(32,2)=5858 ibonl(32,0) ";
-        QTest::newRow("absent") << QStringList {none, "9"} << failed << "ibdev(0,9,0,12,1,0) ibwrt(32,2)=5858 ERR ibonl(32,0) ";
-        QTest::newRow("address the bus cannot carry") << QStringList {none, "31"} << failed << "";
+        QTest::newRow("absent") << QStringList {none, "9"} << failed + "\nTried 0.9.0: no instrument answered (ENOL)." << "ibdev(0,9,0,12,1,0) ibwrt(32,2)=5858 ERR ibonl(32,0) ";
+        QTest::newRow("address the bus cannot carry") << QStringList {none, "31"} << failed + "\nTried 0.31.0: the driver refused the address (EARG)." << "";
         QTest::newRow("board out of range") << QStringList {"-32769"} << "SELVANE (stop): Board must be a number from -32768 to 32767." << "";
         QTest::newRow("SAD out of range") << QStringList {none, none, "40000"} << "SELVANE (stop): SAD must be a number from -32768 to 32767." << "";
         // clang-format on
@@ -182,17 +182,37 @@ private slots:
                  qPrintable(all));
     }
 
+    void testWithoutDriverLibraryExplainsIt_data()
+    {
+        QTest::addColumn<bool>("chosen"); // named by SELVANE_GPIB_LIBRARY, else the default
+        QTest::addColumn<QString>("advice"); // after the first line
+        QTest::newRow("the default driver") << false << QString::fromStdString(kInstallAdvice);
+        QTest::newRow("a chosen one") << true
+                                      << "SELVANE_GPIB_LIBRARY is set to /nonexistent/Gpïb-32.so, "
+                                         "which could not be loaded: ";
+    }
+
     void testWithoutDriverLibraryExplainsIt()
     {
-        DynamicLibrary missing(systemText("/nonexistent/Gpïb-32.so")); // in the system's code page
+        QFETCH(bool, chosen);
+        QFETCH(QString, advice);
+        const std::string file = systemText("/nonexistent/Gpïb-32.so"); // in the system's code page
+        const SavedVariable saved("SELVANE_GPIB_LIBRARY");
+        setEnvironment("SELVANE_GPIB_LIBRARY", chosen ? file.c_str() : nullptr);
+        DynamicLibrary missing(file);
         GpibBinding gpib(missing);
         QWidget owner;
         Conf conf(&owner, gpib);
         conf.show();
         Operator modals;
         QTest::mouseClick(conf.Test, Qt::LeftButton);
-        QCOMPARE(modals.seen.join(""), "GPIB Test (stop): File not found: /nonexistent/Gpïb-32.so\r"
-                                           + QString::fromStdString(kInstallAdvice));
+        const QString said = modals.seen.join("");
+        QVERIFY2(
+            said.startsWith("GPIB Test (stop): File not found: /nonexistent/Gpïb-32.so\r" + advice)
+                && said.contains('\r' + QString::fromStdString(kDemoAdvice))
+                && said.endsWith(QString::fromStdString(kSimulatedBusFile))
+                && said.contains("Install") != chosen,
+            qPrintable(said));
         QVERIFY(conf.isVisible()); // the program goes on
     }
 

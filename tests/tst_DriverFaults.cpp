@@ -22,6 +22,7 @@ struct Fault
     const char *calls; ///< the driver's last calls (before any reopening), if they matter
     int stray; ///< descriptors the driver still holds that no unit owns
     const char *said = nullptr; ///< what start-up writes on stderr, beside a box's message
+    const char *tip = nullptr; ///< the tooltip's line on the last operation, after its time
 };
 
 const char *const kThread = "ThreadIbsta ThreadIberr ThreadIbcntl";
@@ -32,11 +33,11 @@ const char *const kUnloadable = SELVANE_BROKEN_LIBRARY;
 #endif
 
 #if defined(_WIN32) // NI's ibcntl is not the system's errno
-const char *const kDeniedBoard =
-    "selvane: unit 1: board 0 cannot be used: the driver answered EDVR\n";
-#else
-const char *const kDeniedBoard =
-    "selvane: unit 1: board 0 cannot be used: the driver answered EDVR (Permission denied)\n";
+#define DENIED "board 0 cannot be used: the driver answered EDVR"
+#else // and what usually mends it
+#define DENIED \
+    "board 0 cannot be used: the driver answered EDVR (Permission denied); this user usually " \
+    "needs to join the group that owns /dev/gpib0 (see ls -l /dev/gpib0), then log in again"
 #endif
 
 // clang-format off
@@ -48,8 +49,8 @@ const Fault kFaults[] = {
     {"ibonl missing when an open fails", "", "ibonl", "ibclr=2", StartUp, "", Failed, "ibclr(32) ERR", 1},
     {"malformed faults are ignored", "", "", "ibclr#0=2 ibclr#2x=2 ibclr= #1=2 ibclr#=2", StartUp, "", Linked, "", 0},
     {"ERR at ibconfig does not stop the open", "", "", "ibconfig=7", StartUp, "", Linked, "", 0},
-    {"ERR at ibdev", "", "", "ibdev=4", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0},
-    {"EDVR at ibdev with the system's reason", "", "", "ibdev=0:13", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, kDeniedBoard},
+    {"ERR at ibdev", "", "", "ibdev=4", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, nullptr, "not linked: the driver refused the address at 0.7.0 (EARG)"},
+    {"EDVR at ibdev with the system's reason", "", "", "ibdev=0:13", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, "selvane: unit 1: " DENIED "\n", "not linked: " DENIED},
     {"EDVR at ibclr without one", "", "", "ibclr=0", StartUp, "", Failed, "ibclr(32) ERR ibonl(32,0)", 0, "selvane: unit 1: board 0 cannot be used: the driver answered EDVR\n"},
     {"ENEB at ibdev", "", "", "ibdev=7:13", StartUp, "", Failed, "ibdev(0,7,0,12,1,0) ERR", 0, "selvane: unit 1: board 0 cannot be used: the driver answered ENEB\n"},
     {"ERR at ibclr", "", "", "ibclr=2", StartUp, "", Failed, "ibclr(32) ERR ibonl(32,0)", 0},
@@ -59,9 +60,9 @@ const Fault kFaults[] = {
     {"registration result 2 once", "", kThread, "RegisterGpibGlobalsForThread#1=2", StartUp, "", Linked, "", 0},
     {"registration result 1", "", "", "RegisterGpibGlobalsForThread#1=1", StartUp, "", Linked, "", 0},
     {"linux-gpib status", "", "RegisterGpibGlobalsForThread", "", StartUp, "", Linked, "ibwrt(32,2)=5858", 0},
-    {"ERR at a press's write", "", "", "ibwrt#2=2", Press, "", Failed, "ibwrt(32,2)=4131 ERR ibonl(32,0)", 0},
-    {"ibwrt missing when a press reopens", "", "ibwrt", "ibclr#1=2", Press, "Can't find DLL entry point ibwrt", Failed, "ibdev(0,7,0,12,1,0) ibclr(32) ibonl(32,0)", 0},
-    {"press after a failed open reopens", "", "", "ibclr#1=2", Press, "", Linked, "ibconfig(0,23,1) ibdev(0,7,0,12,1,0) ibclr(32) ibwrt(32,2)=5858 ibwrt(32,2)=4131", 0},
+    {"ERR at a press's write", "", "", "ibwrt#2=2", Press, "", Failed, "ibwrt(32,2)=4131 ERR ibonl(32,0)", 0, nullptr, "A1 not taken: no instrument answered at 0.7.0 (ENOL)"},
+    {"ibwrt missing when a press reopens", "", "ibwrt", "ibclr#1=2", Press, "Can't find DLL entry point ibwrt", Failed, "ibdev(0,7,0,12,1,0) ibclr(32) ibonl(32,0)", 0, nullptr, "A1 not taken: Can't find DLL entry point ibwrt in " SELVANE_SIM_LIBRARY},
+    {"press after a failed open reopens", "", "", "ibclr#1=2", Press, "", Linked, "ibconfig(0,23,1) ibdev(0,7,0,12,1,0) ibclr(32) ibwrt(32,2)=5858 ibwrt(32,2)=4131", 0, nullptr, "A1 taken at 0.7.0"},
     {"ERR at ibloc on close", "", "", "ibloc=0", Close, "", Failed, "ibloc(32) ERR ibonl(32,0)", 0},
     {"ERR at ibonl on close", "", "", "ibonl=0", Close, "", Failed, "ibloc(32) ibonl(32,0) ERR", 1},
     {"ibloc missing on close still goes offline", "", "ibloc", "", Close, "", Failed, "ibonl(32,0)", 0},
@@ -127,6 +128,12 @@ private slots:
             QCOMPARE(contextValues(bench.file, kBench).size(), 16u); // 3 + 13 for one unit
         if (fault.link != Any)
             QCOMPARE(window.unit(0).Opened, fault.link == Linked);
+        const QString tip = window.panel(0).Frame->toolTip(); // its own line, then the time
+        QVERIFY2(!fault.tip
+                     || (tip.startsWith("Unit 1 control\n")
+                         && tip.section('\n', 1).mid(9) == fault.tip
+                         && QTime::fromString(tip.section('\n', 1).left(8), "HH:mm:ss").isValid()),
+                 qPrintable(tip));
         QStringList made = bench.trace();
         if (fault.action == LinkTest) // the test's calls come before the unit's reopening
             made = made.mid(0, made.indexOf("ibconfig(0,23,1)", 2));

@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Scans, ::testing::Values(
     Scan {"no_such_board", "0:7:0", "", {"4"}, nullptr, 1, "", "board 4 cannot be used: the driver answered ENEB\n", "ibonl(4,0) ERR"},
     Scan {"driver_without_board", "0:7:0", "ibln=0", {}, nullptr, 1, "", "board 0 cannot be used: the driver answered EDVR\n", "ibonl(0,0)"},
     Scan {"board_without_its_device_file", "0:7:0", "ibln=0:2", {}, nullptr, 1, "", kNoDeviceFile, "ibonl(0,0)"},
-    Scan {"driver_missing", "0:7:0", "", {}, "/nonexistent/libgpib.so.0", 2, "", "File not found: /nonexistent/libgpib.so.0\nInstall ", ""},
+    Scan {"driver_missing", "0:7:0", "", {}, "/nonexistent/libgpib.so.0", 2, "", "File not found: /nonexistent/libgpib.so.0\nSELVANE_GPIB_LIBRARY is set to /nonexistent/libgpib.so.0, which could not be loaded: ", ""},
     Scan {"help_before_anything_else", "0:7:0", "", {"-h", "--all"}, nullptr, 0, ScanTool::kUsageText, "", ""},
     Scan {"unknown_option", "0:7:0", "", {"--all"}, nullptr, 64, "", "unexpected argument '--all'\nUsage: selvane-scan", ""},
     Scan {"negative_board", "0:7:0", "", {"-1"}, nullptr, 64, "", "unexpected argument '-1'", ""},

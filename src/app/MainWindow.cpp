@@ -9,6 +9,7 @@
 #include "dialogs/Conf.h"
 #include "dialogs/Units.h"
 #include "forms/BusyCursor.h"
+#include "forms/FormDefinitions.h"
 #include "forms/MainForm.h"
 #include "forms/WindowPlacement.h"
 #include "gpib/UnitDeviceLink.h"
@@ -187,6 +188,7 @@ bool MainWindow::OpenUnit(std::int16_t index)
     if (const std::string why = UnitDeviceLink::boardRefusal(result, unit(index).Board);
         !why.empty())
         std::cerr << "selvane: unit " << index + 1 << ": " << why << '\n';
+    tellOperation(index, result, {});
     if (result.failure) {
         std::string message = UnitDeviceLink::failureMessage(*result.failure);
         showBox(QMessageBox::Critical, message);
@@ -208,6 +210,14 @@ void MainWindow::ShowLinkState(std::int16_t index, bool linked)
     MainForm::showLink(panel(index), linked);
 }
 
+void MainWindow::tellOperation(int index, const UnitDeviceLink::Result &result,
+                               std::string_view command)
+{
+    MainForm::tellOperation(
+        panel(index), index,
+        UnitSettings::fromBytes(UnitDeviceLink::outcome(result, unit(index), command)));
+}
+
 void MainWindow::PositionPress(int index, int position, const Heard &heard)
 {
     const OrderlyEnd::Busy busy(*m_end);
@@ -216,6 +226,7 @@ void MainWindow::PositionPress(int index, int position, const Heard &heard)
         const BusyCursor waiting;
         result = PressPosition(panel(index), unit(index), m_gpib, position);
     }
+    tellOperation(index, result, forms::kPositions[static_cast<std::size_t>(position)]);
     if (heard)
         heard(result);
     if (result.failure) {

@@ -101,6 +101,8 @@ private:
     void EditPress(int index);
     void ConfigPress(int index);
     void CloseUnit(std::int16_t index);
+    /** The operation's outcome in the unit's tooltip, where the operator looks for why. */
+    void tellOperation(int index, const UnitDeviceLink::Result &result, std::string_view command);
     /** A box titled "SELVANE" with an OK button. */
     void showBox(QMessageBox::Icon icon, const std::string &text);
 

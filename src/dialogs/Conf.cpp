@@ -113,13 +113,19 @@ void Conf::TestPress()
     if (!values)
         return;
     const auto [board, pad, sad] = *values;
+    const UnitLink tried {0, board, pad, sad, false};
     bool ok = false;
+    std::optional<std::pair<int, long>> refusal; // the driver's answer to the failed step
     try {
         const BusyCursor waiting;
         const std::int16_t device = m_gpib.GpibOpenDevice(board, pad, sad, gpib::kTimeout3s, 1, 0);
+        if (GpibStatus.refused())
+            refusal = {GpibStatus.iberr, GpibStatus.ibcntl};
         if (!GpibStatus.failed() && device > 0) {
             m_gpib.GpibWrite(device, kLinkProof, static_cast<std::int32_t>(kLinkProof.size()));
             ok = !GpibStatus.failed();
+            if (GpibStatus.refused())
+                refusal = {GpibStatus.iberr, GpibStatus.ibcntl};
             // Offline whatever the write did, so that no test keeps a descriptor; a library
             // without ibonl keeps it, which alone says nothing about the device.
             try {
@@ -132,15 +138,23 @@ void Conf::TestPress()
                 QString::fromLocal8Bit(UnitDeviceLink::failureMessage(failure).c_str()));
         return;
     }
-    if (ok)
+    if (ok) {
         showBox(QMessageBox::Information, kTestTitle, QStringLiteral("Test is OK"));
-    else
-        showBox(QMessageBox::Critical, kTestTitle, QStringLiteral("Unable to open device"));
+        return;
+    }
+    // Below the box's own text: where it looked, and what the driver answered there.
+    const std::string answer = refusal ? UnitDeviceLink::refusalInWords(*refusal, tried, false)
+                                       : "the driver gave no descriptor";
+    showBox(
+        QMessageBox::Critical, kTestTitle, QStringLiteral("Unable to open device"),
+        QString::fromLocal8Bit("Tried " + UnitDeviceLink::address(tried) + ": " + answer + '.'));
 }
 
-void Conf::showBox(QMessageBox::Icon icon, const QString &title, const QString &text)
+void Conf::showBox(QMessageBox::Icon icon, const QString &title, const QString &text,
+                   const QString &informative)
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(informative);
     box.exec();
 }

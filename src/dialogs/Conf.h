@@ -50,7 +50,8 @@ private:
     std::optional<std::array<std::int16_t, 3>> readBoxes();
     void OKPress();
     void TestPress();
-    void showBox(QMessageBox::Icon icon, const QString &title, const QString &text);
+    void showBox(QMessageBox::Icon icon, const QString &title, const QString &text,
+                 const QString &informative = {});
 
     GpibBinding &m_gpib;
     QWidget *m_owner;

@@ -9,6 +9,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTime>
 
 #include <algorithm>
 #include <vector>
@@ -114,6 +115,14 @@ void MainForm::showAddress(UnitPanel &panel, int index, int board, int pad, int 
 void MainForm::showLink(UnitPanel &panel, bool linked)
 {
     panel.Frame->setCaptionColour(linked ? forms::kLinkedGreen : forms::kFailedRed);
+}
+
+void MainForm::tellOperation(UnitPanel &panel, int index, const QString &said)
+{
+    const std::string_view own = forms::kFrames[static_cast<std::size_t>(index)].tooltip;
+    panel.Frame->setToolTip(QString::fromUtf8(own.data(), qsizetype(own.size())) + '\n'
+                            + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + ' '
+                            + said);
 }
 
 void MainForm::prepare(UnitPanel &panel)

@@ -4,6 +4,8 @@
 #include "TwipsScale.h"
 #include "UnitPanel.h"
 
+#include <QString>
+
 #include <array>
 
 class QWidget;
@@ -27,6 +29,9 @@ public:
         colour: dark green when `linked`, else red. */
     static void showAddress(UnitPanel &panel, int index, int board, int pad, int sad);
     static void showLink(UnitPanel &panel, bool linked);
+    /** The frame's tooltip: its own text, and below it the time of day and `said`, the last
+        operation on the unit's link and its outcome. */
+    static void tellOperation(UnitPanel &panel, int index, const QString &said);
 
     /** The tab order once the unit count is known: the 24 position buttons first, panel by
         panel, then every other control of `window` in the order of the definition. The

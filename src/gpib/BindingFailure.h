@@ -16,21 +16,24 @@ public:
     static constexpr int kCannotLoad = 48;
     static constexpr int kEntryPointMissing = 453;
 
-    BindingFailure(int number, const std::string &description)
+    BindingFailure(int number, const std::string &description, const std::string &reason = {})
         : std::runtime_error(description)
         , m_number(number)
+        , m_reason(reason)
     { }
 
     int number() const { return m_number; }
     std::string description() const { return what(); }
+    /** The loader's own words for a library it could not load; may be empty. */
+    const std::string &reason() const { return m_reason; }
 
-    static BindingFailure fileNotFound(const std::string &library)
+    static BindingFailure fileNotFound(const std::string &library, const std::string &reason = {})
     {
-        return {kFileNotFound, "File not found: " + library};
+        return {kFileNotFound, "File not found: " + library, reason};
     }
-    static BindingFailure cannotLoad(const std::string &library)
+    static BindingFailure cannotLoad(const std::string &library, const std::string &reason = {})
     {
-        return {kCannotLoad, "Error in loading DLL: " + library};
+        return {kCannotLoad, "Error in loading DLL: " + library, reason};
     }
     static BindingFailure entryPointMissing(const std::string &function, const std::string &library)
     {
@@ -39,4 +42,5 @@ public:
 
 private:
     int m_number;
+    std::string m_reason;
 };

@@ -41,9 +41,17 @@ void DynamicLibrary::load()
 #if defined(_WIN32)
     m_handle = reinterpret_cast<void *>(LoadLibraryA(m_name.c_str()));
     if (!m_handle) {
-        if (GetLastError() == ERROR_MOD_NOT_FOUND)
-            throw BindingFailure::fileNotFound(m_name);
-        throw BindingFailure::cannotLoad(m_name);
+        const DWORD error = GetLastError();
+        char words[512] = {};
+        const DWORD length =
+            FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, words, sizeof words, nullptr);
+        std::string reason(words, length);
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+            reason.pop_back();
+        if (error == ERROR_MOD_NOT_FOUND)
+            throw BindingFailure::fileNotFound(m_name, reason);
+        throw BindingFailure::cannotLoad(m_name, reason);
     }
 #else
     // RTLD_NOW: a lazy load would defer a missing symbol to the first call into the driver.
@@ -64,8 +72,8 @@ void DynamicLibrary::load()
         missing = text.compare(0, m_name.size() + 1, m_name + ":") == 0;
     }
     if (missing)
-        throw BindingFailure::fileNotFound(m_name);
-    throw BindingFailure::cannotLoad(m_name);
+        throw BindingFailure::fileNotFound(m_name, text);
+    throw BindingFailure::cannotLoad(m_name, text);
 #endif
 }
 

@@ -5,6 +5,7 @@
 // is needed to build. Gpib-32.dll (NI-488.2) and libgpib.so.0 (linux-gpib) share it; on
 // 32-bit Windows the functions are __stdcall with undecorated names.
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -56,6 +57,44 @@ inline std::string errorWithReason(int iberr, long ibcntl)
         return errorName(iberr) + " (" + std::strerror(static_cast<int>(ibcntl)) + ")";
 #endif
     return errorName(iberr);
+}
+
+/** What a driver's error means for the operator, in words ("no instrument answered"). */
+inline std::string errorMeaning(int iberr)
+{
+    switch (iberr) {
+    case kEdvr:
+        return "the driver cannot use the board";
+    case kEcic:
+        return "the board is not in charge of the bus";
+    case kEnol:
+        return "no instrument answered";
+    case kEadr:
+        return "the instrument could not be addressed";
+    case kEarg:
+        return "the driver refused the address";
+    case kEabo:
+        return "the instrument did not answer in time";
+    case kEneb:
+        return "there is no such board";
+    default:
+        return "the driver refused";
+    }
+}
+
+/** What usually mends the driver's refusal, where one mend is usual; else empty. linux-gpib
+    gives EACCES when this user may not open the board's device file. */
+inline std::string remedy(int iberr, long ibcntl, int board)
+{
+#if defined(_WIN32)
+    (void)iberr, (void)ibcntl, (void)board;
+#else
+    if (iberr == kEdvr && ibcntl == EACCES)
+        return "this user usually needs to join the group that owns /dev/gpib"
+               + std::to_string(board) + " (see ls -l /dev/gpib" + std::to_string(board)
+               + "), then log in again";
+#endif
+    return {};
 }
 
 inline constexpr int kOptionSendLlo = 23; ///< ibconfig option: send Local Lockout

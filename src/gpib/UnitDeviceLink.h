@@ -41,9 +41,26 @@ public:
     /** The message for a binding failure; a missing library adds how to mend it (the NI
         driver on Windows, linux-gpib elsewhere). */
     static std::string failureMessage(const BindingFailure &failure);
+    /** The simulated bus installed with this program: beside it on Windows, in its own
+        folder of the library folder elsewhere. */
+    static std::string simulatedBus();
 
     /** Where the board itself cannot be used (EDVR, ENEB: no device file, no permission, not
         configured), which a red caption alone does not tell: "board 0 cannot be used: the
         driver answered ..."; else empty. */
     static std::string boardRefusal(const Result &result, int board);
+    /** "board 0 cannot be used: the driver answered EDVR (Permission denied)", and what
+        usually mends it where one mend is usual. */
+    static std::string refusedBoard(int board, int iberr, long ibcntl);
+
+    /** The unit's address as its frame shows it: "0.7.0". */
+    static std::string address(const UnitLink &unit);
+    /** The driver's refusal in words: "no instrument answered at 0.8.0 (ENOL)" (the address
+        left out unless `at`); refusedBoard's words where the board itself cannot be used. */
+    static std::string refusalInWords(std::pair<int, long> refusal, const UnitLink &unit, bool at);
+    /** An operation on the unit's link and its outcome, in words: "linked at 0.7.0", "A3 taken
+        at 0.7.0", "A3 not taken: no instrument answered at 0.8.0 (ENOL)". `command` is the
+        one written, empty for an opening. */
+    static std::string outcome(const Result &result, const UnitLink &unit,
+                               std::string_view command);
 };

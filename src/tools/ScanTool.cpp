@@ -54,9 +54,9 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
                 bool listen = false;
                 gpib.GpibFindListener(index, pad, sad, &listen);
                 if (GpibStatus.failed()) {
-                    err << "selvane-scan: board " << index << " cannot be used: the driver"
-                        << " answered "
-                        << gpib::errorWithReason(GpibStatus.iberr, GpibStatus.ibcntl) << '\n';
+                    err << "selvane-scan: "
+                        << UnitDeviceLink::refusedBoard(index, GpibStatus.iberr, GpibStatus.ibcntl)
+                        << '\n';
                     gpib.GpibSetOnline(index, 0);
                     return kBoardUnusable;
                 }
