@@ -326,8 +326,11 @@ private slots:
         QTest::mouseClick(typed.Edit, Qt::LeftButton);
         QCOMPARE(typeAtEnd(typed.ATxt, QStringLiteral("xyzwv")), QStringLiteral("Inputxyzw"));
         QCOMPARE(typeAtEnd(typed.BTxt, QStringLiteral("xy")), QStringLiteral("Device 2x"));
-        first.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // refused whole
-        QCOMPARE(first.PositionLbl[2]->text(), QStringLiteral("A3"));
+        first.PositionLbl[2]->insert(QStringLiteral("-pasted-too-long")); // cut to the room left
+        QTRY_COMPARE(first.PositionLbl[2]->text(), QStringLiteral("-pasted-A3")); // at the cursor
+        first.PositionLbl[3]->setSelection(1, 1); // in place of the 4
+        first.PositionLbl[3]->insert(QStringLiteral("-pasted-too-long"));
+        QTRY_COMPARE(first.PositionLbl[3]->text(), QStringLiteral("A-pasted-t"));
     }
 
     void aDamagedSettingsFileGivesDefaultsAndIsNeverWritten()

@@ -8,9 +8,10 @@ class QLineEdit;
 /**
  * Limits what the operator can type into a text box without touching text set by the
  * program: a longer text from the settings is shown whole, and typing may shorten it, but
- * no keystroke or paste makes the text longer than the limit and longer than it was (such a
- * paste is refused whole). QLineEdit::setMaxLength would cut the stored text. Limits count
- * UTF-16 units, which are characters for every text a bench label holds.
+ * no keystroke or paste makes the text longer than the limit and longer than it was. A
+ * paste is cut to the room left, as a Windows text box cuts it. QLineEdit::setMaxLength
+ * would cut the stored text. Limits count UTF-16 units, which are characters for every text
+ * a bench label holds.
  */
 class TypingLimit : public QValidator
 {
@@ -28,5 +29,5 @@ private:
     TypingLimit(QLineEdit *edit, int maxChars);
 
     int m_limit;
-    qsizetype m_accepted;
+    QString m_accepted; ///< the text as it was before the edit being validated
 };
