@@ -82,7 +82,7 @@ found=$(SELVANE_GPIB_LIBRARY=$bin/../lib/x86_64-linux-gnu/selvane/libgpib-sim.so
     "$bin/selvane-scan" 2>&1) || fail "the installed selvane-scan failed: $found"
 [[ $found == $'0:7:0\n0:12:0' ]] || fail "the installed selvane-scan found: $found"
 listed=$(SELVANE_DEMO=1 "$bin/selvane-settings" list) || fail "the installed selvane-settings failed"
-[[ $listed == $'""\t1 unit' ]] || fail "the installed selvane-settings listed: $listed"
+[[ $listed == $'""\t1 unit\tthe default instance (selvane started without a name)' ]] || fail "the installed selvane-settings listed: $listed"
 echo "the installed tools scanned the simulated bus and listed the stored instance"
 xvfb-run -a -s "-noreset -screen 0 640x480x24 -dpi 96" "$0" --press "$launcher" "$version"
 [[ ! -e $work/config/selvane/registry.sqlite3 ]] || fail "the demo wrote the panel's own settings file"

@@ -53,6 +53,10 @@ private slots:
         QTest::newRow("program name after a tab") << "selvane.exe\t-?" << Path::Usage << "";
         QTest::newRow("quote never closed") << "\"selvane.exe -?" << Path::Normal << "";
         QTest::newRow("program name alone") << "selvane.exe" << Path::Normal << "";
+        QTest::newRow("help, the whole line") << plain + " --help " << Path::Help << "";
+        QTest::newRow("version, the whole line") << quoted + "--version" << Path::Version << "";
+        QTest::newRow("help inside a name is the name") << plain + "Bench --help" << Path::Normal << "Bench --help";
+        QTest::newRow("version with clean") << quoted + "--version -clean" << Path::Usage << "";
         // clang-format on
     }
 

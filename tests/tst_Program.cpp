@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -332,6 +333,58 @@ private slots:
                                         "listens at "));
         QVERIFY(std::ofstream(folder.file("go-all")));
         QVERIFY(import.waitForFinished(20000) && import.exitCode() == 0);
+    }
+
+    void aCommandLineAnswersAPerson_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("display"); // empty: none set; "closed": output closed too
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out"); // a pattern for all of standard output
+        QTest::addColumn<QString>("err"); // a pattern for all of standard error
+        const QString usage = "Usage: selvane \\[NAME\\]\n(.|\n)*See selvane\\(1\\)(.|\n)*";
+        const QString none = "selvane: cannot open the display \\(DISPLAY is not set\\): ";
+        // clang-format off
+        QTest::newRow("help") << QStringList {"--help"} << "" << 0 << usage << "";
+        QTest::newRow("version") << QStringList {" --version"} << "" << 0 << "selvane \\d+\\.\\d+\\.\\d+\n" << "";
+        QTest::newRow("the usage's box without a display") << QStringList {"-?"} << "" << 0 << usage << "";
+        QTest::newRow("help inside a name needs a display") << QStringList {"Bench", "--help"} << "" << 1 << "" << none + ".+\n";
+        QTest::newRow("a display nobody serves") << QStringList {"Bench"} << ":97" << 1 << "" << "selvane: cannot open the display :97: .*:97\n";
+        QTest::newRow("help to a closed output") << QStringList {"--help"} << "closed" << 1 << "" << "selvane: cannot write standard output: Bad file descriptor\n";
+        // clang-format on
+    }
+
+    void aCommandLineAnswersAPerson()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, display);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        TemporaryFolder folder;
+        const std::string file = folder.file("registry.sqlite3");
+        QProcess program;
+        QProcessEnvironment environment = Program::environment(file, {});
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        if (display.startsWith(':'))
+            environment.insert("DISPLAY", display);
+        program.setProcessEnvironment(environment);
+        program.start("sh", QStringList {"-c",
+                                         display == "closed" ? "exec \"$0\" \"$@\" >&-"
+                                                             : "exec \"$0\" \"$@\"",
+                                         SELVANE_PROGRAM}
+                                + arguments);
+        QVERIFY(program.waitForFinished(20000));
+        const QString printed = QString::fromUtf8(program.readAllStandardOutput());
+        const QString said = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), code);
+        QVERIFY2(QRegularExpression("^(" + out + ")$").match(printed).hasMatch(),
+                 qPrintable(printed));
+        QVERIFY2(QRegularExpression("^(" + err + ")$").match(said).hasMatch(), qPrintable(said));
+        QVERIFY(!std::filesystem::exists(file)); // no instance is stored, none made
     }
 
     void aDriverFailureEndsTheStartWithStatusTwo()

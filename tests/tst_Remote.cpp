@@ -184,6 +184,7 @@ private slots:
         QTest::newRow("a lone hyphen") << "" << QStringList {"-"} << 64 << "" << "selvane-switch: '-' is no press" << "";
         QTest::newRow("an option after --") << "" << QStringList {"--", "--status"} << 64 << "" << "selvane-switch: '--status' is no press" << "";
         QTest::newRow("help") << "" << QStringList {"1A1", "--help"} << 0 << usage << "" << "";
+        QTest::newRow("version") << "" << QStringList {"--version", "1A1"} << 0 << "selvane-switch 1." << "" << "";
         QTest::newRow("an unknown option") << "" << QStringList {"--bogus", "1A1"} << 64 << "" << "selvane-switch: unexpected option '--bogus'\n" + usage << "";
         QTest::newRow("no press") << "" << QStringList {"1Z9"} << 64 << "" << "selvane-switch: '1Z9' is no press: \"press\" takes a unit, a section and a position, as \"1A3\"\n" << "";
         QTest::newRow("no such label form") << "" << QStringList {"0A=Cal"} << 64 << "" << "selvane-switch: '0A=Cal' is no press: \"unit\" takes" << "";

@@ -10,6 +10,7 @@
 #include "tools/ScanTool.h"
 #include "tools/SettingsTool.h"
 #include "tools/ToolOutput.h"
+#include "tools/ToolText.h"
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Scans, ::testing::Values(
     Scan {"board_without_its_device_file", "0:7:0", "ibln=0:2", {}, nullptr, 1, "", kNoDeviceFile, "ibonl(0,0)"},
     Scan {"driver_missing", "0:7:0", "", {}, "/nonexistent/libgpib.so.0", 2, "", "File not found: /nonexistent/libgpib.so.0\nSELVANE_GPIB_LIBRARY is set to /nonexistent/libgpib.so.0, which could not be loaded: ", ""},
     Scan {"help_before_anything_else", "0:7:0", "", {"-h", "--all"}, nullptr, 0, ScanTool::kUsageText, "", ""},
+    Scan {"version", "0:7:0", "", {"--version", "--all"}, nullptr, 0, "selvane-scan " SELVANE_VERSION_TEXT "\n", "", ""},
     Scan {"unknown_option", "0:7:0", "", {"--all"}, nullptr, 64, "", "unexpected argument '--all'\nUsage: selvane-scan", ""},
     Scan {"negative_board", "0:7:0", "", {"-1"}, nullptr, 64, "", "unexpected argument '-1'", ""},
     Scan {"options_ended", "0:7:0 1:3:0", "", {"--", "1"}, nullptr, 0, "1:3:0\n", "", "ibonl(1,0)"},
@@ -165,11 +167,12 @@ protected:
     rlimit m_fileSize {};
 #endif
 
-    int settings(const std::vector<std::string> &args, Registry *other = nullptr)
+    int settings(const std::vector<std::string> &args, Registry *other = nullptr,
+                 bool terminal = false)
     {
         out.str("");
         err.str("");
-        return SettingsTool::run(args, other ? *other : registry.registry, out, err);
+        return SettingsTool::run(args, other ? *other : registry.registry, out, err, terminal);
     }
     std::string file(const std::string &name, const std::string &bytes)
     {
@@ -224,6 +227,11 @@ TEST_F(SettingsTest, ExportThenImportGivesTheStoreBackInEitherView)
         EXPECT_EQ(dump(), before);
         ASSERT_EQ(settings({exportArgs.begin(), exportArgs.end() - 2}), 0);
         EXPECT_EQ(out.str(), exported);
+        ASSERT_EQ(settings({exportArgs.begin(), exportArgs.end() - 2}, nullptr, true), 0);
+        std::string shown; // on a terminal, the same text in UTF-8
+        for (const char c : out.str())
+            shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        EXPECT_EQ(utf16le(ToolText::utf16(shown).value_or(u"?")), exported);
     }
 }
 
@@ -262,7 +270,8 @@ TEST_F(SettingsTest, ListShowsEachInstanceWithItsUnitCount)
     store.WriteValue("selvane - bench9", "Units", 2.0); // the panel's too: the case is free
     store.WriteValue("SELVANE - Tab\t\"x\"\r\n", "Units", 1.0);
     ASSERT_EQ(settings({"list"}), 0);
-    EXPECT_EQ(out.str(), "\"\"\t1 unit\n\"Bench\"\t3 units\n\"bench9\"\t2 units\n"
+    EXPECT_EQ(out.str(), "\"\"\t1 unit\tthe default instance (selvane started without a name)\n"
+                         "\"Bench\"\t3 units\n\"bench9\"\t2 units\n"
                          "\"Lab 2\"\tno unit count chosen\n\"Tab\\t\\\"x\\\"\\r\\n\"\t1 unit\n");
 }
 
@@ -394,6 +403,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},
     Answer {"help", nullptr, {"--help"}, 0, "", true, {}, "", false, "Usage: selvane-settings list\n"},
     Answer {"help_short", nullptr, {"-h"}, 0, "", true, {}, "", false, "Usage: selvane-settings list\n"},
+    Answer {"version", nullptr, {"--version"}, 0, "", true, {}, "", false, "selvane-settings " SELVANE_VERSION_TEXT "\n"},
     Answer {"usage_without_a_command", nullptr, {}, 64, "Usage: selvane-settings list\n"},
     Answer {"usage_for_a_name_after_list", nullptr, {"list", "Bench"}, 64, "Usage: selvane-settings list\n"},
     Answer {"usage_for_an_import_of_nothing", nullptr, {"import"}, 64, "Usage: selvane-settings list\n"},

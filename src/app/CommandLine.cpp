@@ -57,6 +57,8 @@ std::string_view afterProgramName(std::string_view line)
 Choice parse(std::string_view commandText)
 {
     const std::string_view command = trimBlanks(commandText);
+    if (command == "--help" || command == "--version") // a command line of this platform's kind
+        return {command == "--help" ? Path::Help : Path::Version, {}};
     if (command.find("-?") != std::string_view::npos)
         return {Path::Usage, {}};
     const std::size_t clean = command.find(kClean);
@@ -84,6 +86,50 @@ std::string usageMessage()
     return "Usage:\t" + std::string(kProject)
            + ".exe (NUM) (-clean)\r\n     with\r\n\tNAME  = Instance name\r\n"
              "\t-clean = Registry clean option";
+}
+
+std::string helpText()
+{
+#if defined(_WIN32)
+    const std::string program = "selvane.exe", more = "the README in the program's folder";
+    const std::string set = "set NAME=VALUE before starting it", file;
+#else
+    const std::string program = "selvane", more = "selvane(1) and /usr/share/doc/selvane";
+    const std::string set = "NAME=VALUE before the program's name";
+    const std::string file = "SELVANE_REGISTRY (the settings file), ";
+#endif
+    return "Usage: " + program
+           + " [NAME]\n"
+             "       "
+           + program
+           + " -clean [NAME]\n"
+             "       "
+           + program
+           + " -? | --help | --version\n"
+             "\n"
+             "The control panel of up to three GPIB switch units. NAME is the instance, all the\n"
+             "text after the program's name, blanks included: each instance keeps its own labels,\n"
+             "titles, addresses and window place. Without a name, the default instance.\n"
+             "\n"
+             "  -clean     delete the instance's stored settings (not while its panel runs)\n"
+             "  -?         show this usage in a message box\n"
+             "  --help     print this usage\n"
+             "  --version  print the program's version\n"
+             "\n"
+             "Environment ("
+           + set
+           + "): SELVANE_GPIB_LIBRARY (the\n"
+             "driver library), SELVANE_GPIB_TRACE (a file tracing every driver call),\n"
+           + file
+           + "SELVANE_DEMO (1: the demo's own settings),\n"
+             "SELVANE_REMOTE (0: no scripts), and SELVANE_SIM_DEVICES, SELVANE_SIM_FAULTS,\n"
+             "SELVANE_SIM_TRACE and SELVANE_SIM_DELAY_MS for the simulated bus.\nSee "
+           + more + ".\n";
+}
+
+std::string versionText()
+{
+    return "selvane " SELVANE_VERSION_TEXT "\n";
 }
 
 std::string cleanMessage(std::string_view instanceName)

@@ -4,12 +4,13 @@
 #include <string>
 #include <string_view>
 
-/** The command line: an instance name, "-clean" and "-?" only; any other text is a name. */
+/** The command line: an instance name, "-clean" and "-?"; "--help" and "--version" as the
+    whole command line; any other text is a name. */
 namespace CommandLine {
 
 inline constexpr std::string_view kProject = "SELVANE";
 
-enum class Path { Usage, Clean, Normal };
+enum class Path { Usage, Clean, Normal, Help, Version };
 
 struct Choice
 {
@@ -34,6 +35,11 @@ std::string contextSuffix(std::string_view instanceName);
 
 /** The text of the usage message box. */
 std::string usageMessage();
+
+/** The usage that --help prints, in this platform's words. */
+std::string helpText();
+/** What --version prints: "selvane 1.0.0". */
+std::string versionText();
 
 /** The text of the box shown before a context is cleaned. */
 std::string cleanMessage(std::string_view instanceName);

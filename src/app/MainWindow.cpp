@@ -67,6 +67,10 @@ void MainWindow::Load(const std::string &commandText)
         showBox(QMessageBox::NoIcon, CommandLine::usageMessage());
         close();
         return;
+    case CommandLine::Path::Help: // printed before any window: nothing to show
+    case CommandLine::Path::Version:
+        close();
+        return;
     case CommandLine::Path::Clean:
         cleanStart(choice.InstanceName);
         return;

@@ -6,6 +6,7 @@
 #include "ScriptClient.h"
 #include "settings/SystemRegistry.h"
 #include "tools/SettingsTool.h"
+#include "tools/ToolText.h"
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -62,8 +63,8 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         const bool last = i + 1 == args.size();
-        if (options && (arg == "--help" || arg == "-h")) {
-            out << kUsageText;
+        if (options && (arg == "--help" || arg == "-h" || arg == "--version")) {
+            out << (arg == "--version" ? ToolText::version("selvane-switch") : kUsageText);
             return kDone;
         }
         if (options && arg == "--") {

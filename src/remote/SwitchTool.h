@@ -22,6 +22,7 @@ inline constexpr const char *kUsageText =
     R"(Usage: selvane-switch [--instance NAME] [--timeout SECONDS] [--] PRESS...
        selvane-switch [--instance NAME] [--timeout SECONDS] --status
        selvane-switch [--instance NAME] --socket
+       selvane-switch --help | --version
 
 Presses positions on the running panel of instance NAME (default: the panel started with
 no name), one after the other, as the operator's own presses: the buttons, their colours,

@@ -25,8 +25,8 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
     bool options = true;
     std::optional<std::int16_t> board;
     for (const std::string &arg : args) {
-        if (options && (arg == "--help" || arg == "-h")) {
-            out << kUsageText;
+        if (options && (arg == "--help" || arg == "-h" || arg == "--version")) {
+            out << (arg == "--version" ? ToolText::version("selvane-scan") : kUsageText);
             return kFound;
         }
         if (options && arg == "--") {

@@ -19,6 +19,7 @@ inline constexpr int kUsage = 64; ///< the arguments were not understood
 
 /** What --help prints. */
 inline constexpr const char *kUsageText = R"(Usage: selvane-scan [--secondary] [--] [BOARD]
+       selvane-scan --help | --version
 
 Lists the instruments that answer as listeners on GPIB board BOARD (default 0), one
 "board:pad:sad" line each, as the panel's configuration dialog takes them. Each primary

@@ -21,6 +21,7 @@ namespace {
 constexpr const char *kUsageText = R"(Usage: selvane-settings list
        selvane-settings export [--wow64] [-o FILE] [--] [INSTANCE]
        selvane-settings import [--] FILE
+       selvane-settings --help | --version
 
 list    the instances in the settings store, with their unit counts; a name that holds a
         quote, a backslash or a control character is written with C escapes (\", \\, \n)
@@ -196,9 +197,11 @@ int list(Registry &registry, std::ostream &out, std::ostream &err)
         const std::int32_t units = store.ReadValue(name, kUnits, std::int32_t(0));
         out << quotedName(*instance) << '\t';
         if (units >= 1 && units <= 3)
-            out << units << (units == 1 ? " unit\n" : " units\n");
+            out << units << (units == 1 ? " unit" : " units");
         else
-            out << "no unit count chosen\n";
+            out << "no unit count chosen";
+        out << (instance->empty() ? "\tthe default instance (selvane started without a name)\n"
+                                  : "\n");
     }
     return kDone;
 }
@@ -220,7 +223,7 @@ std::string instanceFault(const std::string &instance)
 }
 
 int exportTo(Registry &registry, const std::string &instance, const std::string &file, bool wow64,
-             std::ostream &out, std::ostream &err)
+             std::ostream &out, std::ostream &err, bool terminal)
 {
     if (const std::string fault = instanceFault(instance); !fault.empty()) {
         err << "selvane-settings: " << fault << "; nothing exported\n";
@@ -241,7 +244,13 @@ int exportTo(Registry &registry, const std::string &instance, const std::string 
     }
     std::vector<std::string> omitted;
     const std::string text = RegFile::write({key}, wow64, &omitted);
-    if (file.empty()) {
+    if (file.empty() && terminal) { // UTF-16 would show as gaps between the letters
+        std::u16string units;
+        for (std::size_t i = 2; i + 1 < text.size(); i += 2) // after the byte-order mark
+            if (text[i] != '\r' || text[i + 1] != 0)
+                units += char16_t(std::uint8_t(text[i]) | std::uint8_t(text[i + 1]) << 8);
+        out << ToolText::utf8(units).value_or(std::string());
+    } else if (file.empty()) {
         out.write(text.data(), std::streamsize(text.size()));
     } else if (const std::string error = ToolFiles::write(file, text); !error.empty()) {
         err << "selvane-settings: " << error << '\n';
@@ -339,7 +348,7 @@ std::string contextOf(const std::string &instance)
 }
 
 int run(const std::vector<std::string> &args, Registry &registry, std::ostream &out,
-        std::ostream &err)
+        std::ostream &err, bool terminal)
 {
     const auto usage = [&err](const std::string &why) {
         err << "selvane-settings: " << why << '\n' << kUsageText;
@@ -348,8 +357,8 @@ int run(const std::vector<std::string> &args, Registry &registry, std::ostream &
     if (args.empty())
         return usage("a command is needed");
     const std::string &command = args[0];
-    if (command == "--help" || command == "-h") {
-        out << kUsageText;
+    if (command == "--help" || command == "-h" || command == "--version") {
+        out << (command == "--version" ? ToolText::version("selvane-settings") : kUsageText);
         return kDone;
     }
     if (command == "list" && args.size() == 1)
@@ -377,7 +386,7 @@ int run(const std::vector<std::string> &args, Registry &registry, std::ostream &
         else
             return usage("unexpected argument '" + args[i] + "'");
     }
-    return exportTo(registry, instance.value_or(""), file, wow64, out, err);
+    return exportTo(registry, instance.value_or(""), file, wow64, out, err, terminal);
 }
 
 } // namespace SettingsTool

@@ -21,8 +21,9 @@ inline constexpr int kUsage = 64; ///< the arguments were not understood
 /** The panel's context of an instance: "SELVANE", or "SELVANE - <name>". */
 std::string contextOf(const std::string &instance);
 
-/** Runs the command with its arguments (the program's name left out) on `registry`. */
+/** Runs the command with its arguments (the program's name left out) on `registry`. When
+    `out` is a `terminal`, an export there is the same text in UTF-8, which a person reads. */
 int run(const std::vector<std::string> &args, Registry &registry, std::ostream &out,
-        std::ostream &err);
+        std::ostream &err, bool terminal = false);
 
 } // namespace SettingsTool

@@ -26,6 +26,11 @@ bool sameLetters(std::string_view a, std::string_view b)
     return a.size() == b.size() && Registry::folded(a) == Registry::folded(b);
 }
 
+std::string version(std::string_view tool)
+{
+    return std::string(tool) + " " SELVANE_VERSION_TEXT "\n";
+}
+
 std::string lines(std::string message)
 {
     std::replace(message.begin(), message.end(), '\r', '\n');

@@ -16,6 +16,9 @@ std::optional<std::int16_t> number(std::string_view text);
 /** Whether two names are the same to the store: ASCII letters in either case are one. */
 bool sameLetters(std::string_view a, std::string_view b);
 
+/** What a tool's --version prints: "selvane-scan 1.0.0" and a line break. */
+std::string version(std::string_view tool);
+
 /** A message of the panel's, with its line breaks ("\r") made the terminal's. */
 std::string lines(std::string message);
 

@@ -9,6 +9,9 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#define isatty _isatty
+#else
+#include <unistd.h>
 #endif
 
 int main(int argc, char **argv)
@@ -18,7 +21,7 @@ int main(int argc, char **argv)
 #endif
     ToolOutput out(ToolOutput::standardOutput());
     const auto registry = openSystemRegistry();
-    const int code =
-        SettingsTool::run({argv + std::min(argc, 1), argv + argc}, *registry, out, std::cerr);
+    const int code = SettingsTool::run({argv + std::min(argc, 1), argv + argc}, *registry, out,
+                                       std::cerr, ::isatty(1) == 1);
     return out.finish(code, std::cerr, "selvane-settings");
 }
