@@ -43,4 +43,9 @@ if scripts/windows-app.sh --check; then
 else
     echo "== windows-app: skipped, no Qt base for mingw at hand, so neither the Windows program nor its packages (scripts/windows-app.sh builds it once from Debian's source, about 40 minutes)"
 fi
+echo "== install, as the README has it, after all of the above"
+prefix=$(mktemp -d)
+cmake --install build/release --prefix "$prefix" >/dev/null
+[[ $("$prefix/bin/selvane" --version) == "selvane "* ]] || { echo "the installed panel did not answer" >&2; exit 1; }
+rm -rf "$prefix"
 echo "All tests passed."
