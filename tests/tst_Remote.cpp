@@ -163,7 +163,7 @@ private slots:
         QTest::addColumn<QString>("setup"); // "quiet", "closing": a socket that never answers,
                                             // or closes; "full": one whose backlog is full;
                                             // "link": one that stands for Bench's
-        QTest::addColumn<QStringList>("args"); // "python": the README's example instead
+        QTest::addColumn<QStringList>("args"); // "python": the scripting page's example instead
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("out"); // how standard output begins
         QTest::addColumn<QString>("err"); // how standard error begins
@@ -192,7 +192,7 @@ private slots:
         QTest::newRow("no instance") << "" << QStringList {"--instance"} << 64 << "" << "selvane-switch: --instance needs a name\n" << "";
         QTest::newRow("nothing asked") << "" << QStringList {} << 64 << "" << "selvane-switch: give presses, --status or --socket\n" << "";
         QTest::newRow("status and presses") << "" << QStringList {"--status", "1A1"} << 64 << "" << "selvane-switch: give presses, --status or --socket\n" << "";
-        QTest::newRow("the README's Python") << "" << QStringList {"python"} << 0 << "{'link': 'good', 'ok': True, 'position': 'A3', 'unit': 1}\n" << "" << "ibwrt(32,2)=4133";
+        QTest::newRow("the scripting page's Python") << "" << QStringList {"python"} << 0 << "{'link': 'good', 'ok': True, 'position': 'A3', 'unit': 1}\n" << "" << "ibwrt(32,2)=4133";
         // clang-format on
     }
 
@@ -237,9 +237,9 @@ private slots:
                                        + environment.value("PATH"));
         client.setProcessEnvironment(environment);
         if (args == QStringList {"python"}) {
-            QFile readme(SELVANE_README);
-            QVERIFY(readme.open(QIODevice::ReadOnly));
-            const QString text = QString::fromUtf8(readme.readAll());
+            QFile page(SELVANE_SCRIPTING_DOC);
+            QVERIFY(page.open(QIODevice::ReadOnly));
+            const QString text = QString::fromUtf8(page.readAll());
             const qsizetype start = text.indexOf("```python\n") + 10;
             client.start("python3", {"-c", text.mid(start, text.indexOf("```", start) - start)});
         } else if (setup == "closed output") {
