@@ -10,6 +10,7 @@ build=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libsqlite3-dev li
 case "${1:-build}" in
     build) wanted=("${build[@]}") ;;
     test) wanted=("${build[@]}" clang-format clang libclang-rt-14-dev valgrind xvfb xauth xdotool python3 locales
+                  python3-pyvisa python3-pyvisa-py
                   openbox x11-utils
                   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64) ;;
     windows) wanted=(cmake ninja-build libgtest-dev g++-mingw-w64-x86-64-posix

@@ -2,6 +2,7 @@
 #include "Instance.h"
 
 #include "remote/RemoteServer.h"
+#include "remote/ScpiInstrument.h"
 #include "settings/InstanceLock.h"
 
 #include <utility>
@@ -53,4 +54,16 @@ void Instance::listen(RemotePanel &panel, std::ostream &err)
         return;
     m_remote = std::make_unique<RemoteServer>(panel);
     m_remote->listen(RemoteServer::nameOf(m_location, m_context), err);
+}
+
+void Instance::offerScpi(PanelControl &panel, const std::string &instanceName, std::uint16_t port,
+                         std::ostream &err)
+{
+    if (m_lock->state() != InstanceLock::State::Held)
+        return;
+    const QString name = QString::fromLocal8Bit(instanceName.c_str());
+    m_scpi = std::make_unique<RemoteServer>(
+        [&panel, name] { return std::make_unique<ScpiInstrument>(panel, name); });
+    if (!m_scpi->listenLoopback(port, err))
+        m_scpi.reset();
 }

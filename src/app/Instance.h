@@ -3,11 +3,13 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
 
 class InstanceLock;
+class PanelControl;
 class RemotePanel;
 class RemoteServer;
 
@@ -34,10 +36,15 @@ public:
     /** Takes the scripts' requests on the instance's socket, for `panel`, which must outlive
         this; only where this panel holds the instance's lock. */
     void listen(RemotePanel &panel, std::ostream &err);
+    /** Takes SCPI on loopback `port` for `panel`, which must outlive this, as the instrument
+        named `instanceName`; only where this panel holds the instance's lock. */
+    void offerScpi(PanelControl &panel, const std::string &instanceName, std::uint16_t port,
+                   std::ostream &err);
 
 private:
     std::string m_location;
     std::string m_context;
     std::unique_ptr<InstanceLock> m_lock; ///< while the instance is this panel's
     std::unique_ptr<RemoteServer> m_remote; ///< the scripts' socket, once the instance is ours
+    std::unique_ptr<RemoteServer> m_scpi; ///< its SCPI port, when asked for
 };

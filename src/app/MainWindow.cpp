@@ -116,8 +116,11 @@ void MainWindow::normalStart(const std::string &instanceName)
         return;
     }
     m_saveOnClose = true;
-    if (m_listening) // a second start during a slow start-up finds the panel already
+    if (m_listening) { // a second start during a slow start-up finds the panel already
         m_instance->listen(m_engine, std::cerr);
+        if (const auto port = UnitSettings::readScpiPort(m_store, m_contextName, std::cerr))
+            m_instance->offerScpi(*this, instanceName, *port, std::cerr);
+    }
     setWindowTitle(UnitSettings::fromBytes(CommandLine::caption(m_contextSuffix))
                    // nobody takes the demo for the bench
                    + (demoStore() ? QStringLiteral(" (simulated bus)") : QString()));

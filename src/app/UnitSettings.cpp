@@ -7,6 +7,8 @@
 
 #include <QLineEdit>
 
+#include <charconv>
+#include <cstdlib>
 #include <limits>
 
 namespace UnitSettings {
@@ -93,6 +95,29 @@ std::int16_t readCount(const SettingsStore &store, const std::string &context)
 bool writeCount(const SettingsStore &store, const std::string &context, std::int16_t count)
 {
     return store.WriteValue(context, kUnits, double(count));
+}
+
+std::optional<std::uint16_t> readScpiPort(const SettingsStore &store, const std::string &context,
+                                          std::ostream &err)
+{
+    const char *chosen = std::getenv("SELVANE_SCPI_PORT");
+    std::int64_t port = 0;
+    if (chosen && *chosen) {
+        const std::string_view text(chosen);
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+        if (error != std::errc() || end != text.data() + text.size())
+            port = -1;
+    } else {
+        port = store.ReadValue(context, kScpiPort, std::int32_t(-1));
+        if (port == -1 && store.ReadValue(context, kScpiPort, std::int32_t(-2)) == -2)
+            return std::nullopt; // none stored: off
+    }
+    if (port < 0 || port > 65535) {
+        err << "selvane: " << (chosen && *chosen ? "SELVANE_SCPI_PORT" : "the setting SCPIPort")
+            << " is not a port number from 0 to 65535; SCPI is off\n";
+        return std::nullopt;
+    }
+    return port == 0 ? std::nullopt : std::optional<std::uint16_t>(std::uint16_t(port));
 }
 
 QPoint readPlace(const SettingsStore &store, const std::string &context, QPoint fallback)

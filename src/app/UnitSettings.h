@@ -9,6 +9,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -60,6 +62,7 @@ inline constexpr std::array<Value, 13> kUnit {{
 /** The instance's own numbers, 32-bit: the unit count, and the window's left and top in
     twips. "Units" is written first and "X", "Y" last. */
 inline constexpr const char *kUnits = "Units";
+inline constexpr const char *kScpiPort = "SCPIPort";
 inline constexpr const char *kX = "X";
 inline constexpr const char *kY = "Y";
 
@@ -90,6 +93,12 @@ bool write(const SettingsStore &store, const std::string &context, int index,
 /** The stored unit count: 1, 2 or 3, else 0 for not chosen yet. */
 std::int16_t readCount(const SettingsStore &store, const std::string &context);
 bool writeCount(const SettingsStore &store, const std::string &context, std::int16_t count);
+
+/** The loopback port for SCPI: SELVANE_SCPI_PORT where set, else the instance's "SCPIPort";
+    nothing when off (0 or neither), or when the value is no port number, which is said on
+    `err`. Never written by the panel. */
+std::optional<std::uint16_t> readScpiPort(const SettingsStore &store, const std::string &context,
+                                          std::ostream &err);
 
 /** The window's stored left and top in twips; `fallback` for a value not stored. */
 QPoint readPlace(const SettingsStore &store, const std::string &context, QPoint fallback);

@@ -41,12 +41,42 @@ QByteArray lineOf(const QJsonObject &answer)
  * event loop, its answers written in order. A line over the limit is refused once and skipped
  * to its end; no line is taken while the answers wait for the script to read them.
  */
+/** The scripts' JSON: one request per line, one answer per line. */
+class JsonProtocol : public LineProtocol
+{
+public:
+    explicit JsonProtocol(RemotePanel &panel)
+        : m_panel(panel)
+    { }
+
+    void serve(const QByteArray &line, const Reply &reply) override
+    {
+        const auto request = RemoteRequest::parse(line);
+        if (const QString *refusal = std::get_if<QString>(&request))
+            return reply(lineOf(RemotePanel::refusal(*refusal)));
+        m_panel.serve(std::get<RemoteRequest>(request),
+                      [reply](const QJsonObject &answer) { reply(lineOf(answer)); });
+    }
+    QByteArray overlong() override
+    {
+        return lineOf(RemotePanel::refusal(
+            QStringLiteral("the request is longer than %1 bytes").arg(kLineLimit)));
+    }
+    QByteArray full() override
+    {
+        return lineOf(RemotePanel::refusal(QStringLiteral("too many scripts are connected")));
+    }
+
+private:
+    RemotePanel &m_panel;
+};
+
 class Session : public QObject
 {
 public:
-    Session(RemotePanel &panel, ScriptLink *link)
+    Session(std::unique_ptr<LineProtocol> protocol, ScriptLink *link)
         : QObject(link)
-        , m_panel(panel)
+        , m_protocol(std::move(protocol))
         , m_link(link)
     {
         // Queued: a change said from within a send would serve the next line inside this one.
@@ -63,10 +93,10 @@ private:
         const qsizetype end = input.indexOf('\n');
         if (end < 0) {
             // A CR before the LF still to come does not count toward the limit.
-            const qsizetype limit = RemoteRequest::kLineLimit + (input.endsWith('\r') ? 1 : 0);
+            const qsizetype limit = LineProtocol::kLineLimit + (input.endsWith('\r') ? 1 : 0);
             if (input.size() > limit) {
                 if (!std::exchange(m_skipping, true))
-                    refuse(std::get<QString>(RemoteRequest::parse(input)));
+                    m_link->send(m_protocol->overlong());
                 m_link->take(input.size());
             } else if (m_link->inputEnded() && m_link->unsent() == 0) {
                 m_link->deleteLater(); // every line answered: the connection ends
@@ -81,28 +111,22 @@ private:
             line.chop(1);
         if (std::exchange(m_skipping, false))
             return next(); // the rest of a refused line
-        const auto request = RemoteRequest::parse(line);
-        if (const QString *refusal = std::get_if<QString>(&request)) {
-            refuse(*refusal);
-        } else {
-            m_busy = true; // a box shown for this press runs the event loop meanwhile
-            const QPointer<Session> alive(this);
-            m_panel.serve(std::get<RemoteRequest>(request), [alive](const QJsonObject &answer) {
-                alive ? alive->m_link->send(lineOf(answer)) : void();
-            });
-            if (!alive)
-                return;
-            m_busy = false;
-        }
+        m_busy = true; // a box shown for a press runs the event loop meanwhile
+        const QPointer<Session> alive(this);
+        m_protocol->serve(line, [alive](const QByteArray &answer) {
+            if (Session *session = alive.data(); session && !answer.isEmpty())
+                session->m_link->send(answer);
+        });
+        if (!alive)
+            return;
+        m_busy = false;
         next();
     }
 
     /** The next line in a later turn, so that other scripts and the operator come between. */
     void next() { QMetaObject::invokeMethod(this, &Session::serveNext, Qt::QueuedConnection); }
 
-    void refuse(const QString &reason) { m_link->send(lineOf(RemotePanel::refusal(reason))); }
-
-    RemotePanel &m_panel;
+    std::unique_ptr<LineProtocol> m_protocol;
     ScriptLink *m_link;
     bool m_skipping = false;
     bool m_busy = false;
@@ -111,14 +135,23 @@ private:
 } // namespace
 
 RemoteServer::RemoteServer(RemotePanel &panel, QObject *parent)
+    : RemoteServer([&panel] { return std::make_unique<JsonProtocol>(panel); }, parent)
+{ }
+
+RemoteServer::RemoteServer(Protocols protocols, QObject *parent)
     : QObject(parent)
-    , m_panel(panel)
+    , m_protocols(std::move(protocols))
+{ }
+
+ScriptListener &RemoteServer::addListener()
 {
-    connect(&m_listener, &ScriptListener::connected, this, &RemoteServer::accept);
-    connect(&m_listener, &ScriptListener::trouble, this, [this](const QString &what) {
+    ScriptListener &listener = *m_listeners.emplace_back(std::make_unique<ScriptListener>());
+    connect(&listener, &ScriptListener::connected, this, &RemoteServer::accept);
+    connect(&listener, &ScriptListener::trouble, this, [this](const QString &what) {
         if (m_err)
             *m_err << "selvane: " << what.toStdString() << std::endl;
     });
+    return listener;
 }
 
 QString RemoteServer::panelOf(const std::string &location, const std::string &context)
@@ -171,11 +204,33 @@ QString RemoteServer::socketFolder(const QString &runtime, const QString &home, 
 bool RemoteServer::listen(const QString &name, std::ostream &err)
 {
     m_err = &err;
-    if (const QString why = m_listener.listen(name); !why.isEmpty()) {
+    if (const QString why = addListener().listen(name); !why.isEmpty()) {
+        m_listeners.pop_back();
         err << "selvane: scripts cannot reach this panel: " << why.toStdString() << '\n';
         return false;
     }
     m_name = name;
+    return true;
+}
+
+bool RemoteServer::listenLoopback(std::uint16_t port, std::ostream &err)
+{
+    m_err = &err;
+    // Without 127.0.0.1 a client there would reach another program: SCPI is off then.
+    if (const QString why = addListener().listenTcp(QStringLiteral("127.0.0.1"), port);
+        !why.isEmpty()) {
+        m_listeners.pop_back();
+        err << "selvane: SCPI is off: " << why.toStdString() << '\n';
+        return false;
+    }
+    bool missing = false; // a machine without ::1 listens on 127.0.0.1 alone
+    if (const QString why = addListener().listenTcp(QStringLiteral("::1"), port, &missing);
+        !why.isEmpty()) {
+        m_listeners.pop_back();
+        if (!missing)
+            err << "selvane: SCPI listens on 127.0.0.1 alone: " << why.toStdString() << '\n';
+    }
+    m_name = QStringLiteral("port %1").arg(port);
     return true;
 }
 
@@ -206,11 +261,13 @@ QString RemoteServer::raisePanel(const QString &name, int waitMs)
 
 void RemoteServer::accept(ScriptLink *link)
 {
+    std::unique_ptr<LineProtocol> protocol = m_protocols();
     if (*m_scripts >= kScriptLimit) {
-        link->send(lineOf(RemotePanel::refusal(QStringLiteral("too many scripts are connected"))));
+        link->send(protocol->full());
         link->deleteLater();
         return;
     }
     ++*m_scripts;
-    connect(new Session(m_panel, link), &QObject::destroyed, [scripts = m_scripts] { --*scripts; });
+    connect(new Session(std::move(protocol), link), &QObject::destroyed,
+            [scripts = m_scripts] { --*scripts; });
 }

@@ -1,26 +1,31 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "LineProtocol.h"
 #include "RemotePanel.h"
-
 #include "ScriptListener.h"
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
 
 /**
  * The panel's local socket: scripts connect, write one JSON request per line and read one
- * answer per line, in order. Only the panel's own user gets in (see ScriptListener). Requests
- * are served one per turn of the event loop, between the operator's own events, and at most
- * 64 scripts are connected at once. The lines of a script that has hung up are dropped
- * unserved; one that only finished writing gets every answer.
+ * answer per line, in order; or, on a loopback port, SCPI. Only the panel's own user gets in
+ * (see ScriptListener). Lines are served one per turn of the event loop, between the
+ * operator's own events, and at most 64 scripts are connected at once. The lines of a script
+ * that has hung up are dropped unserved; one that only finished writing gets every answer.
  */
 class RemoteServer : public QObject
 {
     Q_OBJECT
 public:
+    /** Makes each connection's protocol. */
+    using Protocols = std::function<std::unique_ptr<LineProtocol>()>;
+    /** The scripts' JSON, served by `panel`. */
     explicit RemoteServer(RemotePanel &panel, QObject *parent = nullptr);
+    RemoteServer(Protocols protocols, QObject *parent = nullptr);
 
     static constexpr int kScriptLimit = 64; ///< connected at once
 
@@ -52,6 +57,10 @@ public:
      */
     bool listen(const QString &name, std::ostream &err);
 
+    /** Listens on `port` of the loopback addresses, 127.0.0.1 and ::1 where the machine has
+        it. When neither can be had, says why in one line on `err` and returns false. */
+    bool listenLoopback(std::uint16_t port, std::ostream &err);
+
     /**
      * Asks the panel that listens at `name` to bring its window to the front, waiting up to
      * `waitMs` for it to listen (it may have only just started) and to answer. Empty when it
@@ -74,9 +83,13 @@ public:
 private:
     void accept(ScriptLink *link);
 
-    RemotePanel &m_panel;
+    /** A listener, its connections and trouble going to this server. */
+    ScriptListener &addListener();
+
+    Protocols m_protocols;
     QString m_name;
     std::shared_ptr<int> m_scripts = std::make_shared<int>(0); ///< outlives a closing server
     std::ostream *m_err = nullptr;
-    ScriptListener m_listener; ///< last: its connections end before what they use
+    /// last: their connections end before what they use
+    std::vector<std::unique_ptr<ScriptListener>> m_listeners;
 };

@@ -17,7 +17,9 @@ QString positionName(int position)
         .arg(position % PanelControl::kSectionPositions + 1);
 }
 
-QString heldBy(Holder holder)
+} // namespace
+
+QString RequestEngine::heldBy(Holder holder)
 {
     switch (holder) {
     case Holder::Closing:
@@ -32,8 +34,6 @@ QString heldBy(Holder holder)
     }
     return QStringLiteral("a message box is open");
 }
-
-} // namespace
 
 void RequestEngine::serve(const RemoteRequest &request, const Answer &answer)
 {

@@ -19,6 +19,9 @@ public:
 
     void serve(const RemoteRequest &request, const Answer &answer) override;
 
+    /** Who has the panel, in the words of a refusal ("the configuration dialog is open"). */
+    static QString heldBy(PanelControl::Holder holder);
+
 private:
     void press(const RemoteRequest &request, const Answer &answer);
     QJsonObject status() const;

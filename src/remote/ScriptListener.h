@@ -77,6 +77,10 @@ public:
     /** Listens on `name`: empty, or why not in words. A socket left at the name by a panel
         that ended is replaced; only a caller that holds the instance's lock may listen. */
     QString listen(const QString &name);
+    /** Listens on TCP `port` of the loopback `address` ("127.0.0.1", "::1"): empty, or why
+        not in words; `*missing` tells a machine that lacks the address. Only connections of
+        this user's processes are taken, found from the system's table of connections. */
+    QString listenTcp(const QString &address, std::uint16_t port, bool *missing = nullptr);
 
 #if defined(_WIN32)
     /** The open and pipe modes that every instance of the pipe is made with. */
@@ -96,11 +100,15 @@ signals:
     void trouble(const QString &what);
 
 private:
+    struct Platform;
     void acceptSome();
+#if !defined(_WIN32)
+    /** Takes connections on `handle`, listening as `name`, with `platform`'s notifiers. */
+    void watch(std::intptr_t handle, const QString &name, Platform *platform);
+#endif
 
     std::intptr_t m_handle;
     QString m_name;
     bool m_troubleSaid = false;
-    struct Platform;
     std::unique_ptr<Platform> m_platform;
 };

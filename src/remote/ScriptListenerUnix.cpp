@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -30,6 +32,44 @@ bool sameUser(int fd)
     };
     socklen_t size = sizeof peer;
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
+}
+
+/** An address and port as the kernel's table of TCP sockets writes them: the address's bytes
+    as the 32-bit words it prints, in hexadecimal, then the port. */
+QByteArray tableEntry(const sockaddr_storage &address)
+{
+    if (address.ss_family == AF_INET) {
+        const auto &in = reinterpret_cast<const sockaddr_in &>(address);
+        return QString::asprintf("%08X:%04X", in.sin_addr.s_addr, ntohs(in.sin_port)).toLatin1();
+    }
+    const auto &in6 = reinterpret_cast<const sockaddr_in6 &>(address);
+    std::uint32_t words[4] = {};
+    std::memcpy(words, &in6.sin6_addr, sizeof words);
+    return QString::asprintf("%08X%08X%08X%08X:%04X", words[0], words[1], words[2], words[3],
+                             ntohs(in6.sin6_port))
+        .toLatin1();
+}
+
+/** Whether the other end of the TCP connection `fd` belongs to this user: its socket, found in
+    the kernel's table by its address, must be this user's. An owner not found is no one's. */
+bool sameUserTcp(int fd)
+{
+    sockaddr_storage peer {}, own {};
+    socklen_t peerSize = sizeof peer, ownSize = sizeof own;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&own), &ownSize) != 0)
+        return false;
+    QFile table(peer.ss_family == AF_INET ? QStringLiteral("/proc/net/tcp")
+                                          : QStringLiteral("/proc/net/tcp6"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray local = tableEntry(peer), remote = tableEntry(own);
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 7 && fields[1] == local && fields[2] == remote)
+            return fields[7].toUInt() == ::geteuid();
+    }
+    return false;
 }
 
 /** `folder` made 0700 and this user's; empty when it is, else why not. */
@@ -169,7 +209,7 @@ struct ScriptListener::Platform
 {
     QSocketNotifier accepting;
     QTimer retry; ///< while no descriptor is free, besides the end of a connection
-    dev_t device = 0;
+    dev_t device = 0; ///< of the socket's file; 0 for a TCP port
     ino_t inode = 0;
 };
 
@@ -192,9 +232,57 @@ ScriptListener::~ScriptListener()
     {
     };
     const QByteArray path = QFile::encodeName(m_name);
-    if (::lstat(path.constData(), &status) == 0 && status.st_dev == m_platform->device
-        && status.st_ino == m_platform->inode)
+    if (m_platform->inode != 0 && ::lstat(path.constData(), &status) == 0
+        && status.st_dev == m_platform->device && status.st_ino == m_platform->inode)
         ::unlink(path.constData());
+}
+
+QString ScriptListener::listenTcp(const QString &address, std::uint16_t port, bool *missing)
+{
+    sockaddr_storage bound {};
+    socklen_t size = 0;
+    const bool six = address.contains(u':');
+    if (six) {
+        auto &in6 = reinterpret_cast<sockaddr_in6 &>(bound);
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(port);
+        ::inet_pton(AF_INET6, address.toLatin1().constData(), &in6.sin6_addr);
+        size = sizeof in6;
+    } else {
+        auto &in = reinterpret_cast<sockaddr_in &>(bound);
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        ::inet_pton(AF_INET, address.toLatin1().constData(), &in.sin_addr);
+        size = sizeof in;
+    }
+    const QString where = six ? QStringLiteral("[%1]:%2").arg(address).arg(port)
+                              : QStringLiteral("%1:%2").arg(address).arg(port);
+    const int fd = ::socket(bound.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    // A port left in TIME_WAIT by the last run is taken again; one that is listened on is not.
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
+        || (six && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0)
+        || ::bind(fd, reinterpret_cast<const sockaddr *>(&bound), size) != 0
+        || ::listen(fd, SOMAXCONN) != 0) {
+        const int error = errno;
+        if (missing)
+            *missing = error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
+        if (fd >= 0)
+            ::close(fd);
+        return QStringLiteral("cannot listen at %1: %2").arg(where, words(error));
+    }
+    watch(fd, where, new Platform {QSocketNotifier(fd, QSocketNotifier::Read), QTimer(), 0, 0});
+    return {};
+}
+
+void ScriptListener::watch(std::intptr_t handle, const QString &name, Platform *platform)
+{
+    m_handle = handle;
+    m_name = name;
+    m_platform.reset(platform);
+    connect(&m_platform->accepting, &QSocketNotifier::activated, this, &ScriptListener::acceptSome);
+    m_platform->retry.setInterval(1000);
+    connect(&m_platform->retry, &QTimer::timeout, this, &ScriptListener::acceptSome);
 }
 
 QString ScriptListener::listen(const QString &name)
@@ -240,13 +328,9 @@ QString ScriptListener::listen(const QString &name)
         ::close(fd);
         return why;
     }
-    m_handle = fd;
-    m_name = name;
-    m_platform.reset(new Platform {QSocketNotifier(fd, QSocketNotifier::Read), QTimer(),
-                                   status.st_dev, status.st_ino});
-    connect(&m_platform->accepting, &QSocketNotifier::activated, this, &ScriptListener::acceptSome);
-    m_platform->retry.setInterval(1000);
-    connect(&m_platform->retry, &QTimer::timeout, this, &ScriptListener::acceptSome);
+    watch(fd, name,
+          new Platform {QSocketNotifier(fd, QSocketNotifier::Read), QTimer(), status.st_dev,
+                        status.st_ino});
     return {};
 }
 
@@ -258,7 +342,8 @@ void ScriptListener::acceptSome()
         const int fd =
             ::accept4(static_cast<int>(m_handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            if (!sameUser(fd)) { // another user's: closed unanswered
+            if (!(m_platform->inode != 0 ? sameUser(fd) : sameUserTcp(fd))) {
+                // another user's, or no one's to be found: closed unanswered
                 ::close(fd);
                 continue;
             }

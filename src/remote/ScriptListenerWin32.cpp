@@ -276,6 +276,11 @@ ScriptListener::PipeModes ScriptListener::pipeModes(bool first)
             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS};
 }
 
+QString ScriptListener::listenTcp(const QString &, std::uint16_t, bool *)
+{
+    return QStringLiteral("SCPI is not offered on Windows yet");
+}
+
 QString ScriptListener::listen(const QString &name)
 {
     Platform &p = *m_platform;
