@@ -9,15 +9,23 @@ namespace {
 
 using Holder = PanelControl::Holder;
 
-/** "A1" .. "B4" for positions 0 to 7. */
-QString positionName(int position)
+} // namespace
+
+QString RequestEngine::positionName(int position)
 {
     return QStringLiteral("%1%2")
         .arg(QLatin1Char(position < PanelControl::kSectionPositions ? 'A' : 'B'))
         .arg(position % PanelControl::kSectionPositions + 1);
 }
 
-} // namespace
+QString RequestEngine::notTaken(int unit, int position, const UnitDeviceLink::Result &result)
+{
+    return QStringLiteral("unit %1 did not take %2").arg(unit).arg(positionName(position))
+           + (result.refusal ? QStringLiteral(": the driver answered ")
+                                   + QString::fromStdString(gpib::errorWithReason(
+                                       result.refusal->first, result.refusal->second))
+                             : QString());
+}
 
 QString RequestEngine::heldBy(Holder holder)
 {
@@ -97,12 +105,7 @@ void RequestEngine::press(const RemoteRequest &request, const Answer &answer)
                 QString::fromLocal8Bit(UnitDeviceLink::failureMessage(*result.failure))
                     .replace(u'\r', u'\n');
         } else if (!result.ok) {
-            reply[QStringLiteral("error")] =
-                QStringLiteral("unit %1 did not take %2").arg(request.unit).arg(name)
-                + (result.refusal ? QStringLiteral(": the driver answered ")
-                                        + QString::fromStdString(gpib::errorWithReason(
-                                            result.refusal->first, result.refusal->second))
-                                  : QString());
+            reply[QStringLiteral("error")] = notTaken(request.unit, position, result);
         }
         answer(reply);
     });

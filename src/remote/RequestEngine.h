@@ -21,6 +21,11 @@ public:
 
     /** Who has the panel, in the words of a refusal ("the configuration dialog is open"). */
     static QString heldBy(PanelControl::Holder holder);
+    /** "A1" .. "B4" for positions 0 to 7. */
+    static QString positionName(int position);
+    /** A press the bus refused, in words: "unit 2 did not take B4: the driver answered ENOL";
+        `unit` counted from 1. */
+    static QString notTaken(int unit, int position, const UnitDeviceLink::Result &result);
 
 private:
     void press(const RemoteRequest &request, const Answer &answer);

@@ -2,7 +2,6 @@
 #include "ScpiInstrument.h"
 
 #include "RequestEngine.h"
-#include "gpib/GpibApi.h"
 
 #include <cmath>
 
@@ -98,11 +97,6 @@ QString standardText(int code)
 QByteArray quoted(const QString &text)
 {
     return '"' + text.toUtf8().replace('"', "\"\"") + '"';
-}
-
-QString positionName(int position)
-{
-    return QStringLiteral("%1%2").arg(QLatin1Char(position < 4 ? 'A' : 'B')).arg(position % 4 + 1);
 }
 
 /** The program message units of a line: cut at each ";" outside quotes. */
@@ -382,7 +376,7 @@ std::optional<ScpiInstrument::Failure> ScpiInstrument::refusal(const std::vector
         if (unit.labels[channel.position].isEmpty())
             return Failure {-222, QStringLiteral("unit %1 has no button %2: its label is empty")
                                       .arg(channel.unit + 1)
-                                      .arg(positionName(channel.position))};
+                                      .arg(RequestEngine::positionName(channel.position))};
     }
     return std::nullopt;
 }
@@ -393,10 +387,10 @@ std::optional<ScpiInstrument::Failure> ScpiInstrument::close(const std::vector<C
         for (std::size_t j = i + 1; j < list.size(); ++j) {
             if (list[i].unit == list[j].unit && list[i].position / 4 == list[j].position / 4
                 && list[i].position != list[j].position)
-                return Failure {
-                    -221, QStringLiteral("%1 and %2 of unit %3 are one section")
-                              .arg(positionName(list[i].position), positionName(list[j].position))
-                              .arg(list[i].unit + 1)};
+                return Failure {-221, QStringLiteral("%1 and %2 of unit %3 are one section")
+                                          .arg(RequestEngine::positionName(list[i].position),
+                                               RequestEngine::positionName(list[j].position))
+                                          .arg(list[i].unit + 1)};
         }
     }
     if (auto failure = refusal(list, true))
@@ -406,17 +400,10 @@ std::optional<ScpiInstrument::Failure> ScpiInstrument::close(const std::vector<C
         m_panel.press(channel.unit, channel.position, [&](const UnitDeviceLink::Result &result) {
             if (result.ok)
                 return;
-            const QString name = positionName(channel.position);
             failed = Failure {
-                -240,
-                result.failure
-                    ? QString::fromLocal8Bit(result.failure->description())
-                    : QStringLiteral("unit %1 did not take %2").arg(channel.unit + 1).arg(name)
-                          + (result.refusal
-                                 ? QStringLiteral(": the driver answered ")
-                                       + QString::fromStdString(gpib::errorWithReason(
-                                           result.refusal->first, result.refusal->second))
-                                 : QString())};
+                -240, result.failure
+                          ? QString::fromLocal8Bit(result.failure->description())
+                          : RequestEngine::notTaken(channel.unit + 1, channel.position, result)};
         });
         if (failed)
             return failed; // the channels after it are not pressed
