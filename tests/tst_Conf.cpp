@@ -6,6 +6,8 @@
 #include "dialogs/NumberReading.h"
 #include "dialogs/PositionUnder.h"
 
+#include <QAccessible>
+
 #include <clocale>
 
 class tst_Conf : public QObject
@@ -115,7 +117,7 @@ private slots:
         bench.start(2);
         bench.modals.queue(enter({"1", "3", "96"})); // accepted for unit 1 first
         QTest::mouseClick(bench.window.panel(0).Config, Qt::LeftButton);
-        QStringList shown;
+        QStringList shown, named;
         bool stillOpen = false;
         QRect placed;
         bool iconless = false;
@@ -124,6 +126,8 @@ private slots:
             placed = QRect(conf->frameGeometry().topLeft(), conf->size());
             iconless = conf->windowIcon().isNull(); // it has none of its own
             shown << conf->vVal[0]->text() << conf->vVal[1]->text() << conf->vVal[2]->text();
+            for (QLineEdit *box : conf->vVal) // as a screen reader names it: by its label
+                named << QAccessible::queryAccessibleInterface(box)->text(QAccessible::Name);
             retype(conf->vVal[1], pad);
             close ? QTest::keyClick(
                 close == Qt::Key_Return ? static_cast<QWidget *>(conf->OK) : conf, Qt::Key(close))
@@ -135,6 +139,7 @@ private slots:
         bench.clearTrace();
         QTest::mouseClick(bench.window.panel(1).Config, Qt::LeftButton);
         QCOMPARE(shown, (QStringList {"0", "7", "0"})); // its own values, not the last accepted
+        QCOMPARE(named, (QStringList {"Board:", "PAD:", "SAD:"}));
         const QRect main = bench.window.frameGeometry(); // 100 twips in, 20 below; 1590 x 1830
         QCOMPARE(placed, QRect(main.left() + 7, main.bottom() + 1 + 1, 106, 122));
         QVERIFY(iconless);
@@ -185,18 +190,26 @@ private slots:
     void testWithoutDriverLibraryExplainsIt_data()
     {
         QTest::addColumn<bool>("chosen"); // named by SELVANE_GPIB_LIBRARY, else the default
+        QTest::addColumn<bool>("broken"); // there, but no library
         QTest::addColumn<QString>("advice"); // after the first line
-        QTest::newRow("the default driver") << false << QString::fromStdString(kInstallAdvice);
-        QTest::newRow("a chosen one") << true
+        QTest::newRow("the default driver")
+            << false << false << QString::fromStdString(kInstallAdvice);
+        QTest::newRow("a chosen one") << true << false
                                       << "SELVANE_GPIB_LIBRARY is set to /nonexistent/Gpïb-32.so, "
                                          "which could not be loaded: ";
+        QTest::newRow("a default that cannot be loaded") << false << true << QString();
     }
 
     void testWithoutDriverLibraryExplainsIt()
     {
         QFETCH(bool, chosen);
+        QFETCH(bool, broken);
         QFETCH(QString, advice);
-        const std::string file = systemText("/nonexistent/Gpïb-32.so"); // in the system's code page
+        const TemporaryFolder folder;
+        const std::string file = broken ? folder.file("gpib-32.so")
+                                        : systemText("/nonexistent/Gpïb-32.so"); // code page's
+        if (broken)
+            std::ofstream(file) << "not a library";
         const SavedVariable saved("SELVANE_GPIB_LIBRARY");
         setEnvironment("SELVANE_GPIB_LIBRARY", chosen ? file.c_str() : nullptr);
         DynamicLibrary missing(file);
@@ -207,12 +220,15 @@ private slots:
         Operator modals;
         QTest::mouseClick(conf.Test, Qt::LeftButton);
         const QString said = modals.seen.join("");
-        QVERIFY2(
-            said.startsWith("GPIB Test (stop): File not found: /nonexistent/Gpïb-32.so\r" + advice)
-                && said.contains('\r' + QString::fromStdString(kDemoAdvice))
-                && said.endsWith(QString::fromStdString(kSimulatedBusFile))
-                && said.contains("Install") != chosen,
-            qPrintable(said));
+        const QString first =
+            QString(broken ? "Error in loading DLL: %1\r" : "File not found: %1\r")
+                .arg(QString::fromLocal8Bit(file.c_str()));
+        QVERIFY2(said.startsWith("GPIB Test (stop): " + first + advice)
+                     && said.contains('\r' + QString::fromStdString(kDemoAdvice))
+                     && said.endsWith(QString::fromStdString(kSimulatedBusFile))
+                     && said.contains("Install") != (chosen || broken)
+                     && said.indexOf("\rTo try") > 18 + first.size(), // the loader's reason between
+                 qPrintable(said));
         QVERIFY(conf.isVisible()); // the program goes on
     }
 

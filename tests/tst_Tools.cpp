@@ -267,6 +267,7 @@ TEST_F(SettingsTest, ListShowsEachInstanceWithItsUnitCount)
     store.WriteValue(kBench, "Units", 3.0);
     store.WriteValue("SELVANE - Lab 2", "Units", 7.0);
     store.WriteValue("SELVANEX", "Units", 2.0); // not the panel's
+    store.WriteValue("SELVANF", "Units", 2.0); // nor this, as long as the panel's own name
     store.WriteValue("selvane - bench9", "Units", 2.0); // the panel's too: the case is free
     store.WriteValue("SELVANE - Tab\t\"x\"\r\n", "Units", 1.0);
     ASSERT_EQ(settings({"list"}), 0);
@@ -400,6 +401,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"list_without_a_store", nullptr, {"list"}, 1, "no settings at "},
     Answer {"list_of_the_demos_own_store", seedBench, {"list"}, 1, "no settings at ", false, {}, kDemoStore, true},
     Answer {"export_without_a_store", nullptr, {"export", "Bench"}, 1, "no settings at "},
+    Answer {"export_of_an_instance_not_stored", seedBench, {"export", "Lab"}, 1, "no settings stored for instance \"Lab\" at "},
     Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},
     Answer {"help", nullptr, {"--help"}, 0, "", true, {}, "", false, "Usage: selvane-settings list\n"},
     Answer {"help_short", nullptr, {"-h"}, 0, "", true, {}, "", false, "Usage: selvane-settings list\n"},
@@ -430,6 +432,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"other_escape", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"A\"=\"a\\qb\"\n", "malformed"},
     Answer {"long_dword", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"Units\"=dword:123456789\n", "1 to 8 hexadecimal digits"},
     Answer {"not_a_value", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "Units=3\n", "not a key, a value or a comment"},
+    Answer {"utf8_sequence_cut_short", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:5: ", false, kGood + "\"A\"=\"\xC3\"\n", "not UTF-16LE"},
     Answer {"not_utf8", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:6: ", false, kGood + "; fine\n\"A\"=\"\xFF\"\n", "not UTF-16LE"},
     Answer {"lone_surrogate", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:4: ", false, utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n[x]\r\n\"A\"=\"\xD800\"\r\n"), "not UTF-16LE"},
     Answer {"odd_length_utf16", seedBench, {"import", "FOLDER/in.reg"}, 1, "in.reg:3: ", false, utf16le(u"Windows Registry Editor Version 5.00\r\n\r\n") + "[", "not UTF-16LE"}),
@@ -455,6 +458,12 @@ INSTANTIATE_TEST_SUITE_P(Locks, Answers, ::testing::Values(
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
 #endif
+
+TEST(ToolText, AHighSurrogateEndsItsTextUnpaired)
+{
+    const std::u16string pair = u"\U00010000";
+    EXPECT_FALSE(ToolText::utf8(std::u16string_view(pair).substr(0, 1))); // not what lies beyond
+}
 
 TEST(RegFileWrite, LeavesOutAKeyWhosePathWouldBreakItsLine)
 {

@@ -247,8 +247,8 @@ int exportTo(Registry &registry, const std::string &instance, const std::string 
     if (file.empty() && terminal) { // UTF-16 would show as gaps between the letters
         std::u16string units;
         for (std::size_t i = 2; i + 1 < text.size(); i += 2) // after the byte-order mark
-            if (text[i] != '\r' || text[i + 1] != 0)
-                units += char16_t(std::uint8_t(text[i]) | std::uint8_t(text[i + 1]) << 8);
+            units += char16_t(std::uint8_t(text[i]) | std::uint8_t(text[i + 1]) << 8);
+        std::erase(units, u'\r');
         out << ToolText::utf8(units).value_or(std::string());
     } else if (file.empty()) {
         out.write(text.data(), std::streamsize(text.size()));
