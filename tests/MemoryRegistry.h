@@ -58,6 +58,13 @@ public:
         entry->second[fold(name)] = {type, std::vector<std::uint8_t>(data, data + size)};
         return kSuccess;
     }
+    long deleteValue(Key key, const std::string &name) override
+    {
+        const auto entry = m_handles.count(key) ? m_keys.find(m_handles[key]) : m_keys.end();
+        return entry == m_keys.end()                  ? kInvalidHandle
+               : entry->second.erase(fold(name)) == 1 ? kSuccess
+                                                      : kFileNotFound;
+    }
     long deleteKey(Key key, const std::string &subKey) override
     {
         std::string path;

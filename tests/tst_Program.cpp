@@ -268,6 +268,9 @@ private slots:
                  std::pair(1, QStringLiteral("selvane-settings: a panel of instance Bench"
                                              " is running; close it first; nothing "
                                              "imported\n")));
+        QCOMPARE(run(SELVANE_SETTINGS_PROGRAM, {"unset", "Bench", "Units"}).second,
+                 "selvane-settings: a panel of instance Bench is running; close it first; "
+                 "nothing removed\n");
         for (Program *program : {&panel, &other, &sameNameElsewhere}) {
             QVERIFY(program->signal(SIGTERM));
             QVERIFY(program->process.waitForFinished(10000));

@@ -276,6 +276,29 @@ TEST_F(SettingsTest, ListShowsEachInstanceWithItsUnitCount)
                          "\"Lab 2\"\tno unit count chosen\n\"Tab\\t\\\"x\\\"\\r\\n\"\t1 unit\n");
 }
 
+TEST_F(SettingsTest, SetAndUnsetChangeOneValueAndKeepTheRest)
+{
+    store.WriteValue(kBench, "1.A1.label", "Load");
+    for (const auto &[name, value] : {std::pair {"Units", "2"},
+                                      {"X", "-150"},
+                                      {"Note", "-"},
+                                      {"1.b2.LABEL", "42"},
+                                      {"2.A.title", "7"}})
+        ASSERT_EQ(settings({"set", "Bench", name, value}), 0) << err.str();
+    ASSERT_EQ(settings({"set", "--", "", "SCPIPort", "5025"}), 0) << err.str();
+    EXPECT_EQ(store.ReadValue(kBench, "Units", std::int32_t(0)), 2);
+    EXPECT_EQ(store.ReadValue(kBench, "X", std::int32_t(0)), -150);
+    EXPECT_EQ(store.ReadValue(kBench, "1.A1.label", "?"), "Load");
+    for (const auto &[name, text] :
+         {std::pair {"Note", "-"}, {"1.B2.label", "42"}, {"2.A.title", "7"}})
+        EXPECT_EQ(store.ReadValue(kBench, name, "?"), text); // texts, whatever the letters
+    EXPECT_EQ(store.ReadValue("SELVANE", "SCPIPort", std::int32_t(0)), 5025);
+    ASSERT_EQ(settings({"unset", "Bench", "x"}), 0) << err.str();
+    EXPECT_EQ(store.ReadValue(kBench, "X", std::int32_t(7)), 7);
+    EXPECT_EQ(store.ReadValue(kBench, "Units", std::int32_t(0)), 2);
+    EXPECT_TRUE(out.str().empty() && err.str().empty());
+}
+
 TEST_F(SettingsTest, AnImportKeepsWhatARunningPanelStored)
 {
     // The panel's own connection to the store, open across the import.
@@ -401,6 +424,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"list_without_a_store", nullptr, {"list"}, 1, "no settings at "},
     Answer {"list_of_the_demos_own_store", seedBench, {"list"}, 1, "no settings at ", false, {}, kDemoStore, true},
     Answer {"export_without_a_store", nullptr, {"export", "Bench"}, 1, "no settings at "},
+    Answer {"set_a_number_the_store_cannot_hold", seedBench, {"set", "Bench", "X", "2147483648"}, 1, "a number from -2147483648 to 2147483647 is needed; nothing set"},
+    Answer {"set_a_name_with_a_line_break", seedBench, {"set", "Bench", "a\nb", "1"}, 1, "the name holds a NUL or a line break; nothing set"},
+    Answer {"set_a_name_too_long_for_an_instance", seedBench, {"set", std::string(246, 'n'), "X", "1"}, 1, "instance name longer than 255 characters"},
+    Answer {"unset_of_a_value_not_stored", seedBench, {"unset", "Bench", "Y"}, 1, "instance \"Bench\" holds no value \"Y\" at ", false, {}, "; nothing removed\n"},
+    Answer {"unset_without_a_store", nullptr, {"unset", "", "Units"}, 1, "no settings at "},
+    Answer {"usage_for_a_set_without_its_value", nullptr, {"set", "--", "Bench", "X"}, 64, "Usage: selvane-settings list\n"},
     Answer {"export_of_an_instance_not_stored", seedBench, {"export", "Lab"}, 1, "no settings stored for instance \"Lab\" at "},
     Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},
     Answer {"help", nullptr, {"--help"}, 0, "", true, {}, "", false, "Usage: selvane-settings list\n"},

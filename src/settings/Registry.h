@@ -77,6 +77,8 @@ public:
     /** RegSetValueExA: stores `size` bytes of `data` as a value of `type`, replacing any. */
     virtual long setValue(Key key, const std::string &name, std::uint32_t type,
                           const std::uint8_t *data, std::uint32_t size) = 0;
+    /** RegDeleteValueA: deletes one value; kFileNotFound when the key holds none of that name. */
+    virtual long deleteValue(Key key, const std::string &name) = 0;
     /** RegDeleteKeyA: deletes a subkey with all its values; refused if it has subkeys. */
     virtual long deleteKey(Key key, const std::string &subKey) = 0;
     /** RegCloseKey. */

@@ -434,6 +434,23 @@ long SqliteRegistry::setValue(Key key, const std::string &name, std::uint32_t ty
     return rc == SQLITE_CONSTRAINT_FOREIGNKEY ? fail(kKeyDeleted) : failSqlite(rc);
 }
 
+long SqliteRegistry::deleteValue(Key key, const std::string &name)
+{
+    if (const long error = ready(false); error != kSuccess)
+        return error;
+    const auto it = m_handles.find(key);
+    if (it == m_handles.end())
+        return fail(kInvalidHandle);
+    forgetListings();
+    Statement remove(prepared("DELETE FROM registry_value WHERE key = ?1 AND name = ?2"));
+    if (!remove.ok())
+        return kBadDb;
+    remove.bind(1, it->second).bind(2, name);
+    if (const int rc = remove.step(); rc != SQLITE_DONE)
+        return failSqlite(rc);
+    return sqlite3_changes(m_db) == 1 ? kSuccess : fail(kFileNotFound);
+}
+
 long SqliteRegistry::deleteKey(Key key, const std::string &subKey)
 {
     if (const long error = ready(false); error != kSuccess)

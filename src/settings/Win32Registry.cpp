@@ -65,6 +65,11 @@ long Win32Registry::setValue(Key key, const std::string &name, std::uint32_t typ
     return RegSetValueExA(handle(key, m_hive), name.c_str(), 0, type, data, size);
 }
 
+long Win32Registry::deleteValue(Key key, const std::string &name)
+{
+    return RegDeleteValueA(handle(key, m_hive), name.c_str());
+}
+
 long Win32Registry::deleteKey(Key key, const std::string &subKey)
 {
 #if defined(_WIN64)

@@ -26,6 +26,7 @@ public:
                     std::uint32_t *size) override;
     long setValue(Key key, const std::string &name, std::uint32_t type, const std::uint8_t *data,
                   std::uint32_t size) override;
+    long deleteValue(Key key, const std::string &name) override;
     long deleteKey(Key key, const std::string &subKey) override;
     long closeKey(Key key) override;
     long enumKey(Key key, std::uint32_t index, std::string *name) override;

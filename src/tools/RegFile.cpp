@@ -153,30 +153,14 @@ std::string readValue(Cursor line, Value *value)
         name = line.quotedText();
     if (!name || !line.take("="))
         return "not a key, a value or a comment";
-    const auto stored = ToolText::storeFromUtf8(*name);
-    if (!stored)
-        return "the name has a character this system's code page lacks";
-    if (breaksLines(*stored))
-        return "the name holds a NUL or a line break";
-    if (Registry::characters(*stored) > Registry::kMaxValueNameLength)
-        return "the name is longer than 16,383 characters";
-    value->name = *stored;
+    if (std::string fault = valueName(*name, value); !fault.empty())
+        return fault;
     if (line.rest.substr(0, 1) == "\"") {
         const auto text = line.quotedText();
         if (!text || !trimmed(line.rest).empty())
             return "the text is malformed: not closed, an escape other than \\\\ or \\\", or more "
                    "after it";
-        const auto bytes = ToolText::storeFromUtf8(*text);
-        if (!bytes)
-            return "the text has a character this system's code page lacks";
-        if (breaksLines(*bytes))
-            return "the text holds a NUL or a line break";
-        if (bytes->size() > kLongestText)
-            return "the text is longer than 1,023 bytes, the most the panel reads back";
-        value->type = Registry::kString;
-        value->data.assign(bytes->begin(), bytes->end());
-        value->data.push_back(0);
-        return {};
+        return textValue(*text, value);
     }
     if (line.take("dword:")) {
         const std::string_view digits = trimmed(line.rest);
@@ -186,9 +170,7 @@ std::string readValue(Cursor line, Value *value)
         if (digits.empty() || digits.size() > 8 || error != std::errc()
             || end != digits.data() + digits.size())
             return "a dword takes 1 to 8 hexadecimal digits";
-        value->type = Registry::kDword;
-        for (int shift = 0; shift < 32; shift += 8)
-            value->data.push_back(static_cast<std::uint8_t>(number >> shift));
+        dwordValue(number, value);
         return {};
     }
     if (line.take("-"))
@@ -200,6 +182,42 @@ std::string readValue(Cursor line, Value *value)
 }
 
 } // namespace
+
+std::string valueName(std::string_view name, Value *value)
+{
+    const auto stored = ToolText::storeFromUtf8(name);
+    if (!stored)
+        return "the name has a character this system's code page lacks";
+    if (breaksLines(*stored))
+        return "the name holds a NUL or a line break";
+    if (Registry::characters(*stored) > Registry::kMaxValueNameLength)
+        return "the name is longer than 16,383 characters";
+    value->name = *stored;
+    return {};
+}
+
+std::string textValue(std::string_view text, Value *value)
+{
+    const auto bytes = ToolText::storeFromUtf8(text);
+    if (!bytes)
+        return "the text has a character this system's code page lacks";
+    if (breaksLines(*bytes))
+        return "the text holds a NUL or a line break";
+    if (bytes->size() > kLongestText)
+        return "the text is longer than 1,023 bytes, the most the panel reads back";
+    value->type = Registry::kString;
+    value->data.assign(bytes->begin(), bytes->end());
+    value->data.push_back(0);
+    return {};
+}
+
+void dwordValue(std::uint32_t number, Value *value)
+{
+    value->type = Registry::kDword;
+    value->data.clear();
+    for (int shift = 0; shift < 32; shift += 8)
+        value->data.push_back(static_cast<std::uint8_t>(number >> shift));
+}
 
 std::string keyPath(std::string_view context, bool wow64)
 {

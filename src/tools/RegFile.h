@@ -43,6 +43,14 @@ struct Reading
     bool ok() const { return error.empty(); }
 };
 
+/** Why `name` (UTF-8) cannot name a value of the store, or empty, with the name as the store
+    holds it put in `value`. */
+std::string valueName(std::string_view name, Value *value);
+/** Why `text` (UTF-8) cannot be a text of the store, or empty, with the text put in `value`. */
+std::string textValue(std::string_view text, Value *value);
+/** Puts `number` in `value` as a dword. */
+void dwordValue(std::uint32_t number, Value *value);
+
 /** The key's path as the file names it; with `wow64`, as 64-bit regedit shows the 32-bit
     view the panel uses, under SOFTWARE\WOW6432Node. */
 std::string keyPath(std::string_view context, bool wow64);

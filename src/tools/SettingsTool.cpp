@@ -8,6 +8,7 @@
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
 
+#include <charconv>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,6 +22,8 @@ namespace {
 constexpr const char *kUsageText = R"(Usage: selvane-settings list
        selvane-settings export [--wow64] [-o FILE] [--] [INSTANCE]
        selvane-settings import [--] FILE
+       selvane-settings set [--] INSTANCE NAME VALUE
+       selvane-settings unset [--] INSTANCE NAME
        selvane-settings --help | --version
 
 list    the instances in the settings store, with their unit counts; a name that holds a
@@ -40,6 +43,12 @@ import  such a file into the store (UTF-16LE or UTF-8, CRLF or LF, either key pa
         cannot be told: the lock beside the store cannot be made, or is not this user's
         file. The instances are held until the import is written, so no panel of theirs
         starts meanwhile.
+set     one value of an instance ("" is the default instance): digits, with a minus sign
+        or not, make a number, anything else a text; the panel's labels and titles
+        (names ending in .label or .title) are texts whatever they hold. "set Bench Units 2"
+        changes the unit count and keeps every label; "set Bench SCPIPort 5025" offers SCPI.
+unset   removes one value of an instance. Both are refused, as an import is, while a panel
+        of the instance is running.
 
 -- ends the options, so that an instance or file named "-x" can be given.
 A backslash nests keys: the panel's instance "a\b" is kept as key "b" below instance "a",
@@ -57,6 +66,8 @@ arguments were not understood.
 constexpr std::string_view kProject = "SELVANE"; // the panel's contexts: "SELVANE - <name>"
 constexpr std::string_view kPrefix = "SELVANE - ";
 constexpr const char *kUnits = "Units"; // the panel's unit count
+constexpr const char *kLongName =
+    "instance name longer than 255 characters (with \"SELVANE - \" before it)";
 
 /** The instance a context of the root key stands for; nothing when it is not the panel's. */
 std::optional<std::string> instanceOf(const std::string &context)
@@ -218,7 +229,7 @@ std::string instanceFault(const std::string &instance)
                + quotedName(instance.substr(0, split))
                + ", and a registry export carries instances only";
     if (Registry::characters(contextOf(instance)) > Registry::kMaxKeyNameLength)
-        return "instance name longer than 255 characters (with \"SELVANE - \" before it)";
+        return kLongName;
     return {};
 }
 
@@ -340,6 +351,64 @@ int importFrom(Registry &registry, const std::string &file, std::ostream &out, s
     return kDone;
 }
 
+/** Writes `text` as the value `name` of `instance` (a number when it is one), or removes the
+    value without a text, while the instance is held. */
+int change(Registry &registry, const std::string &instance, const std::string &name,
+           const std::optional<std::string> &text, std::ostream &err)
+{
+    const char *const nothing = text ? "; nothing set\n" : "; nothing removed\n";
+    const std::string context = contextOf(instance);
+    RegFile::Value value;
+    std::string fault = Registry::characters(context) > Registry::kMaxKeyNameLength
+                            ? kLongName
+                            : RegFile::valueName(name, &value);
+    if (fault.empty() && text) {
+        const std::string_view suffix = std::string_view(name).substr(name.rfind('.') + 1);
+        const bool panelText = ToolText::sameLetters(suffix, "label") // whatever it holds
+                               || ToolText::sameLetters(suffix, "title");
+        const std::size_t sign = text->substr(0, 1) == "-" ? 1 : 0;
+        std::int32_t number = 0;
+        const auto [end, error] =
+            std::from_chars(text->data(), text->data() + text->size(), number);
+        if (panelText || text->size() == sign
+            || text->find_first_not_of("0123456789", sign) != std::string::npos)
+            fault = RegFile::textValue(*text, &value);
+        else if (error != std::errc() || end != text->data() + text->size())
+            fault = "a number from -2147483648 to 2147483647 is needed";
+        else
+            RegFile::dwordValue(std::uint32_t(number), &value);
+    }
+    if (!fault.empty()) {
+        err << "selvane-settings: " << fault << nothing;
+        return kFailed;
+    }
+    if (!text && !anySettings(registry, OpenKey(registry, {}, false), err))
+        return kFailed;
+    std::vector<RegFile::Key> keys(1);
+    keys[0].context = context;
+    std::map<std::string, std::unique_ptr<InstanceLock>> locks;
+    if (const std::string refusal = holdInstances(registry, keys, &locks); !refusal.empty()) {
+        err << "selvane-settings: " << refusal << nothing;
+        return kFailed;
+    }
+    const OpenKey key(registry, context, bool(text));
+    long rc = key.error();
+    if (rc == Registry::kSuccess)
+        rc = text ? registry.setValue(key.key(), value.name, value.type, value.data.data(),
+                                      std::uint32_t(value.data.size()))
+                  : registry.deleteValue(key.key(), value.name);
+    if (rc == Registry::kFileNotFound) {
+        err << "selvane-settings: instance " << quotedName(instance) << " holds no value "
+            << quotedName(name) << " at " << registry.location() << nothing;
+        return kFailed;
+    }
+    if (rc != Registry::kSuccess) {
+        err << storeError(registry, rc) << nothing;
+        return kFailed;
+    }
+    return kDone;
+}
+
 } // namespace
 
 std::string contextOf(const std::string &instance)
@@ -367,6 +436,13 @@ int run(const std::vector<std::string> &args, Registry &registry, std::ostream &
         return importFrom(registry, args[1], out, err);
     if (command == "import" && args.size() == 3 && args[1] == "--")
         return importFrom(registry, args[2], out, err);
+    if (command == "set" || command == "unset") {
+        const std::size_t first = args.size() > 1 && args[1] == "--" ? 2 : 1;
+        if (args.size() - first != (command == "set" ? 3u : 2u))
+            return usage("unexpected arguments");
+        return change(registry, args[first], args[first + 1],
+                      command == "set" ? std::optional(args[first + 2]) : std::nullopt, err);
+    }
     if (command != "export")
         return usage("unexpected arguments");
     std::optional<std::string> instance;

@@ -10,7 +10,8 @@ class Registry;
 /**
  * selvane-settings: the panel's settings store seen from the command line. `list` shows
  * the instances stored with their unit counts; `export` writes one instance's settings as a
- * Windows registry export file; `import` reads such a file back, whole or not at all.
+ * Windows registry export file; `import` reads such a file back, whole or not at all;
+ * `set` and `unset` write or remove one value.
  */
 namespace SettingsTool {
 
