@@ -11,7 +11,7 @@ seconds=${1:-60}
 
 scripts/deps.sh fuzz
 cmake --preset fuzz >/dev/null
-targets=(command_line number_reading settings_store registry_file settings_import remote_request)
+targets=(command_line number_reading settings_store registry_file settings_import remote_request scpi_line)
 cmake --build --preset fuzz --target "${targets[@]/#/fuzz_}"
 
 # In memory when the system offers it: the registry targets write a file for every input.
