@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // In-process figures: the settings a start-up reads and a shutdown writes, the command
-// line's handling, the binding, a press, and the settings tool over a big store.
+// line's handling, the binding, a press (the operator's, a script's, an SCPI client's), and
+// the settings tool over a big store.
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
@@ -8,6 +9,7 @@
 #include "gpib/GpibApi.h"
 #include "gpib/GpibBinding.h"
 #include "remote/RemoteServer.h"
+#include "remote/ScpiInstrument.h"
 #include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
 #include "tools/SettingsTool.h"
@@ -16,6 +18,8 @@
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -259,77 +263,154 @@ void BM_PressWithRepaint(benchmark::State &state)
 }
 BENCHMARK(BM_PressWithRepaint)->Unit(benchmark::kMicrosecond);
 
-/** The same panel listening on its socket, and a script connected to it in this process:
-    every answer comes from the panel's event loop, as for a script beside it. */
-class ScriptBench : public PressBench
+/** The window as SCPI sees it, counting the presses asked of it. */
+class CountedPanel : public PanelControl
 {
 public:
-    ScriptBench()
+    explicit CountedPanel(PanelControl &panel)
+        : m_panel(panel)
+    { }
+    Holder holder() const override { return m_panel.holder(); }
+    std::vector<ShownUnit> shownUnits() const override { return m_panel.shownUnits(); }
+    void press(int index, int position, const Heard &heard) override
     {
-        m_server.listen(RemoteServer::nameOf(file(), "SELVANE - Bench"), std::cerr);
-        m_socket.connectToServer(m_server.fullName());
-        m_socket.waitForConnected();
+        ++presses;
+        m_panel.press(index, position, heard);
+    }
+    void bringToFront() override { m_panel.bringToFront(); }
+
+    int presses = 0;
+
+private:
+    PanelControl &m_panel;
+};
+
+/** The same panel with a client in this process: a script on the panel's socket, or with
+    `scpi` an SCPI client on its loopback port. Every answer comes from the panel's event
+    loop, as for a client beside it. */
+class ClientBench : public PressBench
+{
+public:
+    explicit ClientBench(bool scpi)
+    {
+        if (scpi) {
+            m_server = std::make_unique<RemoteServer>(
+                [this] { return std::make_unique<ScpiInstrument>(counted, QString()); });
+            QTcpServer probe; // a port that is free now
+            probe.listen(QHostAddress::LocalHost);
+            const quint16 port = probe.serverPort();
+            probe.close();
+            m_server->listenLoopback(port, std::cerr);
+            auto *tcp = new QTcpSocket;
+            m_socket.reset(tcp);
+            tcp->connectToHost(QHostAddress::LocalHost, port);
+            tcp->waitForConnected();
+        } else {
+            m_server = std::make_unique<RemoteServer>(window().engine());
+            m_server->listen(RemoteServer::nameOf(file(), "SELVANE - Bench"), std::cerr);
+            auto *local = new QLocalSocket;
+            m_socket.reset(local);
+            local->connectToServer(m_server->fullName());
+            local->waitForConnected();
+        }
     }
     /** Writes `requests` and turns the event loop until as many answers have come. */
     void ask(const QByteArray &requests, int count)
     {
-        m_socket.write(requests);
+        m_socket->write(requests);
         for (int answered = 0; answered < count;) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            for (; m_socket.canReadLine(); ++answered)
-                m_socket.readLine();
+            for (; m_socket->canReadLine(); ++answered)
+                m_socket->readLine();
         }
     }
 
+    CountedPanel counted {window()};
+
 private:
-    RemoteServer m_server {window().engine()};
-    QLocalSocket m_socket;
+    std::unique_ptr<RemoteServer> m_server;
+    std::unique_ptr<QIODevice> m_socket; ///< ends before the server
 };
 
-QByteArray pressLine(int position)
+/** A press of position 1 or 2 of unit 1, which answers once. */
+QByteArray pressLine(bool scpi, int position)
 {
-    return "{\"press\":\"1A" + QByteArray::number(position) + "\"}\n";
+    return scpi ? "ROUT:CLOS (@11" + QByteArray::number(position) + ");*OPC?\n"
+                : "{\"press\":\"1A" + QByteArray::number(position) + "\"}\n";
 }
 
-// A script's press: the request written, served by the panel, the answer read.
-void BM_ScriptPressRoundTrip(benchmark::State &state)
+// A client's press: the line written, served by the panel, the answer read.
+void BM_ClientPressRoundTrip(benchmark::State &state, bool scpi)
 {
-    ScriptBench bench;
+    ClientBench bench(scpi);
     int position = 1;
     for (auto _ : state) {
-        bench.ask(pressLine(position), 1);
+        bench.ask(pressLine(scpi, position), 1);
         position = 3 - position;
     }
 }
-BENCHMARK(BM_ScriptPressRoundTrip)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ClientPressRoundTrip, script, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ClientPressRoundTrip, scpi, true)->Unit(benchmark::kMicrosecond);
 
-// 1,000 presses in a row from one script, with a zero timer on the window's event loop: the
-// longest time between two of its turns is the longest the operator's own events waited.
-void BM_ThousandScriptPresses(benchmark::State &state)
+/** An event of the operator's that is queued again each time it is handled, as clicks and
+    repaints come one after the other: the longest time between two, and the most presses
+    asked of SCPI's panel between two. */
+class OperatorTurns : public QObject
 {
-    ScriptBench bench;
+public:
+    explicit OperatorTurns(const CountedPanel &panel)
+        : m_panel(panel)
+    {
+        m_sinceTurn.start();
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    }
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        longestMs = std::max(longestMs, double(m_sinceTurn.nsecsElapsed()) / 1e6);
+        m_sinceTurn.restart();
+        mostPresses = std::max(mostPresses, m_panel.presses - m_pressesBefore);
+        m_pressesBefore = m_panel.presses;
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+        return true;
+    }
+    double longestMs = 0;
+    int mostPresses = 0;
+
+private:
+    const CountedPanel &m_panel;
+    QElapsedTimer m_sinceTurn;
+    int m_pressesBefore = m_panel.presses;
+};
+
+// 1,000 presses in a row from one client, and the operator's events meanwhile.
+void BM_ThousandClientPresses(benchmark::State &state, bool scpi)
+{
+    ClientBench bench(scpi);
     QByteArray requests;
     for (int i = 0; i < 1000; ++i)
-        requests += pressLine(1 + i % 2);
+        requests += pressLine(scpi, 1 + i % 2);
     double longestMs = 0;
+    int mostPresses = 0; // SCPI's alone are counted
     for (auto _ : state) {
-        QElapsedTimer sinceTurn;
-        QTimer turn;
-        QObject::connect(&turn, &QTimer::timeout, [&] {
-            longestMs = std::max(longestMs, double(sinceTurn.nsecsElapsed()) / 1e6);
-            sinceTurn.restart();
-        });
-        sinceTurn.start();
-        turn.start(0);
+        OperatorTurns turns(bench.counted);
         bench.ask(requests, 1000);
+        longestMs = std::max(longestMs, turns.longestMs);
+        mostPresses = std::max(mostPresses, turns.mostPresses);
     }
     state.counters["longest_stall_ms"] = longestMs;
+    state.counters["most_presses_per_turn"] = mostPresses;
 }
-BENCHMARK(BM_ThousandScriptPresses)
+const auto worst = [](const std::vector<double> &runs) {
+    return *std::max_element(runs.begin(), runs.end()); // the worst stall of all
+};
+BENCHMARK_CAPTURE(BM_ThousandClientPresses, script, false)
     ->Unit(benchmark::kMillisecond)
-    ->ComputeStatistics("max", [](const std::vector<double> &runs) {
-        return *std::max_element(runs.begin(), runs.end()); // the worst stall of all
-    });
+    ->ComputeStatistics("max", worst);
+BENCHMARK_CAPTURE(BM_ThousandClientPresses, scpi, true)
+    ->Unit(benchmark::kMillisecond)
+    ->ComputeStatistics("max", worst);
 
 } // namespace
 

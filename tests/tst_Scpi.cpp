@@ -7,6 +7,9 @@
 #include "remote/ScpiInstrument.h"
 
 #include <QProcess>
+#include <QScopeGuard>
+
+#include <functional>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -170,6 +173,29 @@ QString identify(std::uint16_t port, bool six, bool nobody)
     return got >= 0 ? QString::fromUtf8(line, got).trimmed() : QStringLiteral("(no answer)");
 }
 
+/** Calls `turn` in each turn of the event loop, as the operator's clicks and repaints come
+    one after another: an event that queues itself again. */
+class EachTurn : public QObject
+{
+public:
+    explicit EachTurn(std::function<void()> turn)
+        : m_turn(std::move(turn))
+    {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    }
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        m_turn();
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+        return true;
+    }
+
+private:
+    std::function<void()> m_turn;
+};
+
 QString error(int code, const QString &text)
 {
     return QStringLiteral("%1,\"%2\"").arg(code).arg(text);
@@ -242,6 +268,30 @@ private slots:
         QCOMPARE(heardBack, answers);
         QCOMPARE(::green(bench), green);
         QCOMPARE(bench.trace().filter(QStringLiteral("ibwrt")).join(' '), writes);
+    }
+
+    void theOperatorHasATurnBetweenTwoLines()
+    {
+        const HeldPort held;
+        Bench bench;
+        start(bench, QString::number(held.port));
+        socklen_t size = 0;
+        const sockaddr_storage address = loopback(false, held.port, &size);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto closed = qScopeGuard([fd] { ::close(fd); });
+        const QByteArray lines = QByteArray("ROUT:CLOS (@111);*OPC?\n").repeated(30);
+        QVERIFY(::connect(fd, reinterpret_cast<const sockaddr *>(&address), size) == 0
+                && ::send(fd, lines.data(), std::size_t(lines.size()), 0) == lines.size());
+        qsizetype answered = 0, most = 0; // answers between two of the operator's turns
+        const EachTurn operatorsTurn([&] {
+            char bytes[1024];
+            const ssize_t got = ::recv(fd, bytes, sizeof bytes, MSG_DONTWAIT);
+            const qsizetype now = got > 0 ? QByteArrayView(bytes, got).count('\n') : 0;
+            most = std::max(most, now);
+            answered += now;
+        });
+        QVERIFY(QTest::qWaitFor([&] { return answered == 30; }, 300'000));
+        QCOMPARE(most, 1);
     }
 
     void whoGetsAnAnswer_data()

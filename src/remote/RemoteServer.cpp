@@ -79,8 +79,8 @@ public:
         , m_protocol(std::move(protocol))
         , m_link(link)
     {
-        // Queued: a change said from within a send would serve the next line inside this one.
-        connect(link, &ScriptLink::changed, this, &Session::serveNext, Qt::QueuedConnection);
+        // Later: a change said from within a send would serve the next line inside this one.
+        connect(link, &ScriptLink::changed, this, &Session::next);
         serveNext();
     }
 
@@ -123,13 +123,26 @@ private:
         next();
     }
 
-    /** The next line in a later turn, so that other scripts and the operator come between. */
-    void next() { QMetaObject::invokeMethod(this, &Session::serveNext, Qt::QueuedConnection); }
+    /** The next line in a later turn, so that other scripts and the operator come between:
+        one turn asked for at a time, however many changes were said meanwhile. */
+    void next()
+    {
+        if (std::exchange(m_turnAsked, true))
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_turnAsked = false;
+                serveNext();
+            },
+            Qt::QueuedConnection);
+    }
 
     std::unique_ptr<LineProtocol> m_protocol;
     ScriptLink *m_link;
     bool m_skipping = false;
     bool m_busy = false;
+    bool m_turnAsked = false;
 };
 
 } // namespace
