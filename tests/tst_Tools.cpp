@@ -241,8 +241,8 @@ TEST_F(SettingsTest, AFileAsRegeditWritesItImports)
     const std::u16string edges = u"x";
     const char *const edgesStored = "x";
 #else
-    const std::u16string edges = u"\u0080\u07FF\u0800\U00010000";
-    const char *const edgesStored = "\u0080\u07FF\u0800\U00010000";
+    const std::u16string edges = u"\u0080\u07FF\u0800\U00010000\U0010FFFF";
+    const char *const edgesStored = "\u0080\u07FF\u0800\U00010000\U0010FFFF";
 #endif
     std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
                           u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Talvern Software\\"
