@@ -6,6 +6,7 @@
 #include "Bench.h"
 #include "remote/ScpiInstrument.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
 
@@ -106,11 +107,23 @@ void start(Bench &bench, const QString &chosen, int stored = -1)
 }
 
 /** Each line written through PyVISA in order, a line that begins with "?" as a query: the
-    answers, read while the panel serves; the client's complaint when it failed. */
+    answers, read while the panel serves; the client's complaint when it failed. The lines
+    {"page"}: the SCPI page's example, at this port in place of 5025. */
 QStringList pyvisa(std::uint16_t port, const QStringList &lines)
 {
     QProcess client;
-    client.start(SELVANE_PYTHON, {SELVANE_SCPI_CLIENT, QString::number(port)});
+    if (lines == QStringList {"page"}) {
+        QFile page(SELVANE_SCPI_DOC);
+        if (!page.open(QIODevice::ReadOnly))
+            return {page.errorString()};
+        const QString text = QString::fromUtf8(page.readAll());
+        const qsizetype start = text.indexOf("```python\n") + 10;
+        const QString example = text.mid(start, text.indexOf("```", start) - start);
+        client.start(SELVANE_PYTHON,
+                     {"-c", QString(example).replace("5025", QString::number(port))});
+    } else {
+        client.start(SELVANE_PYTHON, {SELVANE_SCPI_CLIENT, QString::number(port)});
+    }
     client.write((lines.join('\n') + '\n').toUtf8());
     client.closeWriteChannel();
     if (!QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 300'000))
@@ -223,6 +236,7 @@ private slots:
         // clang-format off
         QTest::newRow("switching, and reading back") << "" << QStringList {"ROUT:CLOS (@113)", ":route:close:exclusive (@124)", "?ROUTe:CLOSe? (@111:113,121:124)", "?rout:chan:lab? (@111,112,122)", "?ROUT:CLOS (@111);CLOS? (@111,113);:SYST:ERR?"}
             << QStringList {"0,0,1,0,0,0,1", R"("Cal","Say ""hi""","Cal 50 Ω")", "1,0;" + none} << "111 124" << "ibwrt(32,2)=4133 ibwrt(32,2)=4234 ibwrt(32,2)=4131";
+        QTest::newRow("the SCPI page's example") << "" << QStringList {"page"} << QStringList {"Talvern Software,SELVANE,Bench," SELVANE_VERSION_TEXT, "0,1,1;" + none} << "113 124" << "ibwrt(32,2)=4133 ibwrt(32,2)=4234";
         QTest::newRow("identification and status") << "" << QStringList {"?*IDN?", "*ESE 60", "*SRE 48", "?*ESE?;*SRE?", "ROUT:OPEN (@111)", "?*STB?", "?*ESR?", "*OPC", "?*ESR?;*OPC?;*TST?", "*WAI", "*RST", "?SYST:ERR:COUN?", "*CLS", "?SYST:ERR:COUN?;*STB?;*ESR?", "?SYST:VERS?"}
             << QStringList {"Talvern Software,SELVANE,Bench," SELVANE_VERSION_TEXT, "60;48", "100", "16", "1;1;0", "1", "0;0;0", "1999.0"} << "" << "";
         QTest::newRow("a refused list changes nothing") << "" << QStringList {"ROUT:CLOS (@113)", "ROUT:CLOS (@121,111,112)", "ROUT:CLOS (@121,311)", "ROUT:CLOS (@121,114)", "ROUT:CLOS (@121:122)", "ROUT:CLOS (@121,131)", "ROUT:OPEN:ALL", "?SYST:ERR:COUN?;*ESR?", "?SYST:ERR?", "?SYST:ERR?", "?SYST:ERR?", "?SYST:ERR?", "?SYST:ERR?", "?SYST:ERR?", "?SYST:ERR?"}

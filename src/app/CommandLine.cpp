@@ -122,7 +122,8 @@ std::string helpText()
              "driver library), SELVANE_GPIB_TRACE (a file tracing every driver call),\n"
            + file
            + "SELVANE_DEMO (1: the demo's own settings),\n"
-             "SELVANE_REMOTE (0: no scripts), and SELVANE_SIM_DEVICES, SELVANE_SIM_FAULTS,\n"
+             "SELVANE_REMOTE (0: no scripts), SELVANE_SCPI_PORT (SCPI on this loopback\n"
+             "port; 0: off), and SELVANE_SIM_DEVICES, SELVANE_SIM_FAULTS,\n"
              "SELVANE_SIM_TRACE and SELVANE_SIM_DELAY_MS for the simulated bus.\nSee "
            + more + ".\n";
 }
