@@ -148,9 +148,26 @@ QString green(Bench &bench)
     return channels.join(' ');
 }
 
+/** Whether the panel has closed its ends of every connection at `port`, listening aside. */
+bool allClosed(std::uint16_t port, bool six)
+{
+    QFile table(six ? QStringLiteral("/proc/net/tcp6") : QStringLiteral("/proc/net/tcp"));
+    const QByteArray at = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields[1].endsWith(at) && fields[3] != "0A")
+            return false;
+    }
+    return true;
+}
+
 /** What a client of this user, or of `nobody`, gets for "*IDN?" at 127.0.0.1 or `six` ::1:
-    the line; empty when the connection was refused, or closed without a byte. */
-QString identify(std::uint16_t port, bool six, bool nobody)
+    the line; empty when the connection was refused, or closed without a byte. One that has
+    `gone` asks for a close and hangs up before the panel takes its connection, and waits for
+    the panel to have closed it. */
+QString identify(std::uint16_t port, bool six, bool nobody, bool gone = false)
 {
     int ends[2];
     if (::pipe(ends) != 0)
@@ -163,6 +180,12 @@ QString identify(std::uint16_t port, bool six, bool nobody)
         const sockaddr_storage address = loopback(six, port, &size);
         const int fd =
             nobody && ::setuid(65534) != 0 ? -1 : ::socket(address.ss_family, SOCK_STREAM, 0);
+        if (gone)
+            ::_exit(
+                fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), size) == 0
+                        && ::send(fd, "ROUT:CLOS (@113)\n", 17, MSG_NOSIGNAL) == 17
+                    ? 0
+                    : 1);
         if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), size) == 0
             && ::send(fd, "*IDN?\n", 6, MSG_NOSIGNAL) == 6)
             while (got < ssize_t(sizeof line)) {
@@ -176,10 +199,14 @@ QString identify(std::uint16_t port, bool six, bool nobody)
         ::_exit(::write(ends[1], line, std::size_t(got)) == got ? 0 : 1);
     }
     ::close(ends[1]);
-    int status = -1; // the panel answers only from this event loop
-    if (!QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 300'000)
-        || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return QStringLiteral("(the client failed)");
+    int status = -1; // the panel answers only from this event loop; one that is gone ends first
+    const bool ended =
+        gone
+            ? ::waitpid(child, &status, 0) == child
+                  && QTest::qWaitFor([&] { return allClosed(port, six); }, 300'000)
+            : QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 300'000);
+    if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return QStringLiteral("(the client failed, or the panel kept its connection)");
     char line[256];
     const ssize_t got = ::read(ends[0], line, sizeof line);
     ::close(ends[0]);
@@ -249,6 +276,8 @@ private slots:
         QTest::newRow("a command error drops the rest of its line, others do not") << "" << QStringList {"FOO;*OPC?", "ROUT:CLOS? (@411)", "ROUT:CLOS @111;*OPC?", "*IDN? 1;*OPC?", "ROUT:CLOS", "*ESE 256", "?ROUT:CLOS (@111,112);*OPC?\r", "?SYST:ERR?;SYST:ERR?;SYST:ERR?", "?SYST:ERR?;SYST:ERR?;SYST:ERR?", "?SYST:ERR?", "?*ESR?"}
             << QStringList {"1", error(-113, "Undefined header;FOO") + ';' + error(-222, "Data out of range;no channel 411 here: its digits are a unit (1-3), a section (1 for A, 2 for B) and a position (1-4)") + ';' + error(-102, "Syntax error;a channel list is written as (@111,121:124)"),
                             error(-108, "Parameter not allowed") + ';' + error(-109, "Missing parameter;a channel list, as (@111)") + ';' + error(-222, "Data out of range;*ESE takes a number from 0 to 255"), error(-221, "Settings conflict;A1 and A2 of unit 1 are one section"), "48"} << "" << "";
+        QTest::newRow("a line longer than 4096 bytes, and what cannot be shown") << "" << QStringList {"*OPC?;" + QString(5000, ' ') + "*OPC?", "ROUT:CLOS? (@1\x01é)", "?SYST:ERR?;SYST:ERR?;SYST:ERR?"}
+            << QStringList {error(-223, "Too much data;the line is longer than 4096 bytes") + ';' + error(-102, "Syntax error;1??? is not a channel number") + ';' + none} << "" << "";
         QTest::newRow("a unit in edit mode") << "edit 1" << QStringList {"ROUT:CLOS (@211,111)", "?SYST:ERR?", "?ROUT:CLOS? (@111)"}
             << QStringList {error(-200, "Execution error;unit 1 is being edited"), "0"} << "" << "";
         QTest::newRow("a modal window") << "configuring" << QStringList {"ROUT:CLOS (@111)", "ROUT:CHAN:LAB? (@111)", "?SYST:ERR?;SYST:ERR?;*OPC?"}
@@ -313,7 +342,7 @@ private slots:
         QTest::addColumn<QString>("chosen"); // SELVANE_SCPI_PORT; "{port}": a free one
         QTest::addColumn<QString>("stored"); // "SCPIPort"
         QTest::addColumn<QString>("client"); // "me", "nobody", with " ::1"; "busy": the test
-                                             // listens there first
+                                             // listens there first; "gone": see identify()
         QTest::addColumn<QString>("said");
         QTest::addColumn<QString>("answer");
         const QString none, identity = "Talvern Software,SELVANE,Bench," SELVANE_VERSION_TEXT;
@@ -327,6 +356,8 @@ private slots:
         QTest::newRow("a port in use") << "{port}" << none << "busy" << "selvane: SCPI is off: cannot listen at 127.0.0.1:{port}: Address already in use\n" << "";
         QTest::newRow("another user") << "{port}" << none << "nobody" << "" << "";
         QTest::newRow("another user on ::1") << "{port}" << none << "nobody ::1" << "" << "";
+        QTest::newRow("root's client, gone before root's panel took the connection") << "{port}" << none << "me gone" << "" << "";
+        QTest::newRow("::1 in use") << "{port}" << none << "busy ::1 me" << "selvane: SCPI is off: cannot listen at [::1]:{port}: Address already in use\n" << "";
         // clang-format on
     }
 
@@ -337,21 +368,24 @@ private slots:
         QFETCH(QString, client);
         QFETCH(QString, said);
         QFETCH(QString, answer);
-        if (client.startsWith("nobody") && ::getuid() != 0)
-            QSKIP("only root can connect as another user");
+        if ((client.startsWith("nobody") || client.endsWith("gone")) && ::getuid() != 0)
+            QSKIP("only root can connect as another user, or has a closed client's uid");
         const HeldPort held;
-        if (client.endsWith("::1") && held.fds[1] < 0)
+        if (client.contains("::1") && held.fds[1] < 0)
             QSKIP("this machine has no ::1");
         const QString port = QString::number(held.port);
-        QVERIFY(client != "busy" || ::listen(held.fds[0], 1) == 0);
+        QVERIFY(!client.startsWith("busy")
+                || ::listen(held.fds[client.contains("::1") ? 1 : 0], 1) == 0);
         Bench bench;
         const StandardError heard;
         start(bench, QString(chosen).replace("{port}", port),
               stored.isNull() ? -1 : QString(stored).replace("{port}", port).toInt());
         QCOMPARE(QString::fromStdString(heard.text.str()), said.replace("{port}", port));
-        if (client.startsWith("me") || client.startsWith("nobody"))
-            QCOMPARE(identify(held.port, client.endsWith("::1"), client.startsWith("nobody")),
+        if (client.contains("me") || client.startsWith("nobody"))
+            QCOMPARE(identify(held.port, client.endsWith("::1"), client.startsWith("nobody"),
+                              client.endsWith("gone")),
                      answer);
+        QCOMPARE(bench.trace().filter(QStringLiteral("ibwrt")).join(' '), QString());
         // In the name, what would split the answer's fields or lines is a blank.
         QCOMPARE(ScpiInstrument(bench.window, "a,b;c\td\n").execute("*IDN?"),
                  "Talvern Software,SELVANE,a b c d ," SELVANE_VERSION_TEXT "\n");

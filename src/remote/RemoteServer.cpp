@@ -111,6 +111,10 @@ private:
             line.chop(1);
         if (std::exchange(m_skipping, false))
             return next(); // the rest of a refused line
+        if (line.size() > LineProtocol::kLineLimit) { // it came whole, in one read
+            m_link->send(m_protocol->overlong());
+            return next();
+        }
         m_busy = true; // a box shown for a press runs the event loop meanwhile
         const QPointer<Session> alive(this);
         m_protocol->serve(line, [alive](const QByteArray &answer) {
@@ -240,8 +244,11 @@ bool RemoteServer::listenLoopback(std::uint16_t port, std::ostream &err)
     if (const QString why = addListener().listenTcp(QStringLiteral("::1"), port, &missing);
         !why.isEmpty()) {
         m_listeners.pop_back();
-        if (!missing)
-            err << "selvane: SCPI listens on 127.0.0.1 alone: " << why.toStdString() << '\n';
+        if (!missing) { // another program there would answer clients that ask "localhost"
+            m_listeners.clear();
+            err << "selvane: SCPI is off: " << why.toStdString() << '\n';
+            return false;
+        }
     }
     m_name = QStringLiteral("port %1").arg(port);
     return true;

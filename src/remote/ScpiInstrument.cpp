@@ -99,6 +99,15 @@ QByteArray quoted(const QString &text)
     return '"' + text.toUtf8().replace('"', "\"\"") + '"';
 }
 
+/** The client's bytes as an answer may show them: printable ASCII, anything else "?". */
+QString shown(QByteArrayView bytes)
+{
+    QString text;
+    for (const char c : bytes)
+        text += c >= ' ' && c <= '~' ? QChar::fromLatin1(c) : QChar(u'?');
+    return text;
+}
+
 /** The program message units of a line: cut at each ";" outside quotes. */
 std::vector<QByteArrayView> units(QByteArrayView line)
 {
@@ -324,17 +333,17 @@ ScpiInstrument::channels(QByteArrayView text) const
         return Failure {-102, QStringLiteral("a channel list is written as (@111,121:124)")};
     std::vector<Channel> list;
     const auto channel = [](QByteArrayView digits) -> std::variant<Channel, Failure> {
-        const QString shown = QString::fromLatin1(digits);
         for (const char c : digits) {
             if (c < '0' || c > '9')
-                return Failure {-102, QStringLiteral("%1 is not a channel number").arg(shown)};
+                return Failure {-102,
+                                QStringLiteral("%1 is not a channel number").arg(shown(digits))};
         }
         if (digits.size() != 3 || digits[0] < '1' || digits[0] > '3' || digits[1] < '1'
             || digits[1] > '2' || digits[2] < '1' || digits[2] > '4')
             return Failure {-222, QStringLiteral("no channel %1 here: its digits are a unit (1-3), "
                                                  "a section (1 for A, 2 for B) and a position "
                                                  "(1-4)")
-                                      .arg(shown)};
+                                      .arg(shown(digits))};
         return Channel {digits[0] - '1', (digits[1] - '1') * 4 + digits[2] - '1'};
     };
     const QByteArray inner(text.data() + 2, text.size() - 3);
@@ -351,8 +360,8 @@ ScpiInstrument::channels(QByteArrayView text) const
         }
         if (named.size() == 2
             && (named[0].unit != named[1].unit || named[0].position / 4 != named[1].position / 4))
-            return Failure {-222, QStringLiteral("the range %1 crosses sections")
-                                      .arg(QString::fromLatin1(item.trimmed()))};
+            return Failure {
+                -222, QStringLiteral("the range %1 crosses sections").arg(shown(item.trimmed()))};
         const int step = named.back().position >= named.front().position ? 1 : -1;
         for (int p = named.front().position; p != named.back().position + step; p += step)
             list.push_back({named.front().unit, p});

@@ -71,6 +71,8 @@ class ScriptListener : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int kAcceptsPerTurn = 4; ///< connections taken in one turn of the loop
+
     explicit ScriptListener(QObject *parent = nullptr);
     ~ScriptListener() override;
 

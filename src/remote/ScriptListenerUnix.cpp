@@ -51,7 +51,10 @@ QByteArray tableEntry(const sockaddr_storage &address)
 }
 
 /** Whether the other end of the TCP connection `fd` belongs to this user: its socket, found in
-    the kernel's table by its address, must be this user's. An owner not found is no one's. */
+    the kernel's table by its address, must be this user's. An owner not found is no one's.
+    A client that has closed already leaves an entry that no process holds (inode 0); once
+    the kernel keeps only its address (TIME_WAIT), its uid reads 0 whoever it was, which root
+    cannot tell from its own. */
 bool sameUserTcp(int fd)
 {
     sockaddr_storage peer {}, own {};
@@ -66,8 +69,8 @@ bool sameUserTcp(int fd)
     const QByteArray local = tableEntry(peer), remote = tableEntry(own);
     for (const QByteArray &line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 7 && fields[1] == local && fields[2] == remote)
-            return fields[7].toUInt() == ::geteuid();
+        if (fields.size() > 9 && fields[1] == local && fields[2] == remote)
+            return fields[7].toUInt() == ::geteuid() && (::geteuid() != 0 || fields[9] != "0");
     }
     return false;
 }
@@ -338,7 +341,9 @@ void ScriptListener::acceptSome()
 {
     m_platform->retry.stop();
     m_platform->accepting.setEnabled(true);
-    for (;;) {
+    // A few per turn, the rest in later ones: a flood of connections, each looked up in the
+    // kernel's table, must not keep the operator's events waiting.
+    for (int taken = 0; taken < kAcceptsPerTurn; ++taken) {
         const int fd =
             ::accept4(static_cast<int>(m_handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
