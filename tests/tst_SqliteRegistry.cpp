@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -141,6 +142,9 @@ using Unusable = ::testing::TestWithParam<UnusableFile>;
 
 TEST_P(Unusable, EveryCallFailsCleanly)
 {
+    if (std::string_view(GetParam().name).find("another_user") != std::string_view::npos
+        && ::getuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
     TemporaryFolder folder;
     const std::string file = folder.file("registry.sqlite3");
     GetParam().make(file);
@@ -190,7 +194,15 @@ INSTANTIATE_TEST_SUITE_P(Files, Unusable, ::testing::Values(
     }},
     UnusableFile {"another_schema", [](const std::string &file) { sqlite(file, "CREATE TABLE notes(text TEXT)"); }},
     UnusableFile {"our_tables_other_columns", [](const std::string &file) { sqlite(file, "CREATE TABLE registry_key(id INTEGER); CREATE TABLE registry_value(id INTEGER)"); }},
-    UnusableFile {"a_directory", [](const std::string &file) { std::filesystem::create_directory(file); }}),
+    UnusableFile {"a_directory", [](const std::string &file) { std::filesystem::create_directory(file); }},
+    UnusableFile {"another_users_settings_file", [](const std::string &file) {
+        SqliteRegistry(file).usable(); // a good file, made here
+        (void)::chown(file.c_str(), 65534, 65534);
+    }},
+    UnusableFile {"another_users_link_to_nothing_yet", [](const std::string &file) {
+        std::filesystem::create_symlink(file + ".taken", file);
+        (void)::lchown(file.c_str(), 65534, 65534);
+    }}),
     [](const auto &row) { return std::string(row.param.name); });
 // clang-format on
 

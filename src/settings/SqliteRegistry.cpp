@@ -14,6 +14,11 @@
 #include <utility>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr std::string_view kHive = "HKEY_LOCAL_MACHINE";
@@ -35,6 +40,7 @@ constexpr int kCauseDirectory = -3;
 constexpr int kCauseForeign = -4;
 constexpr int kCauseNoFile = -5;
 constexpr int kCauseHasSubkeys = -6;
+constexpr int kCauseOthers = -7;
 
 long errorOf(int rc)
 {
@@ -145,6 +151,8 @@ std::string SqliteRegistry::reason(long error) const
         return "no settings there";
     case kCauseHasSubkeys:
         return "the key has keys below it";
+    case kCauseOthers:
+        return "a link or a file of another user's, which no settings file of this user's is";
     default:
         break;
     }
@@ -215,6 +223,17 @@ bool SqliteRegistry::open(bool create)
     std::error_code error;
     if (std::filesystem::is_directory(file, error))
         return refuse(kCauseDirectory);
+#if !defined(_WIN32)
+    // In a folder others may write, a link or a file of theirs would take this user's
+    // settings, or read them: only this user's own, or root's, are used.
+    struct stat status
+    {
+    };
+    const auto foreign = [&status] { return status.st_uid != ::geteuid() && status.st_uid != 0; };
+    if ((::lstat(m_path.c_str(), &status) == 0 && foreign())
+        || (::stat(m_path.c_str(), &status) == 0 && foreign()))
+        return refuse(kCauseOthers);
+#endif
     if (create && file.has_parent_path())
         std::filesystem::create_directories(file.parent_path(), error);
 
