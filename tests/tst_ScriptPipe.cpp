@@ -1,16 +1,21 @@
 // SPDX-License-Identifier: MIT
 // The scripts' named pipe on Windows: the modes of its instances, a line there and back for
 // one script after another, reading paused at the input's limit, and a name that has nobody
-// or one listener.
+// or one listener. SCPI's loopback port: a line there and back, and a port in use.
 
+#include "remote/RemoteServer.h"
 #include "remote/ScriptClient.h"
 #include "remote/ScriptListener.h"
+#include "settings/Win32Registry.h"
 
 #include <QPointer>
 #include <QTest>
 
 #include <atomic>
+#include <sstream>
 #include <thread>
+
+#include <winsock2.h>
 
 #include <windows.h>
 
@@ -49,6 +54,14 @@ struct Script
         })
     { }
     ~Script() { thread.join(); }
+};
+
+/** Says each line back. */
+struct Echo : LineProtocol
+{
+    void serve(const QByteArray &line, const Reply &reply) override { reply(line + '\n'); }
+    QByteArray overlong() override { return {}; }
+    QByteArray full() override { return {}; }
 };
 
 } // namespace
@@ -144,6 +157,61 @@ private slots:
         link->send("done\n");
         QTRY_VERIFY_WITH_TIMEOUT(script.done, 60'000);
         QCOMPARE(script.answer, QByteArray("done"));
+    }
+
+    void loopbackPort_data()
+    {
+        QTest::addColumn<bool>("inUse");
+        QTest::newRow("a line there and back as this user") << false;
+        QTest::newRow("a port in use, why in words") << true;
+    }
+    void loopbackPort()
+    {
+        QFETCH(bool, inUse);
+        WSADATA winsock {};
+        QCOMPARE(WSAStartup(MAKEWORD(2, 2), &winsock), 0);
+        sockaddr_in at {}; // 127.0.0.1 at a free port: the system's pick, let go at once
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof at;
+        const SOCKET probe = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        ::bind(probe, reinterpret_cast<sockaddr *>(&at), size);
+        ::getsockname(probe, reinterpret_cast<sockaddr *>(&at), &size);
+        ::closesocket(probe);
+        const std::uint16_t port = ntohs(at.sin_port);
+        const auto echo = [] { return std::make_unique<Echo>(); };
+        RemoteServer first(echo), server(echo);
+        std::ostringstream err;
+        if (inUse) {
+            QVERIFY(first.listenLoopback(port, err));
+            QVERIFY(!server.listenLoopback(port, err));
+            const std::string words = Win32Registry::systemWords(WSAEADDRINUSE); // none in Wine
+            QCOMPARE(err.str(),
+                     "selvane: SCPI is off: cannot listen at 127.0.0.1:" + std::to_string(port)
+                         + ": " + (words.empty() ? "error 10048" : words) + "\n");
+            return;
+        }
+        QVERIFY(server.listenLoopback(port, err));
+        const SOCKET client = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        QCOMPARE(::connect(client, reinterpret_cast<const sockaddr *>(&at), sizeof at), 0);
+        // Wine finds a socket's owner only once its process has used it: the line goes out
+        // before the panel takes the connection.
+        QCOMPARE(::send(client, "*IDN?\n", 6, 0), 6);
+        u_long nonBlocking = 1;
+        ::ioctlsocket(client, FIONBIO, &nonBlocking);
+        QByteArray answer;
+        QVERIFY(QTest::qWaitFor(
+            [&] { // the line, or a close unanswered
+                char buffer[64];
+                const int got = ::recv(client, buffer, sizeof buffer, 0);
+                answer.append(buffer, std::max(got, 0));
+                return answer.endsWith('\n') || got == 0
+                       || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK);
+            },
+            60'000));
+        ::closesocket(client);
+        QCOMPARE(answer, QByteArray("*IDN?\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.scripts(), 0, 60'000); // its link goes with it
     }
 
     void aNameHasOneListener()

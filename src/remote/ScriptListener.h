@@ -51,7 +51,7 @@ private:
     void updateNotifiers();
     void end();
 
-    std::intptr_t m_handle; ///< a socket descriptor; on Windows the pipe instance's HANDLE
+    std::intptr_t m_handle; ///< a socket descriptor; on Windows a pipe instance or a SOCKET
     QByteArray m_input;
     QByteArray m_output;
     bool m_inputEnded = false;
@@ -104,7 +104,10 @@ signals:
 private:
     struct Platform;
     void acceptSome();
-#if !defined(_WIN32)
+#if defined(_WIN32)
+    /** Takes the connections waiting at the port: this user's become links, others are closed. */
+    void acceptTcp();
+#else
     /** Takes connections on `handle`, listening as `name`, with `platform`'s notifiers. */
     void watch(std::intptr_t handle, const QString &name, Platform *platform);
 #endif
