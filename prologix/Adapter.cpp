@@ -142,7 +142,7 @@ Adapter::Result Adapter::findListener(int pad, int sad, bool &listening, Clock::
         const auto line = m_link->readLine(deadline);
         if (!line)
             return failed();
-        if (*line == m_version)
+        if (line->ends_with(m_version)) // after a prompt, when the AR488 is verbose
             break;
         if (!line->empty())
             lines.push_back(*line);

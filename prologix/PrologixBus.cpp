@@ -206,7 +206,7 @@ PrologixBus::Status PrologixBus::ibonl(int ud, int value)
         return done();
     }
     if (!AdapterMap::boards().count(ud))
-        return unmapped(ud);
+        return unmapped(ud, false);
     return done();
 }
 
