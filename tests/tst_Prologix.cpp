@@ -15,6 +15,7 @@
 #include <sys/file.h>
 
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -79,6 +80,7 @@ protected:
     DynamicLibrary library {SELVANE_PROLOGIX_LIBRARY};
     GpibBinding gpib {library};
     std::vector<std::int16_t> opened;
+    TemporaryFolder folder;
 };
 
 using Presses = Prologix;
@@ -101,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Presses, ::testing::Values(
     Row {"ar488_confirms_its_listener_at_each_step", Model::Ar488, {"7"}, 7, 0, "++mode 1\n++auto 0\n++eoi 1\n++eos 3\n++fndl 7\n++ver\n++addr 7\n++clr\n++fndl 7\n++ver\nXX\n++fndl 7\n++ver\nA1\n++loc\n"},
     Row {"prologix_secondary", Model::Prologix, {}, 9, 97, "++savecfg 0\n++mode 1\n++auto 0\n++eoi 1\n++eos 3\n++addr 9 97\n++clr\nXX\nA1\n++loc\n"},
     Row {"ar488_secondary", Model::Ar488, {"9:1"}, 9, 97, "++mode 1\n++auto 0\n++eoi 1\n++eos 3\n++fndl 9\n++ver\n++addr 9 97\n++clr\n++fndl 9\n++ver\nXX\n++fndl 9\n++ver\nA1\n++loc\n"},
+    Row {"ar488_restarting_as_its_port_opens", Model::Restarting, {"7"}, 7, 0, "++ver\n++mode 1\n++auto 0\n++eoi 1\n++eos 3\n++fndl 7\n++ver\n++addr 7\n++clr\n++fndl 7\n++ver\nXX\n++fndl 7\n++ver\nA1\n++loc\n"},
     Row {"old_ar488_cannot_tell_so_tries_no_more", Model::OldAr488, {}, 7, 0, "++mode 1\n++auto 0\n++eoi 1\n++eos 3\n++fndl 7\n++ver\n++addr 7\n++clr\nXX\nA1\n++loc\n"}),
     rowName);
 // clang-format on
@@ -119,6 +122,15 @@ TEST_P(Failures, AreTheDriversErrorsWithTheSystemsReason)
     }
     if (name == "no_entry")
         setEnvironment("SELVANE_PROLOGIX", "1=/dev/null # board 0 has none");
+    if (name == "conf_file_beside_the_settings") {
+        SavedVariable registry("SELVANE_REGISTRY");
+        setEnvironment("SELVANE_REGISTRY", folder.file("registry.sqlite3").c_str());
+        setEnvironment("SELVANE_PROLOGIX", nullptr);
+        std::ofstream(folder.file("prologix.conf"))
+            << "# the bench\n0=" << adapter.where() << " #\n";
+        EXPECT_EQ(press(row.pad, row.sad), row.expected);
+        return;
+    }
     if (name == "connection_refused")
         setEnvironment("SELVANE_PROLOGIX", "0=127.0.0.1:1");
     EXPECT_EQ(press(row.pad, row.sad), row.expected);
@@ -132,6 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Failures, ::testing::Values(
     Row {"no_answer_to_ver", Model::Silent, {}, 7, 0, "ibdev EDVR (Connection timed out)"},
     Row {"port_in_use", Model::Prologix, {}, 7, 0, "ibdev EDVR (Device or resource busy)"},
     Row {"no_entry", Model::Prologix, {}, 7, 0, "ibdev EDVR (No such device or address)"},
+    Row {"conf_file_beside_the_settings", Model::Prologix, {}, 7, 0, ""},
     Row {"connection_refused", Model::Ethernet, {}, 7, 0, "ibdev EDVR (Connection refused)"}),
     rowName);
 // clang-format on

@@ -24,7 +24,8 @@
 class AdapterEmulator
 {
 public:
-    enum class Model { Prologix, Ethernet, Ar488, OldAr488, Silent };
+    /** Restarting: an AR488 that restarts when its port opens and misses the first ++ver. */
+    enum class Model { Prologix, Ethernet, Ar488, OldAr488, Silent, Restarting };
 
     /** Instruments are "7" (primary address 7) or "9:1" (primary 9, secondary 1 = 97). */
     AdapterEmulator(Model model, std::set<std::string> instruments)
@@ -140,11 +141,14 @@ private:
             "Prologix GPIB-ETHERNET Controller version 01.06.06.00",
             "AR488 GPIB controller, ver. 0.53.03, 08/04/2025",
             "AR488 GPIB controller, ver. 0.48.28, 27/06/2020"};
-        if (line == "ver" && m_model != Model::Silent)
-            answer(kVersions[static_cast<int>(m_model)]);
+        const bool ar488 = m_model == Model::Ar488 || m_model == Model::Restarting;
+        if (line == "ver" && m_model == Model::Restarting && !m_started)
+            m_started = true;
+        else if (line == "ver" && m_model != Model::Silent)
+            answer(kVersions[ar488 ? 2 : static_cast<int>(m_model)]);
         if (line.starts_with("fndl ") && m_model == Model::OldAr488)
             answer("Unrecognized command");
-        if (line.starts_with("fndl ") && m_model == Model::Ar488) {
+        if (line.starts_with("fndl ") && ar488) {
             const std::string pad = line.substr(5);
             std::string found;
             for (const std::string &at : m_instruments) {
@@ -175,5 +179,6 @@ private:
     std::string m_received;
     std::string m_line;
     bool m_escaped = false;
+    bool m_started = false;
     bool m_data = false; ///< the line began with escaped bytes: data, not a command
 };
