@@ -125,8 +125,9 @@ std::string Adapter::addressing(int pad, int sad)
 // (++spoll) reaches only instruments that can talk: a listen-only switch never answers one,
 // so a poll's silence proves nothing. The AR488's ++fndl runs the bus's find-listeners
 // protocol (ATN, then each address as listener, then NDAC), which a listen-only instrument
-// answers: there an absent instrument is reported absent. The Prologix has no such command:
-// there nothing is ever reported absent, since a present switch must never look absent.
+// answers: there an absent instrument is reported absent. The Prologix has no such command,
+// nor has an AR488 that answers "Unrecognized command": there nothing is ever reported
+// absent, since a present switch must never look absent.
 Adapter::Result Adapter::findListener(int pad, int sad, bool &listening, Clock::time_point deadline)
 {
     listening = false;
