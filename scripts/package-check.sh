@@ -33,7 +33,7 @@ version=$(dpkg-deb -f "$deb" Version)
 desktop-file-validate packaging/com.talvern.selvane.desktop
 appstreamcli validate --no-net build/release/packaging/com.talvern.selvane.metainfo.xml >/dev/null
 expected=$(printf '%s\n' usr/bin/selvane{,-demo,-scan,-settings,-switch} \
-    usr/lib/x86_64-linux-gnu/selvane/libgpib-sim.so \
+    usr/lib/x86_64-linux-gnu/selvane/libgpib-{prologix,sim}.so \
     usr/share/applications/com.talvern.selvane.desktop usr/share/doc/selvane/{changelog.gz,copyright,README.md} \
     usr/share/doc/selvane/docs/{development,differences,driver,reliability,scripting,settings,tools,windows}.md \
     usr/share/doc/selvane/docs/{configuration,edit-mode,lock-mode,no-instrument,unit-count,windows-main-window}.png \

@@ -16,7 +16,7 @@ scripts/deps.sh test
 
 echo "== formatting"
 mapfile -t sources < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null \
-    || find src sim tests bench fuzz -name '*.cpp' -o -name '*.h')
+    || find src sim prologix tests bench fuzz -name '*.cpp' -o -name '*.h')
 clang-format --dry-run --Werror "${sources[@]}"
 echo "== size of the tests"
 scripts/line-ratio.sh
