@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kEcap = 11; ///< no capability for the operation
 constexpr int kTimeoutCodes = 18;
 
 PrologixBus::Status fail(int error, long count = 0, int extra = 0)
@@ -107,7 +106,7 @@ PrologixBus::Status PrologixBus::outcome(Adapter::Result result, const Adapter &
     case Adapter::Result::TimedOut:
         return fail(gpib::kEabo, 0, gpib::kTimo);
     case Adapter::Result::CannotTell:
-        return fail(kEcap);
+        return fail(gpib::kEcap);
     case Adapter::Result::Lost:
         break;
     }

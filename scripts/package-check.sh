@@ -32,14 +32,14 @@ deb=$1
 version=$(dpkg-deb -f "$deb" Version)
 desktop-file-validate packaging/com.talvern.selvane.desktop
 appstreamcli validate --no-net build/release/packaging/com.talvern.selvane.metainfo.xml >/dev/null
-expected=$(printf '%s\n' usr/bin/selvane{,-demo,-scan,-settings,-switch} \
+expected=$(printf '%s\n' usr/bin/selvane{,-demo,-prologix,-scan,-settings,-switch} \
     usr/lib/x86_64-linux-gnu/selvane/libgpib-{prologix,sim}.so \
     usr/share/applications/com.talvern.selvane.desktop usr/share/doc/selvane/{changelog.gz,copyright,README.md} \
-    usr/share/doc/selvane/docs/{development,differences,driver,reliability,scripting,settings,tools,windows}.md \
+    usr/share/doc/selvane/docs/{development,differences,driver,reliability,scpi,scripting,settings,tools,windows}.md \
     usr/share/doc/selvane/docs/{configuration,edit-mode,lock-mode,no-instrument,unit-count,windows-main-window}.png \
     usr/share/icons/hicolor/{32x32,48x48,64x64,128x128,256x256}/apps/com.talvern.selvane.png \
     usr/share/icons/hicolor/scalable/apps/com.talvern.selvane.svg \
-    usr/share/man/man1/selvane{,-demo,-scan,-settings,-switch}.1.gz \
+    usr/share/man/man1/selvane{,-demo,-prologix,-scan,-settings,-switch}.1.gz \
     usr/share/metainfo/com.talvern.selvane.metainfo.xml | sort)
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort)
 [[ $files == "$expected" ]] || fail "the package holds other files: $(diff <(echo "$expected") <(echo "$files"))"

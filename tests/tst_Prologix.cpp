@@ -190,7 +190,7 @@ TEST_P(Scans, ListOnlyWhoAnswers)
 INSTANTIATE_TEST_SUITE_P(Adapters, Scans, ::testing::Values(
     Row {"ar488", Model::Ar488, {"3", "7", "9:1"}, 0, 0, "0:3:0\n0:7:0\n"},
     Row {"ar488_secondaries", Model::Ar488, {"9:1"}, 0, 1, "0:9:97\n"},
-    Row {"prologix_cannot_tell", Model::Prologix, {}, 0, 0, "selvane-scan: board 0 cannot be used: the driver answered ECAP\n"}),
+    Row {"prologix_cannot_tell", Model::Prologix, {}, 0, 0, "selvane-scan: board 0 cannot tell which instruments listen (the driver answered ECAP), as a Prologix adapter cannot; presses through it still work\n"}),
     rowName);
 // clang-format on
 

@@ -33,6 +33,7 @@ inline constexpr int kEadr = 3;
 inline constexpr int kEarg = 4; ///< invalid argument
 inline constexpr int kEabo = 6; ///< aborted: timeout
 inline constexpr int kEneb = 7; ///< no such board
+inline constexpr int kEcap = 11; ///< the board cannot do that: an adapter that finds no listeners
 
 /** The driver's name of an error code ("EDVR"), or "error N" for a code it does not name. */
 inline std::string errorName(int iberr)

@@ -53,6 +53,13 @@ int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &e
             for (const std::int16_t sad : secondaries) {
                 bool listen = false;
                 gpib.GpibFindListener(index, pad, sad, &listen);
+                if (GpibStatus.failed() && GpibStatus.iberr == gpib::kEcap) {
+                    err << "selvane-scan: board " << index << " cannot tell which instruments "
+                        << "listen (the driver answered ECAP), as a Prologix adapter cannot; "
+                        << "presses through it still work\n";
+                    gpib.GpibSetOnline(index, 0);
+                    return kBoardUnusable;
+                }
                 if (GpibStatus.failed()) {
                     err << "selvane-scan: "
                         << UnitDeviceLink::refusedBoard(index, GpibStatus.iberr, GpibStatus.ibcntl)
