@@ -12,6 +12,7 @@
 #include "remote/ScpiInstrument.h"
 #include "settings/SettingsStore.h"
 #include "settings/SqliteRegistry.h"
+#include "support/AdapterEmulator.h"
 #include "tools/SettingsTool.h"
 
 #include <QApplication>
@@ -213,11 +214,20 @@ BENCHMARK_CAPTURE(BM_SettingsTool, Export20000Values, 1, 20000,
 BENCHMARK_CAPTURE(BM_SettingsTool, List12000Instances, 12000, 1, std::vector<std::string> {"list"})
     ->Unit(benchmark::kMillisecond);
 
-/** A shown main window with one unit on the simulated bus, over a registry of its own. */
+/** The adapters' library, over the emulator of tests/. */
+DynamicLibrary &adapterDriver()
+{
+    static DynamicLibrary library(SELVANE_PROLOGIX_LIBRARY);
+    return library;
+}
+
+/** A shown main window with one unit on the simulated bus, or on another `driver`, over a
+    registry of its own. */
 class PressBench
 {
 public:
-    PressBench()
+    explicit PressBench(DynamicLibrary &driver = simulatedDriver())
+        : m_gpib(driver)
     {
         ::setenv("SELVANE_SIM_DEVICES", "0:7:0", 1);
         SettingsStore(m_registry).WriteValue("SELVANE - Bench", "Units", 1.0);
@@ -233,22 +243,42 @@ private:
     RegistryFile m_file;
     SqliteRegistry m_registry {m_file.file()};
     SettingsStore m_store {m_registry};
-    GpibBinding m_gpib {simulatedDriver()};
+    GpibBinding m_gpib;
     MainWindow m_window {m_store, m_gpib};
 };
+
+/** Presses A1, A2, A1, ...: the highlight moves every time. */
+void pressInTurn(benchmark::State &state, PressBench &bench)
+{
+    int position = 0;
+    for (auto _ : state) {
+        bench.button(position)->click();
+        position ^= 1;
+    }
+}
 
 // A press from its click to the command's write (and the highlight), without the repaint.
 void BM_PressToWrite(benchmark::State &state)
 {
     PressBench bench;
-    int position = 0;
-    for (auto _ : state) {
-        bench.button(position)->click();
-        position ^= 1; // A1, A2, A1, ...: the highlight moves every time
-    }
+    pressInTurn(state, bench);
 }
 BENCHMARK(BM_PressToWrite)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PressToWrite)->Iterations(1000)->Unit(benchmark::kMicrosecond); // for callgrind
+
+// The same press through an adapter on a pseudo-terminal, emulated: an AR488, which is asked
+// for the listener before each write, or a Prologix, which is only written to.
+void BM_PressThroughAdapter(benchmark::State &state, AdapterEmulator::Model model)
+{
+    AdapterEmulator adapter(model, {"7"});
+    ::setenv("SELVANE_PROLOGIX", ("0=" + adapter.where()).c_str(), 1);
+    PressBench bench(adapterDriver());
+    pressInTurn(state, bench);
+}
+BENCHMARK_CAPTURE(BM_PressThroughAdapter, ar488, AdapterEmulator::Model::Ar488)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PressThroughAdapter, prologix, AdapterEmulator::Model::Prologix)
+    ->Unit(benchmark::kMicrosecond);
 
 // The whole press as the operator sees it: the click, the write, and the repaint.
 void BM_PressWithRepaint(benchmark::State &state)

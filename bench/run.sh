@@ -36,6 +36,8 @@ show("binding overhead per driver call", overhead, 100, "ns")
 show("  the same with the driver trace on", medians["BM_DriverCallTraced"] - medians["BM_DriverCallDirect"], None, "ns")
 show("press: click to write", medians["BM_PressToWrite"], 50e3, "us")
 show("press: with its repaint", medians["BM_PressWithRepaint"], None, "us")
+show("press through an AR488 (pty, emulated)", medians["BM_PressThroughAdapter/ar488"], None, "us")
+show("press through a Prologix (pty, emulated)", medians["BM_PressThroughAdapter/prologix"], None, "us")
 show("script's press: socket to answer", medians["BM_ClientPressRoundTrip/script"], 1e6, "us")
 show("SCPI close with *OPC?: port to answer", medians["BM_ClientPressRoundTrip/scpi"], 1e6, "us")
 for client in ("script", "scpi"):
