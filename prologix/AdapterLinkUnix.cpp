@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
+// The adapter's serial port (a terminal device) and its TCP connection on POSIX systems.
 #include "AdapterLink.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -17,11 +16,31 @@
 
 namespace {
 
-constexpr const char *kDefaultPort = "1234";
-/** What an adapter may send unasked before it is read (a chatty one must not grow memory). */
-constexpr std::size_t kInputLimit = 4096;
+/** Waits for `events` on `fd`: 1 when they came (or a hang-up or error, which the read or
+    write that follows shows), 0 at the deadline, -1 on failure with errno set. */
+int waitFor(int fd, short events, AdapterLink::Clock::time_point deadline)
+{
+    for (;;) {
+        pollfd ready {fd, events, 0};
+        const int timeout = AdapterLink::remainingMs(deadline);
+        const int rc = ::poll(&ready, 1, timeout);
+        if (rc > 0)
+            return 1;
+        if (rc < 0 && errno != EINTR)
+            return -1;
+        if (rc == 0 && timeout == 0)
+            return 0;
+    }
+}
 
-int openSerial(const std::string &path, int &error)
+} // namespace
+
+bool AdapterLink::namesSerialPort(const std::string &where)
+{
+    return where.starts_with('/');
+}
+
+AdapterLink::Handle AdapterLink::openSerial(const std::string &path, int &error)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -61,51 +80,9 @@ int openSerial(const std::string &path, int &error)
     return fd;
 }
 
-/** HOST[:PORT], [HOST]:PORT or a bare IPv6 address; false when the port is not a number. */
-bool splitHost(const std::string &where, std::string &host, std::string &port)
+AdapterLink::Handle AdapterLink::connectTcp(const std::string &host, const std::string &port,
+                                            Clock::time_point deadline, int &error)
 {
-    port = kDefaultPort;
-    std::string rest;
-    if (where.starts_with('[')) {
-        const auto close = where.find(']');
-        if (close == std::string::npos)
-            return false;
-        host = where.substr(1, close - 1);
-        rest = where.substr(close + 1);
-        if (!rest.empty() && !rest.starts_with(':'))
-            return false;
-    } else if (const auto colon = where.find(':');
-               colon != std::string::npos && where.find(':', colon + 1) == std::string::npos) {
-        host = where.substr(0, colon);
-        rest = where.substr(colon);
-    } else {
-        host = where;
-    }
-    if (!rest.empty()) {
-        port = rest.substr(1);
-        int number = 0;
-        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
-        if (ec != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535)
-            return false;
-    }
-    return !host.empty();
-}
-
-int remainingMs(AdapterLink::Clock::time_point deadline)
-{
-    using namespace std::chrono;
-    const auto left = ceil<milliseconds>(deadline - AdapterLink::Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
-}
-
-int connectTcp(const std::string &where, AdapterLink::Clock::time_point deadline, int &error)
-{
-    std::string host;
-    std::string port;
-    if (!splitHost(where, host, port)) {
-        error = EINVAL;
-        return -1;
-    }
     addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -125,9 +102,7 @@ int connectTcp(const std::string &where, AdapterLink::Clock::time_point deadline
         }
         int result = ::connect(fd, at->ai_addr, at->ai_addrlen) == 0 ? 0 : errno;
         if (result == EINPROGRESS) {
-            pollfd wait {fd, POLLOUT, 0};
-            int ready = 0;
-            while ((ready = ::poll(&wait, 1, remainingMs(deadline))) < 0 && errno == EINTR) { }
+            const int ready = waitFor(fd, POLLOUT, deadline);
             socklen_t size = sizeof result;
             if (ready <= 0)
                 result = ready == 0 ? ETIMEDOUT : errno;
@@ -148,70 +123,27 @@ int connectTcp(const std::string &where, AdapterLink::Clock::time_point deadline
     return fd;
 }
 
-} // namespace
-
-std::unique_ptr<AdapterLink> AdapterLink::open(const std::string &where, Clock::time_point deadline,
-                                               int &error)
+void AdapterLink::close()
 {
-    error = 0;
-    const bool serial = where.starts_with('/');
-    const int fd = serial ? openSerial(where, error) : connectTcp(where, deadline, error);
-    if (fd < 0)
-        return nullptr;
-    return std::unique_ptr<AdapterLink>(new AdapterLink(fd, serial));
+    const int fd = static_cast<int>(m_handle);
+    if (m_serial)
+        ::ioctl(fd, TIOCNXCL); // the flag outlives this descriptor while others hold the port
+    ::close(fd);
 }
 
-AdapterLink::AdapterLink(int fd, bool serial)
-    : m_fd(fd)
-    , m_serial(serial)
-{ }
-
-AdapterLink::~AdapterLink()
+bool AdapterLink::receive(Clock::time_point deadline)
 {
-    fail(0);
-}
-
-bool AdapterLink::fail(int error)
-{
-    if (m_error == 0)
-        m_error = error;
-    if (m_fd >= 0) {
-        if (m_serial)
-            ::ioctl(m_fd, TIOCNXCL); // the flag outlives this descriptor while others hold the port
-        ::close(m_fd);
-        m_fd = -1;
-    }
-    return false;
-}
-
-bool AdapterLink::wait(short events, Clock::time_point deadline)
-{
-    for (;;) {
-        if (m_fd < 0)
-            return false;
-        pollfd ready {m_fd, events, 0};
-        const int timeout = remainingMs(deadline);
-        const int rc = ::poll(&ready, 1, timeout);
-        if (rc > 0)
-            return true; // a hang-up or error shows in the read or write that follows
-        if (rc < 0 && errno != EINTR)
-            return fail(errno);
-        if (rc == 0 && timeout == 0)
-            return false;
-    }
-}
-
-bool AdapterLink::receive()
-{
+    if (m_handle == -1)
+        return false;
+    const int fd = static_cast<int>(m_handle);
+    if (const int ready = waitFor(fd, POLLIN, deadline); ready <= 0)
+        return ready == 0 ? false : fail(errno);
     char buffer[512];
     for (;;) {
-        if (m_fd < 0)
-            return false;
-        const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got > 0) {
             m_input.append(buffer, static_cast<std::size_t>(got));
-            if (m_input.size() > kInputLimit)
-                m_input.erase(0, m_input.size() - kInputLimit);
+            keepTail();
         } else if (got == 0) {
             // The end of the stream: a port whose adapter was unplugged, or a closed connection.
             return fail(m_serial ? ENODEV : ECONNRESET);
@@ -223,44 +155,23 @@ bool AdapterLink::receive()
     }
 }
 
-bool AdapterLink::drain()
-{
-    const bool alive = receive();
-    m_input.clear();
-    return alive;
-}
-
 bool AdapterLink::send(std::string_view bytes, Clock::time_point deadline)
 {
     while (!bytes.empty()) {
-        if (m_fd < 0)
+        if (m_handle == -1)
             return false;
-        const ssize_t sent = m_serial ? ::write(m_fd, bytes.data(), bytes.size())
-                                      : ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const int fd = static_cast<int>(m_handle);
+        const ssize_t sent = m_serial ? ::write(fd, bytes.data(), bytes.size())
+                                      : ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent > 0) {
             bytes.remove_prefix(static_cast<std::size_t>(sent));
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             // A line cut short leaves the adapter in an unknown state: the link ends here.
-            if (!wait(POLLOUT, deadline))
-                return fail(ETIMEDOUT);
+            if (const int ready = waitFor(fd, POLLOUT, deadline); ready <= 0)
+                return fail(ready == 0 ? ETIMEDOUT : errno);
         } else if (sent == 0 || errno != EINTR) {
             return fail(sent == 0 ? EIO : errno);
         }
     }
     return true;
-}
-
-std::optional<std::string> AdapterLink::readLine(Clock::time_point deadline)
-{
-    for (;;) {
-        if (const auto end = m_input.find('\n'); end != std::string::npos) {
-            std::string line = m_input.substr(0, end);
-            m_input.erase(0, end + 1);
-            while (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            return line;
-        }
-        if (!wait(POLLIN, deadline) || !receive())
-            return std::nullopt;
-    }
 }
