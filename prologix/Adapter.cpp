@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "Adapter.h"
 
+#include "gpib/GpibApi.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -72,7 +73,7 @@ std::unique_ptr<Adapter> Adapter::open(const std::string &where, int &error, std
     const auto last = start + 3s; // the device timeout
     auto link = AdapterLink::open(where, last, error);
     if (!link) {
-        why = std::string("cannot be opened: ") + std::strerror(error);
+        why = "cannot be opened: " + gpib::systemReason(error);
         return nullptr;
     }
     std::unique_ptr<Adapter> adapter(new Adapter(std::move(link)));
@@ -93,7 +94,7 @@ std::unique_ptr<Adapter> Adapter::open(const std::string &where, int &error, std
         version = ask(last);
     if (!version) {
         error = port.error() ? port.error() : ETIMEDOUT;
-        why = port.error() ? std::string("stopped answering: ") + std::strerror(error)
+        why = port.error() ? "stopped answering: " + gpib::systemReason(error)
                            : "did not answer ++ver in time";
         return nullptr;
     }
@@ -107,7 +108,7 @@ std::unique_ptr<Adapter> Adapter::open(const std::string &where, int &error, std
                               + "++mode 1\n++auto 0\n++eoi 1\n++eos 3\n";
     if (!port.send(setup, last)) {
         error = port.error();
-        why = std::string("stopped answering: ") + std::strerror(error);
+        why = "stopped answering: " + gpib::systemReason(error);
         return nullptr;
     }
     return adapter;

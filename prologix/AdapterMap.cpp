@@ -15,28 +15,47 @@ namespace {
 
 constexpr int kBoards = 32;
 
+#if defined(_WIN32)
+/** The panel keeps its settings in the registry there: the file is the user's own, in the
+    roaming application data, where no admin rights are needed and no uninstall reaches. */
+std::filesystem::path configFile()
+{
+    const wchar_t *data = _wgetenv(L"APPDATA");
+    return data && *data ? std::filesystem::path(data) / "selvane" / "prologix.conf"
+                         : std::filesystem::path();
+}
+#else
 std::string environment(const char *name)
 {
     const char *value = std::getenv(name);
     return value ? value : "";
 }
 
-/** The panel's rule for its settings file, up to the folder. */
-std::string settingsFolder()
+/** Beside the panel's settings file, by the panel's rule for it. */
+std::filesystem::path configFile()
 {
+    std::filesystem::path folder;
     if (const std::string registry = environment("SELVANE_REGISTRY"); !registry.empty()) {
-        const std::filesystem::path folder = std::filesystem::path(registry).parent_path();
-        return folder.empty() ? "." : folder.string();
+        folder = std::filesystem::path(registry).parent_path();
+        if (folder.empty())
+            folder = ".";
+    } else {
+        std::string config = environment("XDG_CONFIG_HOME");
+        if (config.empty() || config.front() != '/')
+            config = environment("HOME") + "/.config";
+        folder = config + "/selvane";
     }
-    std::string config = environment("XDG_CONFIG_HOME");
-    if (config.empty() || config.front() != '/')
-        config = environment("HOME") + "/.config";
-    return config + "/selvane";
+    return folder / "prologix.conf";
 }
+#endif
 
-std::string configFile()
+/** The path for a message, in UTF-8 wherever it came from. */
+std::string named(const std::filesystem::path &file)
 {
-    return settingsFolder() + "/prologix.conf";
+    if (file.empty())
+        return "prologix.conf (APPDATA is not set)";
+    const std::u8string text = file.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 /** Reports each bad entry once, not at every call. */
@@ -80,20 +99,23 @@ std::string source()
 {
     if (std::getenv("SELVANE_PROLOGIX"))
         return "SELVANE_PROLOGIX";
-    return configFile();
+    return named(configFile());
 }
 
 std::map<int, std::string> boards()
 {
     if (const char *entries = std::getenv("SELVANE_PROLOGIX"))
         return parse(entries, "SELVANE_PROLOGIX");
-    const std::string file = configFile();
+    const std::filesystem::path file = configFile();
     std::ifstream in(file);
-    if (!in)
+    if (file.empty() || !in)
         return {};
     std::ostringstream text;
     text << in.rdbuf();
-    return parse(text.str(), file);
+    std::string entries = text.str();
+    if (entries.starts_with("\xEF\xBB\xBF")) // the mark an older Notepad puts before UTF-8
+        entries.erase(0, 3);
+    return parse(entries, named(file));
 }
 
 } // namespace AdapterMap

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # The Qt-free core for Windows: built with mingw-w64 and its tests run under Wine (64-bit),
 # against Wine's registry in a throw-away prefix; and the same core compiled and linked for
-# 32-bit Windows, checking that gpib-sim.dll exports the driver's undecorated names.
+# 32-bit Windows, checking that gpib-sim.dll and gpib-prologix.dll export the driver's
+# undecorated names.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -33,9 +34,11 @@ echo "the seeded settings are byte for byte as they were"
 echo "== windows-core-x86 (32-bit, compile and link)"
 cmake --preset windows-core-x86 >/dev/null
 cmake --build --preset windows-core-x86
-exports=$(i686-w64-mingw32-objdump -p build/windows-core-x86/bin/gpib-sim.dll)
-for name in ibconfig ibdev ibclr ibwrt ibloc ibonl ibln RegisterGpibGlobalsForThread \
-        UnregisterGpibGlobalsForThread; do
-    grep -qE "\] $name\$" <<<"$exports" || { echo "gpib-sim.dll (x86) lacks $name" >&2; exit 1; }
+for dll in gpib-sim gpib-prologix; do
+    exports=$(i686-w64-mingw32-objdump -p build/windows-core-x86/bin/$dll.dll)
+    for name in ibconfig ibdev ibclr ibwrt ibloc ibonl ibln RegisterGpibGlobalsForThread \
+            UnregisterGpibGlobalsForThread; do
+        grep -qE "\] $name\$" <<<"$exports" || { echo "$dll.dll (x86) lacks $name" >&2; exit 1; }
+    done
 done
-echo "32-bit gpib-sim.dll exports the driver's undecorated names"
+echo "32-bit gpib-sim.dll and gpib-prologix.dll export the driver's undecorated names"

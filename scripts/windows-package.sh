@@ -84,6 +84,9 @@ on_display() {
     (cd "$(winepath -u "$programs")" && find . -type f | sort) >"$work/installed"
     (cd "$build/packaging/windows/SELVANE" && find . -type f | sort) | cmp -s - "$work/installed" ||
         fail "installed: $(tr '\n' ' ' <"$work/installed")"
+    for dll in gpib-sim gpib-prologix; do
+        grep -qx "./$dll.dll" "$work/installed" || fail "no $dll.dll installed"
+    done
     for entry in 'SELVANE=selvane' 'SELVANE (simulated bus)=selvane-demo'; do
         lnk=$(find "$WINEPREFIX/drive_c" -path "*/Start Menu/Programs/${entry%=*}.lnk" | head -1)
         [[ -n $lnk ]] || fail "no Start-menu entry \"${entry%=*}\""

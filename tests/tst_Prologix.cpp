@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <sys/file.h>
+#endif
 
 #include <cstring>
 #include <fstream>
@@ -22,6 +24,11 @@ namespace {
 
 using Model = AdapterEmulator::Model;
 const std::string kPrologixSetUp = "++ver\n++savecfg 0\n++mode 1\n++auto 0\n++eoi 1\n++eos 3\n";
+#if defined(_WIN32)
+const char *const kMissingPort = "0=COM99";
+#else
+const char *const kMissingPort = "0=/dev/ttyNONE";
+#endif
 
 struct Row
 {
@@ -38,6 +45,8 @@ class Prologix : public ::testing::TestWithParam<Row>
 protected:
     void SetUp() override
     {
+        if (adapter.where().empty())
+            GTEST_SKIP() << "a serial adapter: Wine has no serial port to emulate";
         GpibStatus = {};
         setEnvironment("SELVANE_PROLOGIX", ("0=" + adapter.where()).c_str());
     }
@@ -58,8 +67,7 @@ protected:
         if (!GpibStatus.failed())
             return "";
         return std::string(call) + ' ' + gpib::errorName(GpibStatus.iberr)
-               + (GpibStatus.ibcntl ? " (" + std::string(std::strerror(GpibStatus.ibcntl)) + ')'
-                                    : "");
+               + (GpibStatus.ibcntl ? " (" + gpib::systemReason(GpibStatus.ibcntl) + ')' : "");
     }
     /** The open of the panel and a press: the first failure, or "". */
     std::string press(std::int16_t pad, std::int16_t sad)
@@ -113,6 +121,7 @@ TEST_P(Failures, AreTheDriversErrorsWithTheSystemsReason)
 {
     const Row &row = GetParam();
     const std::string name = row.name;
+#if !defined(_WIN32)
     if (name == "port_in_use") {
         const int other = ::open(adapter.where().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
@@ -120,19 +129,25 @@ TEST_P(Failures, AreTheDriversErrorsWithTheSystemsReason)
         ::close(other);
         return;
     }
+#endif
     if (name == "no_entry")
         setEnvironment("SELVANE_PROLOGIX", "1=/dev/null # board 0 has none");
-    if (name == "conf_file_beside_the_settings") {
+    if (name == "conf_file_beside_the_settings") { // on Windows in %APPDATA%\selvane
         SavedVariable registry("SELVANE_REGISTRY");
-        setEnvironment("SELVANE_REGISTRY", folder.file("registry.sqlite3").c_str());
+        SavedVariable appData("APPDATA");
+        setEnvironment("SELVANE_REGISTRY", folder.file("selvane/registry.sqlite3").c_str());
+        setEnvironment("APPDATA", folder.path().string().c_str());
         setEnvironment("SELVANE_PROLOGIX", nullptr);
-        std::ofstream(folder.file("prologix.conf"))
+        std::filesystem::create_directory(folder.path() / "selvane");
+        std::ofstream(folder.path() / "selvane" / "prologix.conf")
             << "# the bench\n0=" << adapter.where() << " #\n";
         EXPECT_EQ(press(row.pad, row.sad), row.expected);
         return;
     }
     if (name == "connection_refused")
         setEnvironment("SELVANE_PROLOGIX", "0=127.0.0.1:1");
+    if (name == "no_such_port")
+        setEnvironment("SELVANE_PROLOGIX", kMissingPort);
     EXPECT_EQ(press(row.pad, row.sad), row.expected);
 }
 
@@ -140,12 +155,13 @@ TEST_P(Failures, AreTheDriversErrorsWithTheSystemsReason)
 INSTANTIATE_TEST_SUITE_P(Rows, Failures, ::testing::Values(
     Row {"absent_on_ar488_is_no_listener", Model::Ar488, {"5", "7:1"}, 7, 0, "ibclr ENOL"},
     Row {"absent_secondary_on_ar488", Model::Ar488, {"7:2"}, 7, 97, "ibclr ENOL"},
-    Row {"absent_on_prologix_cannot_be_told", Model::Prologix, {}, 7, 0, ""},
+    Row {"absent_on_prologix_cannot_be_told", Model::Ethernet, {}, 7, 0, ""},
     Row {"no_answer_to_ver", Model::Silent, {}, 7, 0, "ibdev EDVR (Connection timed out)"},
     Row {"port_in_use", Model::Prologix, {}, 7, 0, "ibdev EDVR (Device or resource busy)"},
-    Row {"no_entry", Model::Prologix, {}, 7, 0, "ibdev EDVR (No such device or address)"},
-    Row {"conf_file_beside_the_settings", Model::Prologix, {}, 7, 0, ""},
-    Row {"connection_refused", Model::Ethernet, {}, 7, 0, "ibdev EDVR (Connection refused)"}),
+    Row {"no_entry", Model::Ethernet, {}, 7, 0, "ibdev EDVR (No such device or address)"},
+    Row {"conf_file_beside_the_settings", Model::Ethernet, {}, 7, 0, ""},
+    Row {"connection_refused", Model::Ethernet, {}, 7, 0, "ibdev EDVR (Connection refused)"},
+    Row {"no_such_port", Model::Ethernet, {}, 7, 0, "ibdev EDVR (No such file or directory)"}),
     rowName);
 // clang-format on
 
@@ -190,7 +206,7 @@ TEST_P(Scans, ListOnlyWhoAnswers)
 INSTANTIATE_TEST_SUITE_P(Adapters, Scans, ::testing::Values(
     Row {"ar488", Model::Ar488, {"3", "7", "9:1"}, 0, 0, "0:3:0\n0:7:0\n"},
     Row {"ar488_secondaries", Model::Ar488, {"9:1"}, 0, 1, "0:9:97\n"},
-    Row {"prologix_cannot_tell", Model::Prologix, {}, 0, 0, "selvane-scan: board 0 cannot tell which instruments listen (the driver answered ECAP), as a Prologix adapter cannot; presses through it still work\n"}),
+    Row {"prologix_cannot_tell", Model::Ethernet, {}, 0, 0, "selvane-scan: board 0 cannot tell which instruments listen (the driver answered ECAP), as a Prologix adapter cannot; presses through it still work\n"}),
     rowName);
 // clang-format on
 

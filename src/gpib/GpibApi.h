@@ -47,6 +47,35 @@ inline std::string errorName(int iberr)
     return "error " + std::to_string(iberr);
 }
 
+/** The words for a POSIX error number as glibc has them: the Windows C runtime has none for
+    the network's (ETIMEDOUT, ECONNREFUSED, ...), which gpib-prologix reports there too. */
+inline std::string systemReason(int error)
+{
+#if defined(_WIN32)
+    switch (error) {
+    case ETIMEDOUT:
+        return "Connection timed out";
+    case ECONNREFUSED:
+        return "Connection refused";
+    case ECONNRESET:
+        return "Connection reset by peer";
+    case EHOSTUNREACH:
+        return "No route to host";
+    case ENETUNREACH:
+        return "Network is unreachable";
+    case EADDRNOTAVAIL:
+        return "Cannot assign requested address";
+    case EAFNOSUPPORT:
+        return "Address family not supported by protocol";
+    case ENOBUFS:
+        return "No buffer space available";
+    default:
+        break;
+    }
+#endif
+    return std::strerror(error);
+}
+
 /** The driver's error, with the system's reason where the driver carries one: linux-gpib
     gives the errno of a failed EDVR in ibcntl ("EDVR (No such file or directory)"). */
 inline std::string errorWithReason(int iberr, long ibcntl)
@@ -55,7 +84,7 @@ inline std::string errorWithReason(int iberr, long ibcntl)
     (void)ibcntl; // NI's own code there, not the system's
 #else
     if (iberr == kEdvr && ibcntl > 0)
-        return errorName(iberr) + " (" + std::strerror(static_cast<int>(ibcntl)) + ")";
+        return errorName(iberr) + " (" + systemReason(static_cast<int>(ibcntl)) + ")";
 #endif
     return errorName(iberr);
 }

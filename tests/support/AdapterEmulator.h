@@ -4,14 +4,20 @@
 // A GPIB adapter as its manuals describe it, for the tests of gpib-prologix: a Prologix
 // GPIB-USB or an AR488 on a pseudo-terminal, a Prologix GPIB-ETHERNET on a loopback TCP port.
 // It answers ++ver, takes ++addr, answers the AR488's ++fndl for its instruments, and keeps
-// every byte it receives so that a test can compare them.
+// every byte it receives so that a test can compare them. On Windows only the GPIB-ETHERNET:
+// Wine has no serial port to emulate, and where() stays empty for the other models.
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -32,35 +38,50 @@ public:
         : m_model(model)
         , m_instruments(std::move(instruments))
     {
-        if (::pipe2(m_wake, O_CLOEXEC) != 0)
+#if defined(_WIN32)
+        static const int started = [] {
+            WSADATA data {};
+            return WSAStartup(MAKEWORD(2, 2), &data);
+        }();
+        if (started != 0)
+            std::abort();
+        if (model != Model::Ethernet)
+            return;
+#endif
+        sockaddr_in at {};
+        m_wake = bound(SOCK_DGRAM, at); // sends to itself: goAway's datagram ends the thread
+        if (::connect(m_wake, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0)
             std::abort();
         if (model == Model::Ethernet) {
-            m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in at {};
-            at.sin_family = AF_INET;
-            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            socklen_t size = sizeof at;
-            auto *any = reinterpret_cast<sockaddr *>(&at);
-            if (::bind(m_listen, any, size) != 0 || ::listen(m_listen, 4) != 0
-                || ::getsockname(m_listen, any, &size) != 0)
+            m_listen = bound(SOCK_STREAM, at);
+            if (::listen(m_listen, 4) != 0)
                 std::abort();
             m_where = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
         } else {
+#if !defined(_WIN32)
             m_peer = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
             if (m_peer < 0 || ::grantpt(m_peer) != 0 || ::unlockpt(m_peer) != 0)
                 std::abort();
             m_where = ::ptsname(m_peer);
             // Held open so that the terminal never hangs up between the library's opens.
             m_keep = ::open(m_where.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+#endif
         }
         m_thread = std::thread([this] { run(); });
     }
-    ~AdapterEmulator() { goAway(); }
+    ~AdapterEmulator()
+    {
+        goAway();
+    }
     AdapterEmulator(const AdapterEmulator &) = delete;
     AdapterEmulator &operator=(const AdapterEmulator &) = delete;
 
-    /** The serial device or HOST:PORT, as SELVANE_PROLOGIX takes it. */
-    const std::string &where() const { return m_where; }
+    /** The serial device or HOST:PORT, as SELVANE_PROLOGIX takes it; empty when this system
+        cannot have the model. */
+    const std::string &where() const
+    {
+        return m_where;
+    }
 
     /** All it received, once that is at least `size` bytes (or after 20 s, for the test to
         fail on). */
@@ -77,38 +98,97 @@ public:
     {
         if (!m_thread.joinable())
             return;
-        (void)!::write(m_wake[1], "x", 1);
+        (void)!::send(m_wake, "x", 1, 0);
         m_thread.join();
-        for (int fd : {m_peer, m_listen, m_keep, m_wake[0], m_wake[1]})
-            ::close(fd);
+        for (Socket socket : {m_peer, m_listen, m_wake})
+            closeSocket(socket);
+#if !defined(_WIN32)
+        ::close(m_keep);
+#endif
     }
 
 private:
+#if defined(_WIN32)
+    using Socket = SOCKET;
+    static constexpr Socket kNone = INVALID_SOCKET;
+    static void closeSocket(Socket socket)
+    {
+        ::closesocket(socket);
+    }
+    static int waitForAny(pollfd *fds)
+    {
+        return ::WSAPoll(fds, 2, -1);
+    }
+    int readPeer(char *buffer, int size)
+    {
+        return ::recv(m_peer, buffer, size, 0);
+    }
+    void writePeer(const std::string &bytes)
+    {
+        ::send(m_peer, bytes.data(), static_cast<int>(bytes.size()), 0);
+    }
+#else
+    using Socket = int; ///< or the pseudo-terminal
+    static constexpr Socket kNone = -1;
+    static void closeSocket(Socket socket)
+    {
+        ::close(socket);
+    }
+    static int waitForAny(pollfd *fds)
+    {
+        return ::poll(fds, 2, -1);
+    }
+    int readPeer(char *buffer, int size)
+    {
+        return static_cast<int>(::read(m_peer, buffer, size));
+    }
+    void writePeer(const std::string &bytes)
+    {
+        (void)!::write(m_peer, bytes.data(), bytes.size());
+    }
+#endif
+
+    /** A socket of `type` on a loopback port of its own, whose address is left in `at`. */
+    static Socket bound(int type, sockaddr_in &at)
+    {
+        const Socket socket = ::socket(AF_INET, type, 0);
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        at.sin_port = 0;
+        socklen_t size = sizeof at;
+        auto *any = reinterpret_cast<sockaddr *>(&at);
+        if (socket == kNone || ::bind(socket, any, size) != 0
+            || ::getsockname(socket, any, &size) != 0)
+            std::abort();
+        return socket;
+    }
+
     void run()
     {
         for (;;) {
-            pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {m_peer, POLLIN, 0}};
-            if (m_listen >= 0 && m_peer < 0)
+            pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_peer, POLLIN, 0}};
+            if (m_listen != kNone && m_peer == kNone)
                 fds[1].fd = m_listen;
-            ::poll(fds, 2, -1);
+            waitForAny(fds);
             if (fds[0].revents)
                 break;
             if (fds[1].fd == m_listen && fds[1].revents) {
-                m_peer = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+                m_peer = ::accept(m_listen, nullptr, nullptr);
                 continue;
             }
             char buffer[512];
-            const ssize_t got = ::read(m_peer, buffer, sizeof buffer);
-            if (got <= 0 && m_listen >= 0) { // the library closed its connection
-                ::close(m_peer);
-                m_peer = -1;
+            const int got = readPeer(buffer, sizeof buffer);
+            if (got <= 0 && m_listen != kNone) { // the library closed its connection
+                closeSocket(m_peer);
+                m_peer = kNone;
             }
-            for (ssize_t i = 0; i < got; ++i)
+            for (int i = 0; i < got; ++i)
                 take(buffer[i]);
         }
-        if (m_listen >= 0 && m_peer >= 0) {
+        if (m_listen != kNone && m_peer != kNone) {
             const linger reset {1, 0};
-            ::setsockopt(m_peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            ::setsockopt(m_peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&reset),
+                         sizeof reset);
         }
     }
 
@@ -162,16 +242,15 @@ private:
 
     void answer(const std::string &line)
     {
-        const std::string bytes = line + "\r\n";
-        (void)!::write(m_peer, bytes.data(), bytes.size());
+        writePeer(line + "\r\n");
     }
 
     Model m_model;
     std::set<std::string> m_instruments;
     std::string m_where;
-    int m_wake[2] = {-1, -1};
-    int m_listen = -1; ///< the Ethernet model's port
-    int m_peer = -1; ///< the pseudo-terminal's master, or the accepted connection
+    Socket m_wake = kNone;
+    Socket m_listen = kNone; ///< the Ethernet model's port
+    Socket m_peer = kNone; ///< the pseudo-terminal's master, or the accepted connection
     int m_keep = -1;
     std::thread m_thread;
     std::mutex m_mutex;
