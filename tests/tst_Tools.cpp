@@ -429,6 +429,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Answers, ::testing::Values(
     Answer {"set_a_name_too_long_for_an_instance", seedBench, {"set", std::string(246, 'n'), "X", "1"}, 1, "instance name longer than 255 characters"},
     Answer {"unset_of_a_value_not_stored", seedBench, {"unset", "Bench", "Y"}, 1, "instance \"Bench\" holds no value \"Y\" at ", false, {}, "; nothing removed\n"},
     Answer {"unset_without_a_store", nullptr, {"unset", "", "Units"}, 1, "no settings at "},
+    Answer {"usage_for_a_bare_set", nullptr, {"set"}, 64, "Usage: selvane-settings list\n"},
     Answer {"usage_for_a_set_without_its_value", nullptr, {"set", "--", "Bench", "X"}, 64, "Usage: selvane-settings list\n"},
     Answer {"export_of_an_instance_not_stored", seedBench, {"export", "Lab"}, 1, "no settings stored for instance \"Lab\" at "},
     Answer {"import_of_a_directory", seedBench, {"import", "FOLDER"}, 1, " is a directory; nothing imported"},
