@@ -87,7 +87,8 @@ on_display() {
     for dll in gpib-sim gpib-prologix; do
         grep -qx "./$dll.dll" "$work/installed" || fail "no $dll.dll installed"
     done
-    for entry in 'SELVANE=selvane' 'SELVANE (simulated bus)=selvane-demo'; do
+    for entry in 'SELVANE=selvane' 'SELVANE (simulated bus)=selvane-demo' \
+            'SELVANE (Prologix or AR488 adapter)=selvane-prologix'; do
         lnk=$(find "$WINEPREFIX/drive_c" -path "*/Start Menu/Programs/${entry%=*}.lnk" | head -1)
         [[ -n $lnk ]] || fail "no Start-menu entry \"${entry%=*}\""
         # A shell link holds its target in the code page, its working folder in UTF-16.
@@ -138,7 +139,7 @@ if [[ ${3:-} == --on-display ]]; then # on the display and in the prefix of the 
 fi
 
 echo "== windows-package: the programs' version resources"
-for program in selvane selvane-demo selvane-scan selvane-settings selvane-switch; do
+for program in selvane selvane-demo selvane-prologix selvane-scan selvane-settings selvane-switch; do
     file=$build/packaging/windows/SELVANE/$program.exe
     for field in "FileVersion=$version" "ProductVersion=$version" "CompanyName=Talvern Software" \
             "ProductName=SELVANE" "OriginalFilename=$program.exe" "FileDescription=SELVANE *" \

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
-// selvane-demo.exe: the panel on the simulated GPIB bus installed beside it, with instruments
-// at board 0, addresses 7 and 8 unless SELVANE_SIM_DEVICES lists others, and with the demo's
-// own settings (SELVANE_DEMO=1: under HKEY_CURRENT_USER, never the bench's); what the Start
-// menu's "SELVANE (simulated bus)" starts. A shortcut cannot set the environment, so this program
-// sets it and starts selvane.exe with its own arguments (an instance name, -clean or -?). It
-// is a GUI program, so no console window flashes, and it ends with the panel's exit status.
+// The Start menu's launchers. selvane-demo.exe: the panel on the simulated GPIB bus installed
+// beside it, with instruments at board 0, addresses 7 and 8 unless SELVANE_SIM_DEVICES lists
+// others, and with the demo's own settings (SELVANE_DEMO=1: under HKEY_CURRENT_USER, never the
+// bench's); what "SELVANE (simulated bus)" starts. selvane-prologix.exe (built with
+// SELVANE_LAUNCH_PROLOGIX): the panel through the Prologix and AR488 adapters' driver beside
+// it, on the bench's own settings; what "SELVANE (Prologix or AR488 adapter)" starts. A
+// shortcut cannot set the environment, so this program sets it and starts selvane.exe with its
+// own arguments (an instance name, -clean or -?). It is a GUI program, so no console window
+// flashes, and it ends with the panel's exit status.
 #include "app/CommandLine.h"
 
 #include <windows.h>
@@ -52,11 +55,15 @@ std::wstring reason(DWORD error)
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     const std::wstring folder = ownFolder();
+#if defined(SELVANE_LAUNCH_PROLOGIX)
+    SetEnvironmentVariableW(L"SELVANE_GPIB_LIBRARY", (folder + L"gpib-prologix.dll").c_str());
+#else
     SetEnvironmentVariableW(L"SELVANE_GPIB_LIBRARY", (folder + L"gpib-sim.dll").c_str());
     SetEnvironmentVariableW(L"SELVANE_DEMO", L"1");
     if (GetEnvironmentVariableW(L"SELVANE_SIM_DEVICES", nullptr, 0) == 0
         && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
         SetEnvironmentVariableW(L"SELVANE_SIM_DEVICES", L"0:7:0 0:8:0");
+#endif
 
     const std::wstring program = folder + L"selvane.exe";
     std::wstring line = L"\"" + program + L"\"" + arguments();
