@@ -87,8 +87,9 @@ on_display() {
     for dll in gpib-sim gpib-prologix; do
         grep -qx "./$dll.dll" "$work/installed" || fail "no $dll.dll installed"
     done
-    for entry in 'SELVANE=selvane' 'SELVANE (simulated bus)=selvane-demo' \
-            'SELVANE (Prologix or AR488 adapter)=selvane-prologix'; do
+    # The simulated bus's entry last: the panel below is started from it.
+    for entry in 'SELVANE=selvane' 'SELVANE (Prologix or AR488 adapter)=selvane-prologix' \
+            'SELVANE (simulated bus)=selvane-demo'; do
         lnk=$(find "$WINEPREFIX/drive_c" -path "*/Start Menu/Programs/${entry%=*}.lnk" | head -1)
         [[ -n $lnk ]] || fail "no Start-menu entry \"${entry%=*}\""
         # A shell link holds its target in the code page, its working folder in UTF-16.
