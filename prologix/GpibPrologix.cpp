@@ -21,28 +21,11 @@
 
 namespace {
 
-/** The calling thread's status, and the cells it registered. */
-struct ThreadStatus
-{
-    PrologixBus::Status last;
-    std::int32_t *ibsta = nullptr;
-    std::int32_t *iberr = nullptr;
-    std::int32_t *ibcnt = nullptr;
-    std::int32_t *ibcntl = nullptr;
-};
-
-thread_local ThreadStatus t_status;
+thread_local gpib::ThreadCells t_cells;
 
 int finish(const PrologixBus::Status &status)
 {
-    t_status.last = status;
-    if (t_status.ibsta) {
-        *t_status.ibsta = status.ibsta;
-        *t_status.iberr = status.iberr;
-        *t_status.ibcnt = static_cast<std::int32_t>(status.ibcntl);
-        *t_status.ibcntl = static_cast<std::int32_t>(status.ibcntl);
-    }
-    return status.ret;
+    return t_cells.finish(status);
 }
 
 } // namespace
@@ -87,39 +70,31 @@ PROLOGIX_EXPORT int PROLOGIX_CALL RegisterGpibGlobalsForThread(std::int32_t *ibs
                                                                std::int32_t *ibcnt,
                                                                std::int32_t *ibcntl)
 {
-    if (!ibsta || !iberr || !ibcnt || !ibcntl)
-        return 3;
-    if (t_status.ibsta) // 1: already registered with these cells; 2: with other cells
-        return t_status.ibsta == ibsta ? 1 : 2;
-    t_status.ibsta = ibsta;
-    t_status.iberr = iberr;
-    t_status.ibcnt = ibcnt;
-    t_status.ibcntl = ibcntl;
-    return 0;
+    return t_cells.registerCells(ibsta, iberr, ibcnt, ibcntl);
 }
 
 PROLOGIX_EXPORT int PROLOGIX_CALL UnregisterGpibGlobalsForThread()
 {
-    t_status.ibsta = t_status.iberr = t_status.ibcnt = t_status.ibcntl = nullptr;
+    t_cells.unregisterCells();
     return 0;
 }
 
 PROLOGIX_EXPORT int PROLOGIX_CALL ThreadIbsta()
 {
-    return t_status.last.ibsta;
+    return t_cells.last.ibsta;
 }
 
 PROLOGIX_EXPORT int PROLOGIX_CALL ThreadIberr()
 {
-    return t_status.last.iberr;
+    return t_cells.last.iberr;
 }
 
 PROLOGIX_EXPORT int PROLOGIX_CALL ThreadIbcnt()
 {
-    return static_cast<int>(t_status.last.ibcntl);
+    return static_cast<int>(t_cells.last.ibcntl);
 }
 
 PROLOGIX_EXPORT long PROLOGIX_CALL ThreadIbcntl()
 {
-    return t_status.last.ibcntl;
+    return t_cells.last.ibcntl;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "gpib/DriverCells.h"
+
 #include "Adapter.h"
 
 #include <map>
@@ -25,13 +27,7 @@ public:
     static constexpr int kBoards = 32; ///< descriptors below this are boards
     static constexpr int kDescriptors = 64;
 
-    struct Status
-    {
-        int ret = 0;
-        int ibsta = 0;
-        int iberr = 0;
-        long ibcntl = 0;
-    };
+    using Status = gpib::CallStatus;
 
     static PrologixBus &instance();
 

@@ -23,28 +23,11 @@
 
 namespace {
 
-/** The calling thread's status, and the cells it registered. */
-struct ThreadStatus
-{
-    SimBus::Status last;
-    std::int32_t *ibsta = nullptr;
-    std::int32_t *iberr = nullptr;
-    std::int32_t *ibcnt = nullptr;
-    std::int32_t *ibcntl = nullptr;
-};
-
-thread_local ThreadStatus t_status;
+thread_local gpib::ThreadCells t_status;
 
 int finish(const SimBus::Status &status)
 {
-    t_status.last = status;
-    if (t_status.ibsta) {
-        *t_status.ibsta = status.ibsta;
-        *t_status.iberr = status.iberr;
-        *t_status.ibcnt = static_cast<std::int32_t>(status.ibcntl);
-        *t_status.ibcntl = static_cast<std::int32_t>(status.ibcntl);
-    }
-    return status.ret;
+    return t_status.finish(status);
 }
 
 SimBus::Status statusOnly(int ret)
@@ -114,16 +97,8 @@ SIM_EXPORT int SIM_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta, std::i
     int result = 0;
     if (const auto scripted = SimBus::instance().fault("RegisterGpibGlobalsForThread")) {
         result = scripted->iberr;
-    } else if (!ibsta || !iberr || !ibcnt || !ibcntl) {
-        result = 3;
-    } else if (t_status.ibsta) {
-        // 1: already registered with these cells; 2: with other cells.
-        result = t_status.ibsta == ibsta ? 1 : 2;
     } else {
-        t_status.ibsta = ibsta;
-        t_status.iberr = iberr;
-        t_status.ibcnt = ibcnt;
-        t_status.ibcntl = ibcntl;
+        result = t_status.registerCells(ibsta, iberr, ibcnt, ibcntl);
     }
     SimBus::instance().trace("RegisterGpibGlobalsForThread", {}, {result, 0, 0, 0});
     return result;
@@ -131,7 +106,7 @@ SIM_EXPORT int SIM_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta, std::i
 
 SIM_EXPORT int SIM_CALL UnregisterGpibGlobalsForThread()
 {
-    t_status.ibsta = t_status.iberr = t_status.ibcnt = t_status.ibcntl = nullptr;
+    t_status.unregisterCells();
     SimBus::instance().trace("UnregisterGpibGlobalsForThread", {}, {0, 0, 0, 0});
     return 0;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "gpib/DriverCells.h"
+
 #include <array>
 #include <cstdint>
 #include <map>
@@ -34,13 +36,7 @@ public:
     static constexpr int kFirstDescriptor = 32; ///< below: board indexes
     static constexpr int kBoards = 32;
 
-    struct Status
-    {
-        int ret = 0;
-        int ibsta = 0;
-        int iberr = 0;
-        long ibcntl = 0;
-    };
+    using Status = gpib::CallStatus;
 
     static SimBus &instance();
 
