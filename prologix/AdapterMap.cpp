@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int kBoards = 32;
+constexpr std::size_t kLongestFile = 64 * 1024; ///< far more than 32 entries with comments
 
 #if defined(_WIN32)
 /** The panel keeps its settings in the registry there: the file is the user's own, in the
@@ -107,12 +108,23 @@ std::map<int, std::string> boards()
     if (const char *entries = std::getenv("SELVANE_PROLOGIX"))
         return parse(entries, "SELVANE_PROLOGIX");
     const std::filesystem::path file = configFile();
-    std::ifstream in(file);
-    if (file.empty() || !in)
+    std::error_code error;
+    const auto kind = std::filesystem::status(file, error).type();
+    if (file.empty() || kind == std::filesystem::file_type::not_found)
         return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string entries = text.str();
+    // A FIFO or a device there would hold every call, or never end.
+    if (kind != std::filesystem::file_type::regular) {
+        reportOnce(named(file) + " is not a file; no board has an adapter");
+        return {};
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::string entries(kLongestFile + 1, '\0');
+    in.read(entries.data(), std::streamsize(entries.size()));
+    entries.resize(std::size_t(in.gcount()));
+    if (entries.size() > kLongestFile) {
+        reportOnce(named(file) + " is longer than 64 KiB; no board has an adapter");
+        return {};
+    }
     if (entries.starts_with("\xEF\xBB\xBF")) // the mark an older Notepad puts before UTF-8
         entries.erase(0, 3);
     return parse(entries, named(file));

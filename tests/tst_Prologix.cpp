@@ -14,6 +14,7 @@
 
 #if !defined(_WIN32)
 #include <sys/file.h>
+#include <sys/stat.h>
 #endif
 
 #include <cstring>
@@ -132,15 +133,23 @@ TEST_P(Failures, AreTheDriversErrorsWithTheSystemsReason)
 #endif
     if (name == "no_entry")
         setEnvironment("SELVANE_PROLOGIX", "1=/dev/null # board 0 has none");
-    if (name == "conf_file_beside_the_settings") { // on Windows in %APPDATA%\selvane
+    if (name.starts_with("conf_")) { // on Windows in %APPDATA%\selvane
         SavedVariable registry("SELVANE_REGISTRY");
         SavedVariable appData("APPDATA");
         setEnvironment("SELVANE_REGISTRY", folder.file("selvane/registry.sqlite3").c_str());
         setEnvironment("APPDATA", folder.path().string().c_str());
         setEnvironment("SELVANE_PROLOGIX", nullptr);
         std::filesystem::create_directory(folder.path() / "selvane");
-        std::ofstream(folder.path() / "selvane" / "prologix.conf")
-            << "# the bench\n0=" << adapter.where() << " #\n";
+        const std::filesystem::path conf = folder.path() / "selvane" / "prologix.conf";
+#if defined(_WIN32)
+        if (name == "conf_fifo_read_by_nobody")
+            GTEST_SKIP() << "no FIFOs on Windows";
+#else
+        if (name == "conf_fifo_read_by_nobody") // would hold the open for ever
+            ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
+        else
+#endif
+        std::ofstream(conf) << "# the bench\n0=" << adapter.where() << " #\n";
         EXPECT_EQ(press(row.pad, row.sad), row.expected);
         return;
     }
@@ -160,6 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Failures, ::testing::Values(
     Row {"port_in_use", Model::Prologix, {}, 7, 0, "ibdev EDVR (Device or resource busy)"},
     Row {"no_entry", Model::Ethernet, {}, 7, 0, "ibdev EDVR (No such device or address)"},
     Row {"conf_file_beside_the_settings", Model::Ethernet, {}, 7, 0, ""},
+    Row {"conf_fifo_read_by_nobody", Model::Ethernet, {}, 7, 0, "ibdev EDVR (No such device or address)"},
     Row {"connection_refused", Model::Ethernet, {}, 7, 0, "ibdev EDVR (Connection refused)"},
     Row {"no_such_port", Model::Ethernet, {}, 7, 0, "ibdev EDVR (No such file or directory)"}),
     rowName);
