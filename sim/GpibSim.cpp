@@ -9,18 +9,6 @@
 #include <cstdio>
 #include <string>
 
-#if defined(_WIN32)
-#define SIM_EXPORT extern "C" __declspec(dllexport)
-#else
-#define SIM_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
-#if defined(_WIN32) && !defined(_WIN64)
-#define SIM_CALL __stdcall
-#else
-#define SIM_CALL
-#endif
-
 namespace {
 
 thread_local gpib::ThreadCells t_status;
@@ -39,28 +27,29 @@ SimBus::Status statusOnly(int ret)
 
 } // namespace
 
-SIM_EXPORT int SIM_CALL ibconfig(int ud, int option, int value)
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ibconfig(int ud, int option, int value)
 {
     const SimBus::Status status = SimBus::instance().ibconfig(ud, option, value);
     SimBus::instance().trace("ibconfig", {ud, option, value}, status);
     return finish(status);
 }
 
-SIM_EXPORT int SIM_CALL ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ibdev(int board, int pad, int sad, int tmo, int eot,
+                                                  int eos)
 {
     const SimBus::Status status = SimBus::instance().ibdev(board, pad, sad, tmo, eot, eos);
     SimBus::instance().trace("ibdev", {board, pad, sad, tmo, eot, eos}, status);
     return finish(status);
 }
 
-SIM_EXPORT int SIM_CALL ibclr(int ud)
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ibclr(int ud)
 {
     const SimBus::Status status = SimBus::instance().ibclr(ud);
     SimBus::instance().trace("ibclr", {ud}, status);
     return finish(status);
 }
 
-SIM_EXPORT int SIM_CALL ibwrt(int ud, const void *buffer, long count)
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ibwrt(int ud, const void *buffer, long count)
 {
     const SimBus::Status status = SimBus::instance().ibwrt(ud, buffer, count);
     const long traced = buffer && count > 0 ? count : 0;
@@ -70,29 +59,31 @@ SIM_EXPORT int SIM_CALL ibwrt(int ud, const void *buffer, long count)
     return finish(status);
 }
 
-SIM_EXPORT int SIM_CALL ibloc(int ud)
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ibloc(int ud)
 {
     const SimBus::Status status = SimBus::instance().ibloc(ud);
     SimBus::instance().trace("ibloc", {ud}, status);
     return finish(status);
 }
 
-SIM_EXPORT int SIM_CALL ibonl(int ud, int value)
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ibonl(int ud, int value)
 {
     const SimBus::Status status = SimBus::instance().ibonl(ud, value);
     SimBus::instance().trace("ibonl", {ud, value}, status);
     return finish(status);
 }
 
-SIM_EXPORT int SIM_CALL ibln(int ud, int pad, int sad, short *listen)
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ibln(int ud, int pad, int sad, short *listen)
 {
     const SimBus::Status status = SimBus::instance().ibln(ud, pad, sad, listen);
     SimBus::instance().trace("ibln", {ud, pad, sad}, status);
     return finish(status);
 }
 
-SIM_EXPORT int SIM_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta, std::int32_t *iberr,
-                                                     std::int32_t *ibcnt, std::int32_t *ibcntl)
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta,
+                                                                         std::int32_t *iberr,
+                                                                         std::int32_t *ibcnt,
+                                                                         std::int32_t *ibcntl)
 {
     int result = 0;
     if (const auto scripted = SimBus::instance().fault("RegisterGpibGlobalsForThread")) {
@@ -104,35 +95,35 @@ SIM_EXPORT int SIM_CALL RegisterGpibGlobalsForThread(std::int32_t *ibsta, std::i
     return result;
 }
 
-SIM_EXPORT int SIM_CALL UnregisterGpibGlobalsForThread()
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL UnregisterGpibGlobalsForThread()
 {
     t_status.unregisterCells();
     SimBus::instance().trace("UnregisterGpibGlobalsForThread", {}, {0, 0, 0, 0});
     return 0;
 }
 
-SIM_EXPORT int SIM_CALL ThreadIbsta()
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ThreadIbsta()
 {
     const SimBus::Status status = statusOnly(t_status.last.ibsta);
     SimBus::instance().trace("ThreadIbsta", {}, status);
     return status.ret;
 }
 
-SIM_EXPORT int SIM_CALL ThreadIberr()
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ThreadIberr()
 {
     const SimBus::Status status = statusOnly(t_status.last.iberr);
     SimBus::instance().trace("ThreadIberr", {}, status);
     return status.ret;
 }
 
-SIM_EXPORT int SIM_CALL ThreadIbcnt()
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL ThreadIbcnt()
 {
     const SimBus::Status status = statusOnly(static_cast<int>(t_status.last.ibcntl));
     SimBus::instance().trace("ThreadIbcnt", {}, status);
     return status.ret;
 }
 
-SIM_EXPORT long SIM_CALL ThreadIbcntl()
+SELVANE_DRIVER_EXPORT long SELVANE_GPIB_CALL ThreadIbcntl()
 {
     const SimBus::Status status = statusOnly(static_cast<int>(t_status.last.ibcntl));
     SimBus::instance().trace("ThreadIbcntl", {}, status);
@@ -140,13 +131,13 @@ SIM_EXPORT long SIM_CALL ThreadIbcntl()
 }
 
 /** Descriptors the simulated driver holds; for tests, not part of the driver's interface. */
-SIM_EXPORT int SIM_CALL SimDescriptorsInUse()
+SELVANE_DRIVER_EXPORT int SELVANE_GPIB_CALL SimDescriptorsInUse()
 {
     return SimBus::instance().descriptorsInUse();
 }
 
 /** Frees every descriptor and forgets this thread's cells, as a new start; for tests. */
-SIM_EXPORT void SIM_CALL SimReset()
+SELVANE_DRIVER_EXPORT void SELVANE_GPIB_CALL SimReset()
 {
     SimBus::instance().reset();
     t_status = {};

@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// For the driver libraries built here (the simulated bus, the adapters' driver): the status
-// of each call as NI-488.2 leaves it, per thread, in the cells a thread registered
-// (RegisterGpibGlobalsForThread) and for ThreadIbsta & co.
+// For the driver libraries built here (the simulated bus, the adapters' driver): how their
+// entry points are exported, and the status of each call as NI-488.2 leaves it, per thread,
+// in the cells a thread registered (RegisterGpibGlobalsForThread) and for ThreadIbsta & co.
+
+#include "GpibApi.h" // SELVANE_GPIB_CALL, the entry points' calling convention
 
 #include <cstdint>
+
+#if defined(_WIN32)
+#define SELVANE_DRIVER_EXPORT extern "C" __declspec(dllexport)
+#else
+#define SELVANE_DRIVER_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace gpib {
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "LineProtocol.h"
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -21,8 +23,8 @@ struct RemoteRequest
     int position = 0; ///< 1..4, or 0 for a press by label
     QString label;
 
-    /** Longest line taken, without its newline. */
-    static constexpr qsizetype kLineLimit = 4096;
+    /** Longest line taken, without its newline: the server's for every protocol. */
+    static constexpr qsizetype kLineLimit = LineProtocol::kLineLimit;
 
     /** The request in `line` (UTF-8 JSON, no newline), or why it is refused. */
     static std::variant<RemoteRequest, QString> parse(QByteArrayView line);

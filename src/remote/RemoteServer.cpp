@@ -36,11 +36,6 @@ QByteArray lineOf(const QJsonObject &answer)
     return QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n';
 }
 
-/**
- * One script's connection: its bytes cut into lines, each line served in its own turn of the
- * event loop, its answers written in order. A line over the limit is refused once and skipped
- * to its end; no line is taken while the answers wait for the script to read them.
- */
 /** The scripts' JSON: one request per line, one answer per line. */
 class JsonProtocol : public LineProtocol
 {
@@ -71,6 +66,11 @@ private:
     RemotePanel &m_panel;
 };
 
+/**
+ * One script's connection: its bytes cut into lines, each line served in its own turn of the
+ * event loop, its answers written in order. A line over the limit is refused once and skipped
+ * to its end; no line is taken while the answers wait for the script to read them.
+ */
 class Session : public QObject
 {
 public:

@@ -539,7 +539,8 @@ void ScriptListener::acceptTcp()
     WSAEnumNetworkEvents(listening, p.connecting.overlapped.hEvent, &events); // resets the event
     p.waiting = false;
     p.connecting.notifier->setEnabled(true);
-    for (;;) {
+    // A few per turn, as on Linux: an accept with more waiting signals the event again.
+    for (int count = 0; count < kAcceptsPerTurn; ++count) {
         const SOCKET taken = ::accept(listening, nullptr, nullptr);
         if (taken == INVALID_SOCKET) {
             const int error = WSAGetLastError();
